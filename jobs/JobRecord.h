@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+// One photo of a job: one line of its job file.
+struct PhotoItem
+{
+    QString imageFileName; // orderPrefix + listKey + "_" + photoNumber + ".jpg", no folder
+    int16_t paperSize = 0; // 0 = 10x15, 1 = 13x18, 2 = 15x23
+    int16_t copies = 0;
+    double amount = 0; // carried along, never used by the station
+    int16_t printed = 0; // 0 = still to print
+    QString photoNumber; // four characters exactly as written, blanks included
+};
+
+// One job of the queue, read from a job file or made by print now.
+struct JobRecord
+{
+    QString fileName; // the job file's name when read ("2..." once claimed)
+    QString listKey; // the queue shows "job " + listKey; urgent copies hold "Urgente N"
+    QString orderPrefix;
+    int16_t photoCount = 0; // always photos.size()
+    int16_t printedCount = 0;
+    int16_t queueOrder = 0; // the dispatcher takes the smallest
+    std::vector<PhotoItem> photos;
+    bool urgent = false;
+};
