@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QSizeF>
+#include <QString>
+#include <QStringList>
+
+class QPainter;
+
+// The printing platform as the station sees it: the installed printers, one current printer,
+// and at most one open print document on it. The real one goes through Qt PrintSupport and
+// CUPS, plus the built-in PDF printer; tests use a recording double.
+class PrinterPort
+{
+public:
+    virtual ~PrinterPort() = default;
+
+    // Device names in the platform's order; the built-in PDF printer comes last.
+    virtual QStringList installedPrinters() const = 0;
+    // The system's default printer right now ("" when there is none at all).
+    virtual QString defaultPrinter() const = 0;
+
+    // The printer that documents go to. Until a printer is made current it is the default one.
+    virtual QString currentPrinter() const = 0;
+    // `deviceName` must be one of installedPrinters(), exactly as listed there.
+    virtual void setCurrentPrinter(const QString &deviceName) = 0;
+
+    // Horizontal resolution of the current printer in dots per inch.
+    virtual float resolution() = 0;
+    // Printable area of the current printer's page in device pixels.
+    virtual QSizeF printableSize() = 0;
+
+    // Opens a document with its first page on the current printer; false when it cannot.
+    virtual bool beginDocument(const QString &title) = 0;
+    // The painter of the open document's current page, nullptr when no document is open.
+    virtual QPainter *painter() = 0;
+    virtual bool newPage() = 0;
+    // Ends the document and hands it to the print system; true only when it was accepted
+    // there (a job exists in the printer's queue, or the PDF file was written).
+    virtual bool endDocument() = 0;
+};
