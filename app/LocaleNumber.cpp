@@ -21,8 +21,8 @@ QString formatSingle(float value, const QLocale &locale)
     char buffer[64];
     // std::to_chars on a float gives the shortest text that reads back as the same float,
     // which is what a single-precision value shows as ("6.13", not "6.1300001").
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value,
-                                      std::chars_format::fixed);
+    const auto result
+        = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
     QString text = QString::fromLatin1(buffer, int(result.ptr - buffer));
     text.replace(QLatin1Char('.'), locale.decimalPoint());
     if (text.startsWith(QLatin1Char('-')))
@@ -47,7 +47,8 @@ std::optional<int16_t> roundNearestInt16(double value)
     if (!std::isfinite(value))
         return std::nullopt;
     const double rounded = std::nearbyint(value);
-    if (rounded > std::numeric_limits<int16_t>::max() || rounded < std::numeric_limits<int16_t>::min())
+    if (rounded > std::numeric_limits<int16_t>::max()
+        || rounded < std::numeric_limits<int16_t>::min())
         return std::nullopt;
     return int16_t(rounded);
 }

@@ -1,5 +1,15 @@
 #include "ModConf.h"
 
+#include "LocaleNumber.h"
+#include "ModIni.h"
+
+#include <QLoggingCategory>
+
+#include <cstdint>
+#include <limits>
+
+Q_DECLARE_LOGGING_CATEGORY(lcIni)
+
 namespace ModConf {
 
 QString AppPath;
@@ -14,6 +24,86 @@ float Width13x18 = 0;
 float Height13x18 = 0;
 float Width15x23 = 0;
 float Height15x23 = 0;
+
+namespace {
+
+struct DimensionDefault
+{
+    float *global;
+    const char *key;
+    float fallback;
+};
+
+const DimensionDefault dimensions[] = {
+    { &Width10x15, "10x15W", 613 }, { &Height10x15, "10x15H", 413 },
+    { &Width13x18, "13x18W", 700 }, { &Height13x18, "13x18H", 500 },
+    { &Width15x23, "15x23W", 900 }, { &Height15x23, "15x23H", 600 },
+};
+
+bool isBlankText(const QString &text)
+{
+    return text.trimmed().isEmpty();
+}
+
+} // namespace
+
+QString settingsFilePath(const QString &appPath)
+{
+    return appPath + QStringLiteral("/zelvo.ini");
+}
+
+std::optional<bool> parsePrintAll(const QString &text)
+{
+    const QString word = text.trimmed();
+    if (word.compare(QLatin1String("True"), Qt::CaseInsensitive) == 0)
+        return true;
+    if (word.compare(QLatin1String("False"), Qt::CaseInsensitive) == 0)
+        return false;
+    if (const auto number = parseLocaleNumber(word))
+        return *number != 0;
+    return std::nullopt;
+}
+
+float parseDimension(const QString &text)
+{
+    const auto number = parseLocaleNumber(text);
+    // Beyond what the configuration window accepts the size arithmetic would overflow.
+    if (!number || *number > std::numeric_limits<int16_t>::max())
+        return 0;
+    return float(*number);
+}
+
+void ReadSettings(const QString &iniPath)
+{
+    const QString general = QStringLiteral("General");
+    const QString printers = QStringLiteral("Printers");
+    SystemFolder = ModIni::ReadIni(general, QStringLiteral("SYSTEM_FOLDER"), iniPath);
+    const QString printAll = ModIni::ReadIni(general, QStringLiteral("PRINT_ALL"), iniPath);
+    // Orders awaiting payment are printed only when the file clearly says so.
+    PrintAll = parsePrintAll(printAll).value_or(false);
+    if (!parsePrintAll(printAll))
+        qCWarning(lcIni, "PRINT_ALL is '%s' in '%s'; orders awaiting payment are not printed.",
+                  qPrintable(printAll), qPrintable(iniPath));
+    Printer10x15 = ModIni::ReadIni(printers, QStringLiteral("10x15"), iniPath);
+    Printer13x18 = ModIni::ReadIni(printers, QStringLiteral("13x18"), iniPath);
+    Printer15x23 = ModIni::ReadIni(printers, QStringLiteral("15x23"), iniPath);
+    for (const DimensionDefault &d : dimensions)
+        *d.global = parseDimension(ModIni::ReadIni(printers, QLatin1String(d.key), iniPath));
+}
+
+void ApplySettingsDefaults(const QString &appPath, const QString &currentPrinter)
+{
+    if (isBlankText(SystemFolder))
+        SystemFolder = appPath;
+    for (QString *printer : { &Printer10x15, &Printer13x18, &Printer15x23 }) {
+        if (isBlankText(*printer))
+            *printer = currentPrinter;
+    }
+    for (const DimensionDefault &d : dimensions) {
+        if (!(*d.global > 0))
+            *d.global = d.fallback;
+    }
+}
 
 std::optional<PaperSettings> paperSettings(int paperSize)
 {

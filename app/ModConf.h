@@ -34,6 +34,25 @@ struct PaperSettings
     float height = 0;
 };
 
+// zelvo.ini in the program's folder.
+QString settingsFilePath(const QString &appPath);
+
+// Reads the eleven settings from `iniPath` in their fixed order. Unreadable values leave the
+// global empty or 0 so that ApplySettingsDefaults fills them in.
+void ReadSettings(const QString &iniPath);
+
+// Fills in what the settings leave open: the program's folder for an empty system folder,
+// `currentPrinter` for an empty printer name, the fixed defaults for sizes not above 0.
+void ApplySettingsDefaults(const QString &appPath, const QString &currentPrinter);
+
+// PRINT_ALL's text: True or False in any letter case, or a number (0 is False). Anything else
+// gives nullopt.
+std::optional<bool> parsePrintAll(const QString &text);
+
+// A printable width or height: a number in the locale, or 0 when the text is empty, not a
+// number, or too large for the 16-bit sizes the configuration window accepts.
+float parseDimension(const QString &text);
+
 // The settings of paper size 0 (10x15), 1 (13x18) or 2 (15x23); nullopt for any other code.
 std::optional<PaperSettings> paperSettings(int paperSize);
 

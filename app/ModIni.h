@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+// zelvo.ini access with the semantics of Windows profile strings, so a file written on either
+// side reads on the other: section and key names match without regard to letter case, the
+// first match wins, blanks (and one pair of quotes) around a value are dropped, lines may end
+// in CRLF or LF, and lines starting with ';' are comments.
+namespace ModIni {
+
+// Longest value ReadIni returns; longer values are cut.
+constexpr int MaxValueLength = 254;
+
+// The value of `key` in `section`, or "" when the file, the section or the key is missing.
+QString ReadIni(const QString &section, const QString &key, const QString &iniPath);
+
+// Sets `key` in `section` to `value`, creating the file, the section and the key as needed.
+// Every other line of the file is kept byte for byte. The file is replaced atomically: a
+// failed write (full disk, missing folder) leaves the old file as it was and returns false.
+bool WriteIni(const QString &section, const QString &key, const QString &value,
+              const QString &iniPath);
+// A boolean is written as the word True or False.
+bool WriteIni(const QString &section, const QString &key, bool value, const QString &iniPath);
+// A single-precision number is written as its shortest text in the locale (613, 6,13).
+bool WriteIni(const QString &section, const QString &key, float value, const QString &iniPath);
+
+// Overloads that would silently pick the bool one.
+bool WriteIni(const QString &, const QString &, const char *, const QString &) = delete;
+
+} // namespace ModIni
