@@ -225,12 +225,9 @@ QByteArray joinLines(const IniFile &file)
 
 } // namespace
 
-QString ReadIni(const QString &section, const QString &key, const QString &iniPath)
+QString readIniValue(const QByteArray &content, const QString &section, const QString &key)
 {
-    QFile f(iniPath);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    const IniFile file = parseIni(f.readAll());
+    const IniFile file = parseIni(content);
     const SectionSpan span = findSection(file, section);
     if (span.header < 0)
         return {};
@@ -240,20 +237,21 @@ QString ReadIni(const QString &section, const QString &key, const QString &iniPa
     return keyLine(decodeLine(file, file.lines[line]))->value.left(MaxValueLength);
 }
 
-bool WriteIni(const QString &section, const QString &key, const QString &value,
-              const QString &iniPath)
+std::optional<QByteArray> writeIniValue(const QByteArray &content, const QString &section,
+                                        const QString &key, const QString &value)
 {
-    IniFile file;
-    QFile f(iniPath);
-    if (f.exists()) {
-        if (!f.open(QIODevice::ReadOnly)) {
-            qCWarning(lcIni, "Cannot read '%s' before saving: %s", qPrintable(iniPath),
-                      qPrintable(f.errorString()));
-            return false;
-        }
-        file = parseIni(f.readAll());
-        f.close();
-    }
+    // A line break or NUL would split the entry and corrupt the lines after it; '=' in a key
+    // or ']' in a section name would make it read back as another name.
+    const auto breaksLine = [](const QString &text) {
+        return text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'))
+            || text.contains(QChar(0));
+    };
+    const QString keyName = trimBlanks(key);
+    if (breaksLine(value) || breaksLine(key) || breaksLine(section)
+        || key.contains(QLatin1Char('=')) || section.contains(QLatin1Char(']')) || keyName.isEmpty()
+        || keyName.startsWith(QLatin1Char(';')) || keyName.startsWith(QLatin1Char('[')))
+        return std::nullopt;
+    IniFile file = parseIni(content);
     // A value that a single-byte file cannot hold makes the whole file UTF-8 from now on.
     if (!file.utf8 && QString::fromLatin1(value.toLatin1()) != value) {
         for (QByteArray &line : file.lines)
@@ -277,7 +275,38 @@ bool WriteIni(const QString &section, const QString &key, const QString &value,
         if (at == file.lines.size() - 1)
             file.endsWithNewline = true;
     }
-    return replaceFileAtomically(iniPath, joinLines(file));
+    return joinLines(file);
+}
+
+QString ReadIni(const QString &section, const QString &key, const QString &iniPath)
+{
+    QFile f(iniPath);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return readIniValue(f.readAll(), section, key);
+}
+
+bool WriteIni(const QString &section, const QString &key, const QString &value,
+              const QString &iniPath)
+{
+    QByteArray content;
+    QFile f(iniPath);
+    if (f.exists()) {
+        if (!f.open(QIODevice::ReadOnly)) {
+            qCWarning(lcIni, "Cannot read '%s' before saving: %s", qPrintable(iniPath),
+                      qPrintable(f.errorString()));
+            return false;
+        }
+        content = f.readAll();
+        f.close();
+    }
+    const auto updated = writeIniValue(content, section, key, value);
+    if (!updated) {
+        qCWarning(lcIni, "Not saving [%s] %s in '%s': the text cannot stand on one line.",
+                  qPrintable(section), qPrintable(key), qPrintable(iniPath));
+        return false;
+    }
+    return replaceFileAtomically(iniPath, *updated);
 }
 
 bool WriteIni(const QString &section, const QString &key, bool value, const QString &iniPath)

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+
+#include <optional>
 
 // zelvo.ini access with the semantics of Windows profile strings, so a file written on either
 // side reads on the other: section and key names match without regard to letter case, the
@@ -23,6 +26,13 @@ bool WriteIni(const QString &section, const QString &key, const QString &value,
 bool WriteIni(const QString &section, const QString &key, bool value, const QString &iniPath);
 // A single-precision number is written as its shortest text in the locale (613, 6,13).
 bool WriteIni(const QString &section, const QString &key, float value, const QString &iniPath);
+
+// The two operations on a file's content, without the file.
+QString readIniValue(const QByteArray &content, const QString &section, const QString &key);
+// The new content, or nullopt when the value holds a line break or NUL, or the names cannot
+// stand as a section or key name.
+std::optional<QByteArray> writeIniValue(const QByteArray &content, const QString &section,
+                                        const QString &key, const QString &value);
 
 // Overloads that would silently pick the bool one.
 bool WriteIni(const QString &, const QString &, const char *, const QString &) = delete;

@@ -30,11 +30,10 @@ const char *levelName(QtMsgType type)
 
 void writeLogLine(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    const QByteArray line = QDateTime::currentDateTime()
-                                .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz "))
-                                .toUtf8()
-                            + levelName(type) + ' ' + (context.category ? context.category : "")
-                            + ": " + message.toUtf8() + '\n';
+    const QByteArray line
+        = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz ")).toUtf8()
+        + levelName(type) + ' ' + (context.category ? context.category : "") + ": "
+        + message.toUtf8() + '\n';
     QMutexLocker lock(&logMutex);
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
     if (logFile) {

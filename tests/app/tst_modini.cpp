@@ -189,6 +189,39 @@ private slots:
                  QStringList { QStringLiteral("zelvo.ini") });
     }
 
+    void textThatCannotStandOnOneLineIsNotSaved_data()
+    {
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("line break in value") << "General"
+                                             << "SYSTEM_FOLDER"
+                                             << "/srv\n[Printers]";
+        QTest::newRow("carriage return") << "General"
+                                         << "SYSTEM_FOLDER"
+                                         << "/srv\r";
+        QTest::newRow("NUL") << "General"
+                             << "SYSTEM_FOLDER" << QString(QChar(0));
+        QTest::newRow("= in key") << "General"
+                                  << "A=B"
+                                  << "1";
+        QTest::newRow("] in section") << "Gen]eral"
+                                      << "A"
+                                      << "1";
+        QTest::newRow("comment key") << "General"
+                                     << ";A"
+                                     << "1";
+    }
+    void textThatCannotStandOnOneLineIsNotSaved()
+    {
+        QFETCH(QString, section);
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        writeBytes(ini(), "[General]\nSYSTEM_FOLDER=/old\n");
+        QVERIFY(!WriteIni(section, key, value, ini()));
+        QCOMPARE(readBytes(ini()), QByteArray("[General]\nSYSTEM_FOLDER=/old\n"));
+    }
+
     void saveKeepsTheFilesPermissions()
     {
         writeBytes(ini(), "[General]\n");
