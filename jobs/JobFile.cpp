@@ -1,0 +1,170 @@
+#include "JobFile.h"
+
+#include <optional>
+
+namespace {
+
+bool isBlank(QChar c)
+{
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t');
+}
+
+// A whole number with optional blanks around it and an optional sign; fields are at most eight
+// characters wide, so the value always fits.
+std::optional<int> parseColumnNumber(QStringView field)
+{
+    qsizetype begin = 0;
+    qsizetype end = field.size();
+    while (begin < end && isBlank(field[begin]))
+        ++begin;
+    while (end > begin && isBlank(field[end - 1]))
+        --end;
+    bool negative = false;
+    if (begin < end && (field[begin] == QLatin1Char('+') || field[begin] == QLatin1Char('-'))) {
+        negative = field[begin] == QLatin1Char('-');
+        ++begin;
+    }
+    if (begin == end)
+        return std::nullopt;
+    int value = 0;
+    for (qsizetype i = begin; i < end; ++i) {
+        const char16_t c = field[i].unicode();
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        value = value * 10 + (c - u'0');
+    }
+    return negative ? -value : value;
+}
+
+QString notANumber(const char *what, QStringView field)
+{
+    return QStringLiteral("%1 is not a number: \"%2\"").arg(QLatin1String(what), field);
+}
+
+} // namespace
+
+bool isJobFileName(const QString &name)
+{
+    return name.right(3).toLower() == QLatin1String("job");
+}
+
+JobFileName splitJobFileName(const QString &name)
+{
+    JobFileName parts;
+    if (name.size() < 7) {
+        parts.error = QStringLiteral("the name is shorter than 7 characters");
+        return parts;
+    }
+    parts.status = name.at(0);
+    parts.orderPrefix = name.mid(1, 2);
+    parts.listKey = name.mid(3, name.size() - 7);
+    // The queue takes an entry holding "rgent" for an urgent copy and would then act on
+    // another job than this one.
+    if (parts.listKey.contains(QLatin1String("rgent")))
+        parts.error
+            = QStringLiteral("the job number contains \"rgent\", which marks urgent entries");
+    return parts;
+}
+
+PhotoLine parseJobLine(QStringView line, const QString &orderId)
+{
+    PhotoLine result;
+    if (line.trimmed().isEmpty()) {
+        result.error = QStringLiteral("the line is blank");
+        return result;
+    }
+    const QStringView printed = line.mid(0, 1);
+    const QStringView photoNumber = line.mid(1, 4);
+    const QStringView paperSize = line.mid(5, 1);
+    const QStringView copies = line.mid(6, 3);
+    const QStringView amount = line.mid(9, 8);
+
+    const auto printedValue = parseColumnNumber(printed);
+    const auto paperSizeValue = parseColumnNumber(paperSize);
+    const auto copiesValue = parseColumnNumber(copies);
+    const auto amountValue = parseColumnNumber(amount);
+    if (!printedValue)
+        result.error = notANumber("printed (column 1)", printed);
+    else if (!paperSizeValue)
+        result.error = notANumber("paper size (column 6)", paperSize);
+    else if (!copiesValue)
+        result.error = notANumber("copies (columns 7-9)", copies);
+    else if (!amountValue)
+        result.error = notANumber("amount (columns 10-17)", amount);
+    else if (photoNumber.contains(QLatin1Char('/')) || photoNumber.contains(QLatin1Char('\\'))
+             || photoNumber.contains(QChar(0)))
+        result.error = QStringLiteral("photo number (columns 2-5) cannot be part of a file name: "
+                                      "\"%1\"")
+                           .arg(photoNumber);
+    if (!result.error.isEmpty())
+        return result;
+
+    PhotoItem &photo = result.photo;
+    photo.photoNumber = photoNumber.toString();
+    photo.imageFileName = orderId + QLatin1Char('_') + photo.photoNumber + QLatin1String(".jpg");
+    photo.printed = int16_t(*printedValue);
+    photo.paperSize = int16_t(*paperSizeValue);
+    photo.copies = int16_t(*copiesValue);
+    photo.amount = *amountValue / 100.0;
+    return result;
+}
+
+JobPhotos parseJobFileText(const QByteArray &text, const QString &orderId)
+{
+    JobPhotos result;
+    const QString lines = QString::fromLatin1(text);
+    qsizetype start = 0;
+    int lineNumber = 0;
+    while (start < lines.size()) {
+        qsizetype end = lines.indexOf(QLatin1Char('\n'), start);
+        const qsizetype next = end < 0 ? lines.size() : end + 1;
+        if (end < 0)
+            end = lines.size();
+        QStringView line = QStringView(lines).mid(start, end - start);
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+        if (++lineNumber > MaxJobLines) {
+            result.error = QStringLiteral("more than %1 lines").arg(MaxJobLines);
+            result.photos.clear();
+            return result;
+        }
+        PhotoLine parsed = parseJobLine(line, orderId);
+        if (!parsed.error.isEmpty()) {
+            result.error = QStringLiteral("line %1: %2").arg(lineNumber).arg(parsed.error);
+            result.photos.clear();
+            return result;
+        }
+        result.photos.push_back(std::move(parsed.photo));
+        start = next;
+    }
+    return result;
+}
+
+JobFileRead ReadJobFile(const QString &filePath)
+{
+    JobFileRead result;
+    JobRecord &record = result.record;
+    record.fileName = filePath.mid(filePath.lastIndexOf(QLatin1Char('/')) + 1);
+    const JobFileName name = splitJobFileName(record.fileName);
+    if (!name.error.isEmpty()) {
+        result.error = name.error;
+        return result;
+    }
+    record.orderPrefix = name.orderPrefix;
+    record.listKey = name.listKey;
+
+    const JobFs::FileContent content = JobFs::readWholeFile(filePath);
+    if (!content.error.isEmpty()) {
+        result.error = QStringLiteral("cannot be read: %1").arg(content.error);
+        return result;
+    }
+    result.identity = content.identity;
+    JobPhotos photos = parseJobFileText(content.data, record.orderPrefix + record.listKey);
+    if (!photos.error.isEmpty()) {
+        result.error = photos.error;
+        return result;
+    }
+    record.photos = std::move(photos.photos);
+    record.photoCount = int16_t(record.photos.size());
+    return result;
+}

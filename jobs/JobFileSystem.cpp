@@ -1,0 +1,267 @@
+#include "JobFileSystem.h"
+
+#include <QFile>
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+namespace JobFs {
+
+namespace {
+
+int resultOf(int rc)
+{
+    return rc == 0 ? 0 : errno;
+}
+
+QByteArray nativePath(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+QByteArray parentFolder(const QByteArray &path)
+{
+    const int slash = path.lastIndexOf('/');
+    if (slash < 0)
+        return QByteArrayLiteral(".");
+    if (slash == 0)
+        return QByteArrayLiteral("/");
+    return path.left(slash);
+}
+
+int copyData(int source, int target)
+{
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t got = ::read(source, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (got == 0)
+            return 0;
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = ::write(target, buffer + done, size_t(got - done));
+            if (put < 0) {
+                if (errno == EINTR)
+                    continue;
+                return errno;
+            }
+            done += put;
+        }
+    }
+}
+
+// Makes a rename inside `folder` survive a power cut; a failure here loses nothing that is
+// not already on disk, so it is not reported.
+void syncFolder(const QByteArray &folder)
+{
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+// The cross-file-system half of moveReplacing: the old backup is replaced only by a complete,
+// flushed copy, and the source goes only after that.
+int copyThenRemove(const QByteArray &from, const QByteArray &to)
+{
+    const int source = ::open(from.constData(), O_RDONLY | O_CLOEXEC);
+    if (source < 0)
+        return errno;
+    struct stat sourceStat;
+    if (::fstat(source, &sourceStat) != 0) {
+        const int error = errno;
+        ::close(source);
+        return error;
+    }
+    const QByteArray folder = parentFolder(to);
+    QByteArray temporary = folder + "/.zelvo-copy-XXXXXX";
+    const int target = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (target < 0) {
+        const int error = errno;
+        ::close(source);
+        return error;
+    }
+    int error = copyData(source, target);
+    if (error == 0) {
+        ::fchmod(target, sourceStat.st_mode & 07777);
+        const struct timespec times[2] = { sourceStat.st_atim, sourceStat.st_mtim };
+        ::futimens(target, times);
+        error = resultOf(::fsync(target));
+    }
+    if (::close(target) != 0 && error == 0)
+        error = errno;
+    ::close(source);
+    if (error == 0)
+        error = sysCalls().rename(temporary.constData(), to.constData());
+    if (error != 0) {
+        ::unlink(temporary.constData());
+        return error;
+    }
+    syncFolder(folder);
+    return sysCalls().unlink(from.constData());
+}
+
+} // namespace
+
+SysCalls realSysCalls()
+{
+    SysCalls calls;
+    calls.renameNoReplace = [](const char *from, const char *to) {
+        return resultOf(::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE));
+    };
+    calls.rename = [](const char *from, const char *to) { return resultOf(::rename(from, to)); };
+    calls.link = [](const char *from, const char *to) { return resultOf(::link(from, to)); };
+    calls.unlink = [](const char *path) { return resultOf(::unlink(path)); };
+    calls.makeDir = [](const char *path) { return resultOf(::mkdir(path, 0777)); };
+    calls.openForReading = [](const char *path) {
+        // Non-blocking, so that a pipe put where a job file was cannot hang the station.
+        const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        return fd >= 0 ? fd : -errno;
+    };
+    return calls;
+}
+
+SysCalls &sysCalls()
+{
+    static SysCalls calls = realSysCalls();
+    return calls;
+}
+
+std::vector<FolderEntry> listFolderFiles(const QString &folder)
+{
+    namespace fs = std::filesystem;
+    std::vector<FolderEntry> files;
+    std::error_code error;
+    fs::directory_iterator it(fs::path(nativePath(folder).toStdString()), error);
+    for (; !error && it != fs::directory_iterator(); it.increment(error)) {
+        std::error_code statusError;
+        if (!it->is_regular_file(statusError))
+            continue;
+        const std::string name = it->path().filename().native();
+        const QByteArray nativeName(name.data(), qsizetype(name.size()));
+        files.push_back({ QFile::decodeName(nativeName), nativeName });
+    }
+    std::sort(files.begin(), files.end(), [](const FolderEntry &a, const FolderEntry &b) {
+        return a.nativeName < b.nativeName;
+    });
+    return files;
+}
+
+QString joinPath(const QString &folder, const QString &name)
+{
+    if (folder.isEmpty() || folder.endsWith(QLatin1Char('/')))
+        return folder + name;
+    return folder + QLatin1Char('/') + name;
+}
+
+bool isFolder(const QString &path)
+{
+    struct stat st;
+    return ::stat(nativePath(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool isFile(const QString &path)
+{
+    struct stat st;
+    return ::stat(nativePath(path).constData(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool existsAnything(const QString &path)
+{
+    struct stat st;
+    return ::lstat(nativePath(path).constData(), &st) == 0;
+}
+
+int makeFolder(const QString &path)
+{
+    return sysCalls().makeDir(nativePath(path).constData());
+}
+
+int claimRename(const QString &from, const QString &to)
+{
+    const QByteArray source = nativePath(from);
+    const QByteArray target = nativePath(to);
+    const int error = sysCalls().renameNoReplace(source.constData(), target.constData());
+    if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP)
+        return error;
+    // The file system cannot rename without replacing: a hard link fails on an existing
+    // name, which gives the same guarantee.
+    if (const int linkError = sysCalls().link(source.constData(), target.constData()))
+        return linkError;
+    if (const int unlinkError = sysCalls().unlink(source.constData())) {
+        sysCalls().unlink(target.constData());
+        return unlinkError;
+    }
+    return 0;
+}
+
+int moveReplacing(const QString &from, const QString &to)
+{
+    const QByteArray source = nativePath(from);
+    const QByteArray target = nativePath(to);
+    const int error = sysCalls().rename(source.constData(), target.constData());
+    if (error != EXDEV)
+        return error;
+    return copyThenRemove(source, target);
+}
+
+std::optional<FileIdentity> identityOf(const QString &path)
+{
+    struct stat st;
+    if (::stat(nativePath(path).constData(), &st) != 0)
+        return std::nullopt;
+    return FileIdentity { st.st_dev, st.st_ino };
+}
+
+FileContent readWholeFile(const QString &path)
+{
+    FileContent content;
+    const int fd = sysCalls().openForReading(nativePath(path).constData());
+    if (fd < 0) {
+        content.error = describeError(-fd);
+        return content;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        content.error = describeError(errno);
+    } else if (!S_ISREG(st.st_mode)) {
+        content.error = QStringLiteral("not a regular file");
+    } else {
+        content.identity = { st.st_dev, st.st_ino };
+        content.data.reserve(qsizetype(st.st_size));
+        char buffer[64 * 1024];
+        for (;;) {
+            const ssize_t got = ::read(fd, buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0) {
+                content.error = describeError(errno);
+                content.data.clear();
+                break;
+            }
+            if (got == 0)
+                break;
+            content.data.append(buffer, qsizetype(got));
+        }
+    }
+    ::close(fd);
+    return content;
+}
+
+QString describeError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+} // namespace JobFs

@@ -1,0 +1,156 @@
+#include "JobIntake.h"
+
+#include "JobFile.h"
+#include "JobFileSystem.h"
+#include "JobsLog.h"
+
+#include <QFile>
+#include <QSet>
+
+namespace {
+
+const char *const folderLayout[] = { "jobs", "images", "backup", "backup/jobs", "backup/images" };
+
+enum class Intake { WaitingJob, NewJob };
+
+// Logs why a job file stays where it is, unless the same reason was logged for it before.
+void refuseJobFile(JobStore &store, const QString &path, const QString &name, const QString &reason)
+{
+    const auto known = store.refusedJobFiles.constFind(name);
+    if (known != store.refusedJobFiles.cend() && *known == reason)
+        return;
+    store.refusedJobFiles.insert(name, reason);
+    qCWarning(lcJobs).noquote() << "Job file left in place:" << path << "-" << reason;
+}
+
+// A job file's name stays its handle until retirement, so it must read back as the same bytes.
+bool nameIsText(const JobFs::FolderEntry &file)
+{
+    return QFile::encodeName(file.name) == file.nativeName;
+}
+
+// Renames a job file from "0"/"1" to "2". The file was read under its old name; should the
+// writer have put a new file under that name meanwhile, the claimed file is read again, and a
+// malformed one goes back to its name.
+bool claimJobFile(JobStore &store, const QString &folder, const JobFs::FolderEntry &file,
+                  JobFileRead &read)
+{
+    const QString path = JobFs::joinPath(folder, file.name);
+    const QString claimedName = QLatin1Char('2') + file.name.mid(1);
+    const QString claimedPath = JobFs::joinPath(folder, claimedName);
+    if (const int error = JobFs::claimRename(path, claimedPath)) {
+        refuseJobFile(store, path, file.name,
+                      QStringLiteral("cannot be renamed to %1: %2")
+                          .arg(claimedName, JobFs::describeError(error)));
+        return false;
+    }
+    if (JobFs::identityOf(claimedPath) != read.identity) {
+        read = ReadJobFile(claimedPath);
+        if (!read.ok()) {
+            const int error = JobFs::claimRename(claimedPath, path);
+            if (error != 0) {
+                qCCritical(lcJobs).noquote()
+                    << "Job file replaced while it was taken, malformed and kept as" << claimedPath
+                    << "-" << read.error
+                    << "- cannot be renamed back:" << JobFs::describeError(error);
+                return false;
+            }
+            refuseJobFile(store, path, file.name, read.error);
+            return false;
+        }
+    }
+    read.record.fileName = claimedName;
+    return true;
+}
+
+bool takeJobFile(JobStore &store, const QString &folder, const JobFs::FolderEntry &file,
+                 Intake intake)
+{
+    const QString path = JobFs::joinPath(folder, file.name);
+    if (!nameIsText(file)) {
+        refuseJobFile(store, path, file.name,
+                      QStringLiteral("the name is not valid text in the file-name encoding"));
+        return false;
+    }
+    if (!hasRoomForJob(store)) {
+        refuseJobFile(store, path, file.name,
+                      QStringLiteral("the queue is full (%1 jobs)").arg(MaxJobs));
+        return false;
+    }
+    JobFileRead read = ReadJobFile(path);
+    if (!read.ok()) {
+        refuseJobFile(store, path, file.name, read.error);
+        return false;
+    }
+    if (intake == Intake::NewJob && !claimJobFile(store, folder, file, read))
+        return false;
+    store.refusedJobFiles.remove(file.name);
+
+    storeJobRecord(store, std::move(read.record));
+    if (intake == Intake::WaitingJob) {
+        if (store.lastShownIndex == -1)
+            store.LstJobs.select(0);
+        ++store.jobCount;
+    } else {
+        ++store.jobCount;
+        if (store.lastShownIndex == -1)
+            store.LstJobs.select(0);
+    }
+    return true;
+}
+
+int takeJobFiles(JobStore &store, const QString &systemFolder, Intake intake, bool printAll)
+{
+    const QString folder = JobFs::joinPath(systemFolder, QStringLiteral("jobs"));
+    if (!JobFs::isFolder(folder))
+        return 0;
+    const std::vector<JobFs::FolderEntry> files = JobFs::listFolderFiles(folder);
+
+    // A refused file that has gone is forgotten, so that it is logged again if it comes back.
+    QSet<QString> present;
+    present.reserve(qsizetype(files.size()));
+    for (const JobFs::FolderEntry &file : files)
+        present.insert(file.name);
+    store.refusedJobFiles.removeIf(
+        [&](QHash<QString, QString>::iterator it) { return !present.contains(it.key()); });
+
+    int taken = 0;
+    for (const JobFs::FolderEntry &file : files) {
+        if (!isJobFileName(file.name))
+            continue;
+        const QChar status = file.name.at(0);
+        const bool wanted = intake == Intake::WaitingJob
+            ? status == QLatin1Char('2')
+            : status == QLatin1Char('1') || (status == QLatin1Char('0') && printAll);
+        if (wanted && takeJobFile(store, folder, file, intake))
+            ++taken;
+    }
+    return taken;
+}
+
+} // namespace
+
+bool CreateFolderLayout(const QString &systemFolder)
+{
+    for (const char *subPath : folderLayout) {
+        const QString path = JobFs::joinPath(systemFolder, QLatin1String(subPath));
+        if (JobFs::existsAnything(path))
+            continue;
+        if (const int error = JobFs::makeFolder(path)) {
+            qCWarning(lcJobs).noquote()
+                << "Cannot create folder" << path << "-" << JobFs::describeError(error);
+            return false;
+        }
+    }
+    return true;
+}
+
+int LoadWaitingJobs(JobStore &store, const QString &systemFolder)
+{
+    return takeJobFiles(store, systemFolder, Intake::WaitingJob, false);
+}
+
+int ScanNewJobs(JobStore &store, const QString &systemFolder, bool printAll)
+{
+    return takeJobFiles(store, systemFolder, Intake::NewJob, printAll);
+}

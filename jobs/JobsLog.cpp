@@ -1,0 +1,3 @@
+#include "JobsLog.h"
+
+Q_LOGGING_CATEGORY(lcJobs, "zelvo.jobs")

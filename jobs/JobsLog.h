@@ -1,0 +1,6 @@
+#pragma once
+
+#include <QLoggingCategory>
+
+// The job store's log: refused job files, failed renames and moves, with path and reason.
+Q_DECLARE_LOGGING_CATEGORY(lcJobs)
