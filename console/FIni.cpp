@@ -1,14 +1,15 @@
 #include "FIni.h"
 
 #include "FConf.h"
+#include "JobIntake.h"
 #include "ModConf.h"
 #include "PrinterPort.h"
+#include "QueueListWidget.h"
 #include "Twips.h"
 
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QLabel>
-#include <QListWidget>
 #include <QMouseEvent>
 
 namespace {
@@ -72,10 +73,9 @@ FIni::FIni(PrinterPort &printers, const QString &appPath, QWidget *parent)
     Label2->setFont(labelFont(12));
     setTextColour(Label2, QColor(64, 64, 64));
 
-    LstJobs = new QListWidget(this);
+    LstJobs = new QueueListWidget(store.LstJobs, this);
     LstJobs->setObjectName(QStringLiteral("LstJobs"));
     LstJobs->setGeometry(twipsRect(405, 1185, 2190, 6075));
-    LstJobs->setSelectionMode(QAbstractItemView::SingleSelection);
     LstJobs->setStyleSheet(QStringLiteral("QListWidget { background: rgb(225, 242, 250); }"));
 
     LblSetup = new ClickLabel(QStringLiteral("Setup"), this);
@@ -89,6 +89,7 @@ FIni::FIni(PrinterPort &printers, const QString &appPath, QWidget *parent)
     // Off until start-up has the settings, the folders and the waiting jobs in place.
     Timer1.setInterval(15000);
     Timer1.stop();
+    connect(&Timer1, &QTimer::timeout, this, &FIni::onTimer1Tick);
 }
 
 FIni::~FIni()
@@ -108,7 +109,14 @@ void FIni::load()
         conf.exec();
     }
     ModConf::ApplySettingsDefaults(appPath, printers.currentPrinter());
+    CreateFolderLayout(ModConf::SystemFolder);
+    LoadWaitingJobs(store, ModConf::SystemFolder);
     Timer1.start();
+}
+
+void FIni::onTimer1Tick()
+{
+    ScanNewJobs(store, ModConf::SystemFolder, ModConf::PrintAll);
 }
 
 void FIni::OpenConfiguration()
@@ -131,4 +139,7 @@ void FIni::unload()
         return;
     unloaded = true;
     Timer1.stop();
+    // Nothing is written: a job taken into the queue keeps its name and is listed again at the
+    // next start.
+    store.printJobs.assign(1, JobRecord {});
 }

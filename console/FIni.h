@@ -1,11 +1,13 @@
 #pragma once
 
+#include "JobStore.h"
+
 #include <QTimer>
 #include <QWidget>
 
 class PrinterPort;
 class QLabel;
-class QListWidget;
+class QueueListWidget;
 
 // A label that runs an action when it is clicked (pressed and released over it).
 class ClickLabel : public QWidget
@@ -45,10 +47,15 @@ public:
     void load();
     // Opens the configuration window with the polling timer paused.
     void OpenConfiguration();
+    // A polling tick: takes new job files in, then prints the next photo.
+    void onTimer1Tick();
+
+    // The job table, the queue list's model and the list's fields.
+    JobStore store;
 
     QLabel *Label1;
     QLabel *Label2;
-    QListWidget *LstJobs;
+    QueueListWidget *LstJobs;
     ClickLabel *LblSetup;
     QTimer Timer1;
 

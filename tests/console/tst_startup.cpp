@@ -1,11 +1,13 @@
 #include "FConf.h"
 #include "FIni.h"
 #include "ModConf.h"
+#include "QueueListWidget.h"
 #include "StaticPrinterPort.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
@@ -159,6 +161,34 @@ private slots:
         QVERIFY(!activeWhileOpen);
         QVERIFY(window.Timer1.isActive());
         QVERIFY(window.Timer1.remainingTime() > 14000); // a full interval after closing
+    }
+
+    void waitingJobsAreListedAndNewOnesTakenOnTheTick()
+    {
+        const QString jobs = app->path() + QStringLiteral("/jobs/");
+        QDir().mkpath(jobs);
+        writeFile(ini(), "[General]\nPRINT_ALL=False\n");
+        writeFile(jobs + QStringLiteral("2AB00002.job"), "00001000200001250\r\n");
+        writeFile(jobs + QStringLiteral("2CD00001.job"), "00001000200001250\r\n");
+        writeFile(jobs + QStringLiteral("0EF00003.job"), "00001000200001250\r\n");
+        FIni window(printers, app->path());
+        QStringList shown;
+        window.store.showJobThumbnails = [&](const QString &key) { shown << key; };
+        window.load();
+        QCOMPARE(window.LstJobs->count(), 2);
+        QCOMPARE(window.LstJobs->item(0)->text(), QStringLiteral("job 00002"));
+        QCOMPARE(window.LstJobs->item(1)->text(), QStringLiteral("job 00001"));
+        QCOMPARE(window.LstJobs->currentRow(), 0);
+        QCOMPARE(shown, QStringList { QStringLiteral("00002") });
+        QVERIFY(QDir(app->path() + QStringLiteral("/backup/images")).exists());
+
+        writeFile(jobs + QStringLiteral("1GH00004.job"), "00001000200001250\r\n");
+        window.onTimer1Tick();
+        QCOMPARE(window.LstJobs->count(), 3);
+        QCOMPARE(window.LstJobs->item(2)->text(), QStringLiteral("job 00004"));
+        QVERIFY(QFile::exists(jobs + QStringLiteral("2GH00004.job")));
+        QVERIFY(QFile::exists(jobs + QStringLiteral("0EF00003.job"))); // awaits payment
+        QCOMPARE(shown.size(), 1);
     }
 
     void mainWindowShell()
