@@ -3,6 +3,7 @@
 #include "JpegStructure.h"
 
 #include <QBuffer>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -18,6 +19,7 @@
 #include <mutex>
 #include <optional>
 #include <unordered_map>
+#include <utility>
 
 Q_LOGGING_CATEGORY(lcImaging, "zelvo.imaging")
 
@@ -41,10 +43,25 @@ struct RenderKey
     friend bool operator==(const RenderKey &, const RenderKey &) = default;
 };
 
+// What identifies the file a photo was loaded from, to notice when it is replaced.
+struct FileStamp
+{
+    qint64 size = -1;
+    QDateTime modified;
+
+    friend bool operator==(const FileStamp &, const FileStamp &) = default;
+};
+
+FileStamp stampOf(const QFileInfo &info)
+{
+    return { info.size(), info.lastModified() };
+}
+
 struct Image
 {
     std::mutex mutex;
     QString path;
+    FileStamp stamp; // of the file as checked at load
     QSize stored; // the pixel grid as stored in the file
     int bitsPerPixel = 24;
     int turns = 0; // quarter turns clockwise
@@ -102,18 +119,19 @@ bool isSaneRect(const IgRect &rect)
     return true;
 }
 
-// Reads the photo at `path` into `bytes` and returns its header when it is a whole JPEG of an
-// acceptable size; logs why otherwise.
-std::optional<JpegHeader> readPhoto(const QString &path, QByteArray *bytes)
+// Checks that the file at `path` is a whole JPEG of an acceptable size and returns its
+// header and the file's stamp as read; logs why not otherwise.
+std::optional<std::pair<JpegHeader, FileStamp>> checkPhoto(const QString &path)
 {
     const QFileInfo info(path);
     if (!info.isFile()) {
         qCWarning(lcImaging, "Cannot load '%s': no such file", qUtf8Printable(path));
         return std::nullopt;
     }
-    if (info.size() > MaxFileBytes) {
+    const FileStamp stamp = stampOf(info);
+    if (stamp.size > MaxFileBytes) {
         qCWarning(lcImaging, "Refusing '%s': %lld bytes is too large for a photo",
-                  qUtf8Printable(path), info.size());
+                  qUtf8Printable(path), stamp.size);
         return std::nullopt;
     }
     QFile file(path);
@@ -122,9 +140,13 @@ std::optional<JpegHeader> readPhoto(const QString &path, QByteArray *bytes)
                   qUtf8Printable(file.errorString()));
         return std::nullopt;
     }
-    *bytes = file.read(MaxFileBytes + 1);
-    const auto header = checkJpegStructure(reinterpret_cast<const uint8_t *>(bytes->constData()),
-                                           std::size_t(bytes->size()));
+    QByteArray bytes(stamp.size, Qt::Uninitialized);
+    if (file.read(bytes.data(), stamp.size) != stamp.size || !file.atEnd()) {
+        qCWarning(lcImaging, "Cannot read '%s' whole: it is changing", qUtf8Printable(path));
+        return std::nullopt;
+    }
+    const auto header = checkJpegStructure(reinterpret_cast<const uint8_t *>(bytes.constData()),
+                                           std::size_t(bytes.size()));
     if (!header) {
         qCWarning(lcImaging, "Refusing '%s': not a whole JPEG (empty, truncated or corrupt)",
                   qUtf8Printable(path));
@@ -135,29 +157,35 @@ std::optional<JpegHeader> readPhoto(const QString &path, QByteArray *bytes)
                   header->width, header->height);
         return std::nullopt;
     }
-    return header;
-}
-
-// Decodes the photo at 1/denominator of its size; null when the file no longer holds the
-// photo that was loaded or cannot be decoded.
-QImage decodePhoto(const Image &image, int denominator)
-{
-    raiseAllocationLimit();
-    QByteArray bytes;
-    const auto header = readPhoto(image.path, &bytes);
-    if (!header || QSize(header->width, header->height) != image.stored) {
-        qCWarning(lcImaging, "Cannot decode '%s': the file changed since it was loaded",
-                  qUtf8Printable(image.path));
-        return {};
-    }
+    // The decoder must agree with what the structure check saw.
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer, "jpeg");
     reader.setAutoTransform(false);
-    if (denominator > 1) {
+    if (!reader.canRead() || reader.size() != QSize(header->width, header->height)) {
+        qCWarning(lcImaging, "Refusing '%s': the decoder cannot read it", qUtf8Printable(path));
+        return std::nullopt;
+    }
+    return std::pair { *header, stamp };
+}
+
+// Decodes the photo at eighths/8 of its size, straight from the file so that its bytes
+// are not held in memory beside the pixels; null when the file is no longer the one checked
+// at load, or cannot be decoded.
+QImage decodePhoto(const Image &image, int eighths)
+{
+    raiseAllocationLimit();
+    QImageReader reader(image.path, "jpeg");
+    reader.setAutoTransform(false);
+    if (stampOf(QFileInfo(image.path)) != image.stamp || reader.size() != image.stored) {
+        qCWarning(lcImaging, "Cannot decode '%s': the file changed since it was loaded",
+                  qUtf8Printable(image.path));
+        return {};
+    }
+    if (eighths < 8) {
         // Exactly the size libjpeg's DCT scaling produces, so that no second scaling happens.
-        reader.setScaledSize(QSize((image.stored.width() + denominator - 1) / denominator,
-                                   (image.stored.height() + denominator - 1) / denominator));
+        reader.setScaledSize(QSize((image.stored.width() * eighths + 7) / 8,
+                                   (image.stored.height() * eighths + 7) / 8));
     }
     QImage decoded = reader.read();
     ++decodeCounter;
@@ -223,8 +251,7 @@ int render(Image &image, const DrawPlan &plan)
     const QSize needed
         = (sideways ? plan.pixels.transposed() : plan.pixels).boundedTo(logicalRegion);
 
-    const int denominator = chooseJpegScale(sourceStored.size(), needed);
-    QImage decoded = decodePhoto(image, denominator);
+    QImage decoded = decodePhoto(image, jpegScaleEighths(sourceStored.size(), needed));
     if (decoded.isNull())
         return IgDecodeFailed;
 
@@ -280,25 +307,17 @@ int IG_load_file(const QString &path, IgHandle *handle)
     *handle = 0;
     raiseAllocationLimit();
 
-    QByteArray bytes;
-    const auto header = readPhoto(path, &bytes);
-    if (!header)
+    const auto checked = checkPhoto(path);
+    if (!checked)
         return IgUnreadable;
-    // The decoder must see the same photo the structure check saw.
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, "jpeg");
-    reader.setAutoTransform(false);
-    if (!reader.canRead() || reader.size() != QSize(header->width, header->height)) {
-        qCWarning(lcImaging, "Refusing '%s': the decoder cannot read it", qUtf8Printable(path));
-        return IgUnreadable;
-    }
+    const auto &[header, stamp] = *checked;
 
     auto image = std::make_shared<Image>();
     image->path = path;
-    image->stored = QSize(header->width, header->height);
+    image->stamp = stamp;
+    image->stored = QSize(header.width, header.height);
     image->logical = image->stored;
-    image->bitsPerPixel = 8 * header->components;
+    image->bitsPerPixel = 8 * header.components;
 
     ImageTable &table = imageTable();
     std::lock_guard lock(table.mutex);

@@ -14,9 +14,9 @@ class QPainter;
 //
 // A load reads only what the photo declares (its size) after checking that the file is a
 // whole JPEG; the pixels are decoded when the image is first drawn, at the smallest libjpeg
-// scale that still covers the device rectangle, and the image then keeps a rendering of about
-// the device rectangle's size for later drawings with the same geometry. Dimensions,
-// rectangles and turns always describe the full-size photo.
+// DCT scale (in eighths) that still covers the device rectangle, and the image then keeps a
+// rendering of about the device rectangle's size for later drawings with the same geometry.
+// Dimensions, rectangles and turns always describe the full-size photo.
 //
 // The table is guarded: loading, drawing into an off-screen painter and deleting may run on
 // worker threads, each thread working on its own handles.

@@ -125,12 +125,12 @@ std::optional<JpegHeader> checkJpegStructure(const uint8_t *data, std::size_t si
     }
 }
 
-int chooseJpegScale(const QSizeF &region, const QSize &needed)
+int jpegScaleEighths(const QSizeF &region, const QSize &needed)
 {
-    for (int denominator : { 8, 4, 2 }) {
-        if (region.width() >= qreal(needed.width()) * denominator
-            && region.height() >= qreal(needed.height()) * denominator)
-            return denominator;
+    for (int eighths = 1; eighths < 8; ++eighths) {
+        if (region.width() * eighths >= qreal(needed.width()) * 8
+            && region.height() * eighths >= qreal(needed.height()) * 8)
+            return eighths;
     }
-    return 1;
+    return 8;
 }

@@ -23,7 +23,8 @@ struct JpegHeader
 // before the decoder quietly paints their missing part grey.
 std::optional<JpegHeader> checkJpegStructure(const uint8_t *data, std::size_t size);
 
-// The libjpeg DCT scale (1, 2, 4 or 8 as the denominator of 1/1 ... 1/8) that decodes the
-// fewest pixels while `region` of the stored image, decoded at that scale, still has at least
-// `needed` pixels along both axes.
-int chooseJpegScale(const QSizeF &region, const QSize &needed);
+// The libjpeg DCT scale, as N of N/8 (1 to 8), that decodes the fewest pixels while `region`
+// of the stored image, decoded at that scale, still has at least `needed` pixels along both
+// axes. libjpeg-turbo scales by any eighth while decoding, and Qt's JPEG reader uses it when
+// asked for exactly that size.
+int jpegScaleEighths(const QSizeF &region, const QSize &needed);

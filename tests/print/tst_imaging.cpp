@@ -129,24 +129,25 @@ void TestImaging::jpegScale_data()
 {
     QTest::addColumn<QSizeF>("region");
     QTest::addColumn<QSize>("needed");
-    QTest::addColumn<int>("denominator");
+    QTest::addColumn<int>("eighths");
 
     QTest::newRow("24 MP onto a 300 dpi 10x15 page")
-        << QSizeF(6000, 4000) << QSize(1819, 1213) << 2;
-    QTest::newRow("thumbnail") << QSizeF(6000, 4000) << QSize(100, 67) << 8;
-    QTest::newRow("exactly a quarter") << QSizeF(6000, 4000) << QSize(1500, 1000) << 4;
-    QTest::newRow("a pixel over a quarter") << QSizeF(6000, 4000) << QSize(1501, 1000) << 2;
-    QTest::newRow("device as large as the photo") << QSizeF(6000, 4000) << QSize(6000, 4000) << 1;
-    QTest::newRow("device larger than the photo") << QSizeF(6000, 4000) << QSize(7356, 4956) << 1;
-    QTest::newRow("one axis decides") << QSizeF(6000, 4000) << QSize(100, 1000) << 4;
+        << QSizeF(6000, 4000) << QSize(1819, 1213) << 3;
+    QTest::newRow("thumbnail") << QSizeF(6000, 4000) << QSize(100, 67) << 1;
+    QTest::newRow("exactly a quarter") << QSizeF(6000, 4000) << QSize(1500, 1000) << 2;
+    QTest::newRow("a pixel over a quarter") << QSizeF(6000, 4000) << QSize(1501, 1000) << 3;
+    QTest::newRow("device as large as the photo") << QSizeF(6000, 4000) << QSize(6000, 4000) << 8;
+    QTest::newRow("device larger than the photo") << QSizeF(6000, 4000) << QSize(7356, 4956) << 8;
+    QTest::newRow("one axis decides") << QSizeF(6000, 4000) << QSize(100, 1000) << 2;
+    QTest::newRow("part of the photo") << QSizeF(3000, 2000) << QSize(1819, 1213) << 5;
 }
 
 void TestImaging::jpegScale()
 {
     QFETCH(QSizeF, region);
     QFETCH(QSize, needed);
-    QFETCH(int, denominator);
-    QCOMPARE(chooseJpegScale(region, needed), denominator);
+    QFETCH(int, eighths);
+    QCOMPARE(jpegScaleEighths(region, needed), eighths);
 }
 
 void TestImaging::loadRefusesUnreadable_data()
