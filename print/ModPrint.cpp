@@ -1,0 +1,156 @@
+#include "ModPrint.h"
+
+#include "Imaging.h"
+#include "PageGeometry.h"
+#include "PrinterPort.h"
+
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QPainter>
+
+Q_LOGGING_CATEGORY(lcPrint, "zelvo.print")
+
+namespace ModPrint {
+
+float PrinterDpi = 0;
+float PageWidthPx = 0;
+float PageHeightPx = 0;
+float TargetWidthPx = 0;
+float TargetHeightPx = 0;
+float TargetWidthIn = 0;
+float TargetHeightIn = 0;
+
+namespace {
+
+PrinterPort *currentPort = nullptr;
+// A page of the open document could not be started, so it lacks copies.
+bool documentIncomplete = false;
+
+// What the platform's directory probe finds: a file that is neither a folder nor hidden
+// (on Linux, a name starting with a dot).
+bool isVisibleFile(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.isFile() && !info.fileName().startsWith(QLatin1Char('.'));
+}
+
+// Releases the image on every way out of PrintPhoto.
+class LoadedImage
+{
+public:
+    LoadedImage() = default;
+    LoadedImage(const LoadedImage &) = delete;
+    LoadedImage &operator=(const LoadedImage &) = delete;
+    ~LoadedImage()
+    {
+        if (IG_image_is_valid(handle))
+            IG_image_delete(handle);
+    }
+    IgHandle handle = 0;
+};
+
+} // namespace
+
+void setPrinterPort(PrinterPort *port)
+{
+    currentPort = port;
+}
+
+PrinterPort *printerPort()
+{
+    return currentPort;
+}
+
+void SelectPrinter(const QString &printerName)
+{
+    if (!currentPort)
+        return;
+    const QStringList installed = currentPort->installedPrinters();
+    const int index = findPrinterByName(installed, printerName);
+    if (index >= 0)
+        currentPort->setCurrentPrinter(installed.at(index));
+    else
+        qCInfo(lcPrint, "No installed printer is named '%s'; '%s' stays current",
+               qUtf8Printable(printerName), qUtf8Printable(currentPort->currentPrinter()));
+
+    const QSizeF page = currentPort->printableSize();
+    const PageMetrics m = computePageMetrics(currentPort->resolution(), float(page.width()),
+                                             float(page.height()), TargetWidthIn, TargetHeightIn);
+    PrinterDpi = m.dpi;
+    PageWidthPx = m.pageWidthPx;
+    PageHeightPx = m.pageHeightPx;
+    TargetWidthPx = m.targetWidthPx;
+    TargetHeightPx = m.targetHeightPx;
+}
+
+bool OpenPrintDocument(const QString &title)
+{
+    if (!currentPort) {
+        qCWarning(lcPrint, "No printer port: cannot open a print document");
+        return false;
+    }
+    documentIncomplete = false;
+    if (!currentPort->beginDocument(title)) {
+        qCWarning(lcPrint, "Cannot open a print document on '%s'",
+                  qUtf8Printable(currentPort->currentPrinter()));
+        return false;
+    }
+    return true;
+}
+
+void PrintPhoto(const QString &path, int16_t copies)
+{
+    const QString file = trimBlanks(path);
+    if (file.isEmpty() || !currentPort || copies < 1 || !isVisibleFile(file))
+        return;
+    const float tW = TargetWidthPx;
+    const float tH = TargetHeightPx;
+    const float pageW = PageWidthPx;
+    const float pageH = PageHeightPx;
+    // Metrics of no printer at all would divide by zero below.
+    if (!(tW > 0 && tH > 0 && pageW > 0 && pageH > 0))
+        return;
+
+    LoadedImage image;
+    if (IG_load_file(file, &image.handle) != IgSuccess || !IG_image_is_valid(image.handle))
+        return;
+    int32_t w = 0;
+    int32_t h = 0;
+    if (IG_image_dimensions_get(image.handle, &w, &h, nullptr) != IgSuccess)
+        return;
+
+    const PhotoPlacement place = placePhoto(tW, tH, pageW, pageH, w, h);
+    if (place.turnCode != 0 && IG_IP_rotate_multiple_90(image.handle, place.turnCode) != IgSuccess)
+        return;
+    IG_image_rect_set(image.handle, place.imageRect);
+    IG_device_rect_set(image.handle, place.deviceRect);
+
+    // The image keeps its decoded rendering, so copies after the first draw without decoding.
+    for (int16_t left = copies; left > 0; --left) {
+        IG_display_desktop_pattern_set(image.handle, 0, 0, 0, 0);
+        IG_print_image(image.handle, currentPort->painter(), -1);
+        if (left > 1 && !currentPort->newPage()) {
+            documentIncomplete = true;
+            qCWarning(lcPrint, "Cannot start page %d of '%s'", copies - left + 2,
+                      qUtf8Printable(file));
+            return;
+        }
+    }
+}
+
+bool EndPrintDocument()
+{
+    if (!currentPort)
+        return false;
+    const bool accepted = currentPort->endDocument();
+    if (!accepted || documentIncomplete) {
+        qCWarning(lcPrint, "The print document for '%s' was not %s",
+                  qUtf8Printable(currentPort->currentPrinter()),
+                  accepted ? "complete" : "accepted");
+        documentIncomplete = false;
+        return false;
+    }
+    return true;
+}
+
+} // namespace ModPrint

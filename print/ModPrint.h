@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+class PrinterPort;
+
+// Printer selection, page metrics and photo printing. Everything goes through the printer
+// port set here: the station sets the real one at start-up, tests a recording double.
+namespace ModPrint {
+
+// Page metrics of the current printer, rewritten by every SelectPrinter (single precision,
+// device pixels): resolution in dots per inch (used for both axes), printable page, and the
+// rectangle a photo is printed into.
+extern float PrinterDpi;
+extern float PageWidthPx;
+extern float PageHeightPx;
+extern float TargetWidthPx;
+extern float TargetHeightPx;
+// The photo size in inches for the next SelectPrinter, set by the dispatcher from the
+// settings of the photo's paper size (width along the page's longer side).
+extern float TargetWidthIn;
+extern float TargetHeightIn;
+
+// The port all printing goes through; nullptr until set, and then nothing is printed. The
+// port is not owned.
+void setPrinterPort(PrinterPort *port);
+PrinterPort *printerPort();
+
+// Makes the installed printer that `printerName` names the current one (see
+// findPrinterByName; when none matches the current printer stays) and measures it into the
+// page metrics above.
+void SelectPrinter(const QString &printerName);
+
+// Opens a print document with its first page on the current printer. False when the
+// platform cannot start one (no port, no printer): nothing is printed, and the photo
+// should be tried again later.
+bool OpenPrintDocument(const QString &title);
+
+// Draws the JPEG at `path` on the open document, one page per copy with a new page between
+// copies: turned to the target's orientation, filling the target rectangle without
+// distortion, centred on the printable page. A missing, hidden or unreadable photo, copies
+// of 0 or less, or no open document draw nothing; the photo is decoded once for all copies.
+void PrintPhoto(const QString &path, int16_t copies);
+
+// Ends the open document and hands it to the print system. True only when it was accepted
+// there (a job exists in the printer's queue, or the PDF file was written) and every copy got
+// its page; on false the photo was not printed.
+bool EndPrintDocument();
+
+} // namespace ModPrint
