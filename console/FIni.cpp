@@ -1,5 +1,6 @@
 #include "FIni.h"
 
+#include "Dispatcher.h"
 #include "FConf.h"
 #include "JobIntake.h"
 #include "ModConf.h"
@@ -117,6 +118,7 @@ void FIni::load()
 void FIni::onTimer1Tick()
 {
     ScanNewJobs(store, ModConf::SystemFolder, ModConf::PrintAll);
+    PrintNextPhoto(store, ModConf::SystemFolder);
 }
 
 void FIni::OpenConfiguration()

@@ -1,0 +1,66 @@
+#include "Dispatcher.h"
+
+#include "JobRetirement.h"
+#include "JobTable.h"
+#include "ModConf.h"
+#include "ModPrint.h"
+
+#include <QLoggingCategory>
+
+#include <algorithm>
+
+Q_DECLARE_LOGGING_CATEGORY(lcPrint)
+
+namespace {
+
+// Whether the last tick could not print because of the platform; its end is worth a line.
+bool printingHeldUp = false;
+
+} // namespace
+
+void PrintNextPhoto(JobStore &store, const QString &systemFolder)
+{
+    if (store.jobCount < 1)
+        return;
+    const QueueOrderSearch head = FindNextJobToPrint(store.printJobs);
+    if (!head.found || head.index < 0)
+        return;
+    const int32_t index = head.index;
+    JobRecord &job = store.printJobs[size_t(index)];
+    const auto next = std::find_if(job.photos.begin(), job.photos.end(),
+                                   [](const PhotoItem &photo) { return photo.printed == 0; });
+    if (next == job.photos.end()) {
+        RetireJob(store, index, systemFolder);
+        return;
+    }
+    PhotoItem &photo = *next;
+
+    // An unknown paper size keeps the printer, target and page of the photo before it.
+    if (const auto paper = ModConf::paperSettings(photo.paperSize)) {
+        ModPrint::TargetWidthIn = paper->width / 100;
+        ModPrint::TargetHeightIn = paper->height / 100;
+        ModPrint::SelectPrinter(paper->printer);
+    }
+
+    const QString title = QStringLiteral("Zelvo %1").arg(photo.imageFileName);
+    if (!ModPrint::OpenPrintDocument(title)) {
+        printingHeldUp = true;
+        return;
+    }
+    if (photo.copies > 0)
+        ModPrint::PrintPhoto(systemFolder + QStringLiteral("/images/") + photo.imageFileName,
+                             photo.copies);
+    if (!ModPrint::EndPrintDocument()) {
+        printingHeldUp = true;
+        return;
+    }
+    if (printingHeldUp) {
+        printingHeldUp = false;
+        qCInfo(lcPrint, "Printing goes on: '%s' was accepted", qUtf8Printable(title));
+    }
+
+    photo.printed = 1;
+    ++job.printedCount;
+    if (job.photoCount == job.printedCount)
+        RetireJob(store, index, systemFolder);
+}
