@@ -3,31 +3,26 @@
 #include "PrinterPort.h"
 
 #include <QImage>
-#include <QList>
 #include <QPainter>
 #include <QStringList>
 
-// A printing platform in memory: printers with a resolution and a printable size, and each
-// document's pages kept as white images that the test can look at. Failures on demand.
+// A printing platform in memory: printers with a resolution and a printable size, each
+// document's pages kept as white images to look at, and failures on demand.
 class RecordingPrinterPort : public PrinterPort
 {
 public:
     struct Printer
     {
         QString name;
-        float dpi = 300;
+        float dpi;
         QSizeF printable;
     };
-
     QList<Printer> printers;
     QString systemDefault;
-    bool failBegin = false;
-    bool failNewPage = false;
-    bool failEnd = false;
-
-    QStringList calls;
+    bool failBegin = false, failNewPage = false, failEnd = false;
+    QStringList madeCurrent; // every name passed to setCurrentPrinter
+    int newPages = 0;
     QList<QImage> pages; // of the open or last document
-    int documentsEnded = 0;
 
     QStringList installedPrinters() const override
     {
@@ -41,50 +36,28 @@ public:
     {
         return m_current.isEmpty() ? systemDefault : m_current;
     }
-    void setCurrentPrinter(const QString &deviceName) override
+    void setCurrentPrinter(const QString &name) override
     {
-        calls << QStringLiteral("setCurrentPrinter ") + deviceName;
-        if (installedPrinters().contains(deviceName))
-            m_current = deviceName;
+        madeCurrent << name;
+        if (installedPrinters().contains(name))
+            m_current = name;
     }
-    float resolution() override
+    float resolution() override { return find() ? find()->dpi : 0; }
+    QSizeF printableSize() override { return find() ? find()->printable : QSizeF(); }
+    bool beginDocument(const QString &) override
     {
-        const Printer *p = find();
-        return p ? p->dpi : 0;
-    }
-    QSizeF printableSize() override
-    {
-        const Printer *p = find();
-        return p ? p->printable : QSizeF();
-    }
-    bool beginDocument(const QString &title) override
-    {
-        calls << QStringLiteral("beginDocument ") + title;
-        if (failBegin || !find() || m_painter.isActive())
+        if (failBegin || !find())
             return false;
         pages.clear();
-        startPage();
-        return true;
+        return startPage();
     }
     QPainter *painter() override { return m_painter.isActive() ? &m_painter : nullptr; }
     bool newPage() override
     {
-        calls << QStringLiteral("newPage");
-        if (failNewPage || !m_painter.isActive())
-            return false;
-        m_painter.end();
-        startPage();
-        return true;
+        ++newPages;
+        return !failNewPage && m_painter.end() && startPage();
     }
-    bool endDocument() override
-    {
-        calls << QStringLiteral("endDocument");
-        if (!m_painter.isActive())
-            return false;
-        m_painter.end();
-        ++documentsEnded;
-        return !failEnd;
-    }
+    bool endDocument() override { return m_painter.end() && !failEnd; }
 
 private:
     const Printer *find() const
@@ -95,14 +68,12 @@ private:
         }
         return nullptr;
     }
-    void startPage()
+    bool startPage()
     {
-        QImage page(find()->printable.toSize(), QImage::Format_RGB32);
-        page.fill(Qt::white);
-        pages.append(page);
-        m_painter.begin(&pages.last());
+        pages.append(QImage(find()->printable.toSize(), QImage::Format_RGB32));
+        pages.last().fill(Qt::white);
+        return m_painter.begin(&pages.last());
     }
-
     QString m_current;
     QPainter m_painter;
 };

@@ -1,44 +1,45 @@
 #pragma once
 
 #include <QBuffer>
-#include <QColor>
 #include <QFile>
 #include <QImage>
 #include <QImageWriter>
 #include <QPainter>
-#include <QRect>
 
-// Photos made by the tests: four flat quadrants, so that position, turn and proportions can
-// be read back from any drawing of them.
+// Photos made by the tests: four flat quarters, so that place, turn and proportions can be
+// read back from any drawing of them.
 namespace TestPhotos {
 
-inline const QColor TopLeft = QColor(220, 30, 30); // red
-inline const QColor TopRight = QColor(30, 180, 30); // green
-inline const QColor BottomLeft = QColor(30, 30, 220); // blue
-inline const QColor BottomRight = QColor(230, 210, 20); // yellow
+inline const QColor Red(220, 30, 30), Green(30, 180, 30), Blue(30, 30, 220), Yellow(230, 210, 20);
+// Top left, top right, bottom left, bottom right of the photo as stored.
+inline const QList<QColor> Upright { Red, Green, Blue, Yellow };
 
-inline QImage quadrants(int width, int height)
+// The quarters' colours after the photo's quarter turn (code 1 clockwise, 3 anticlockwise).
+inline QList<QColor> quartersAfterTurn(int code)
+{
+    return code == 1 ? QList<QColor> { Blue, Red, Yellow, Green }
+        : code == 3  ? QList<QColor> { Green, Yellow, Red, Blue }
+                     : Upright;
+}
+
+inline QByteArray jpegBytes(int width, int height, int quality = 90, bool progressive = false,
+                            bool grey = false)
 {
     QImage image(width, height, QImage::Format_RGB32);
     QPainter p(&image);
-    const int cx = width / 2;
-    const int cy = height / 2;
-    p.fillRect(0, 0, cx, cy, TopLeft);
-    p.fillRect(cx, 0, width - cx, cy, TopRight);
-    p.fillRect(0, cy, cx, height - cy, BottomLeft);
-    p.fillRect(cx, cy, width - cx, height - cy, BottomRight);
-    return image;
-}
-
-inline QByteArray jpegBytes(const QImage &image, int quality = 90, bool progressive = false)
-{
+    const int cx = width / 2, cy = height / 2;
+    p.fillRect(0, 0, cx, cy, Red);
+    p.fillRect(cx, 0, width - cx, cy, Green);
+    p.fillRect(0, cy, cx, height - cy, Blue);
+    p.fillRect(cx, cy, width - cx, height - cy, Yellow);
+    p.end();
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "jpeg");
     writer.setQuality(quality);
     writer.setProgressiveScanWrite(progressive);
-    writer.write(image);
+    writer.write(grey ? image.convertToFormat(QImage::Format_Grayscale8) : image);
     return bytes;
 }
 
@@ -48,62 +49,81 @@ inline bool writeFile(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-inline bool writeQuadrantJpeg(const QString &path, int width, int height)
+inline bool writeJpeg(const QString &path, int width, int height)
 {
-    return writeFile(path, jpegBytes(quadrants(width, height)));
+    return writeFile(path, jpegBytes(width, height));
 }
 
-// Offset of the first entropy-coded byte after the first SOS segment, or -1.
-inline qsizetype firstScanData(const QByteArray &jpeg)
+// Offset of the first entropy-coded byte of a JPEG's first scan.
+inline qsizetype scanDataOffset(const QByteArray &jpeg)
 {
     const qsizetype sos = jpeg.indexOf(QByteArray("\xFF\xDA", 2));
-    if (sos < 0 || sos + 4 > jpeg.size())
-        return -1;
-    const int length = (uchar(jpeg[sos + 2]) << 8) | uchar(jpeg[sos + 3]);
-    return sos + 2 + length;
+    return sos + 2 + ((uchar(jpeg[sos + 2]) << 8) | uchar(jpeg[sos + 3]));
 }
 
 // The same JPEG with its frame header declaring width x height.
 inline QByteArray withDeclaredSize(QByteArray jpeg, int width, int height)
 {
     const qsizetype sof = jpeg.indexOf(QByteArray("\xFF\xC0", 2));
-    if (sof < 0)
-        return {};
-    jpeg[sof + 5] = char(height >> 8);
-    jpeg[sof + 6] = char(height & 0xFF);
-    jpeg[sof + 7] = char(width >> 8);
-    jpeg[sof + 8] = char(width & 0xFF);
-    return jpeg;
+    const char size[4] = { char(height >> 8), char(height), char(width >> 8), char(width) };
+    return sof < 0 ? QByteArray() : jpeg.replace(sof + 5, 4, size, 4);
 }
 
-inline bool near(const QColor &a, const QColor &b, int tolerance = 40)
+inline bool near(const QColor &a, const QColor &b)
 {
-    return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance
-        && qAbs(a.blue() - b.blue()) <= tolerance;
-}
-
-inline bool isWhite(QRgb pixel)
-{
-    return qRed(pixel) > 235 && qGreen(pixel) > 235 && qBlue(pixel) > 235;
+    return qAbs(a.red() - b.red()) <= 40 && qAbs(a.green() - b.green()) <= 40
+        && qAbs(a.blue() - b.blue()) <= 40;
 }
 
 // Bounding box of everything that is not white.
-inline QRect inkBounds(const QImage &image)
+inline QRect inkBounds(const QImage &page)
 {
-    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
-    int left = rgb.width(), top = rgb.height(), right = -1, bottom = -1;
-    for (int y = 0; y < rgb.height(); ++y) {
-        const QRgb *line = reinterpret_cast<const QRgb *>(rgb.constScanLine(y));
-        for (int x = 0; x < rgb.width(); ++x) {
-            if (!isWhite(line[x])) {
-                left = qMin(left, x);
-                right = qMax(right, x);
-                top = qMin(top, y);
-                bottom = qMax(bottom, y);
+    const QImage image = page.convertToFormat(QImage::Format_RGB32);
+    int left = image.width(), top = image.height(), right = -1, bottom = -1;
+    for (int y = 0; y < image.height(); ++y) {
+        const QRgb *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            if (qRed(line[x]) < 236 || qGreen(line[x]) < 236 || qBlue(line[x]) < 236) {
+                left = qMin(left, x), right = qMax(right, x);
+                top = qMin(top, y), bottom = qMax(bottom, y);
             }
         }
     }
     return right < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
+}
+
+// "" when `page` shows the photo exactly over `device` (clipped to the page, within
+// `tolerance` pixels), white elsewhere, with `quarters` at the centres of its four quarters;
+// otherwise what differs. `scale` maps device pixels to the page image's pixels.
+inline QString placementMismatch(const QImage &page, const QRect &device,
+                                 const QList<QColor> &quarters, double scale = 1.0,
+                                 int tolerance = 1)
+{
+    const QRectF d(device.x() * scale, device.y() * scale, device.width() * scale,
+                   device.height() * scale);
+    const QRect expected = d.toRect() & page.rect();
+    const QRect ink = inkBounds(page);
+    const QMargins diff(ink.left() - expected.left(), ink.top() - expected.top(),
+                        ink.right() - expected.right(), ink.bottom() - expected.bottom());
+    if (qMax(qMax(qAbs(diff.left()), qAbs(diff.top())),
+             qMax(qAbs(diff.right()), qAbs(diff.bottom())))
+        > tolerance)
+        return QStringLiteral("ink at %1,%2 %3x%4, expected %5,%6 %7x%8")
+            .arg(ink.x())
+            .arg(ink.y())
+            .arg(ink.width())
+            .arg(ink.height())
+            .arg(expected.x())
+            .arg(expected.y())
+            .arg(expected.width())
+            .arg(expected.height());
+    for (int i = 0; i < 4; ++i) {
+        const QPointF centre(d.x() + d.width() * (i % 2 ? 0.75 : 0.25),
+                             d.y() + d.height() * (i / 2 ? 0.75 : 0.25));
+        if (!near(page.pixelColor(centre.toPoint()), quarters[i]))
+            return QStringLiteral("quarter %1 has the wrong colour").arg(i);
+    }
+    return {};
 }
 
 } // namespace TestPhotos

@@ -1,6 +1,5 @@
 #include "Imaging.h"
 #include "ModPrint.h"
-#include "PageGeometry.h"
 #include "RecordingPrinterPort.h"
 #include "TestPhotos.h"
 
@@ -12,15 +11,14 @@
 
 using namespace TestPhotos;
 
-Q_DECLARE_METATYPE(IgRect)
-
 class TestModPrint : public QObject
 {
     Q_OBJECT
 
 private slots:
     void initTestCase();
-    void cleanup();
+    void init();
+    void cleanup() { ModPrint::setPrinterPort(nullptr); }
     void selectPrinter_data();
     void selectPrinter();
     void photoFillsTarget_data();
@@ -34,14 +32,15 @@ private slots:
 
 private:
     QString path(const QString &name) const { return m_dir.filePath(name); }
-    static RecordingPrinterPort::Printer printer(const QString &name, float w, float h)
+    // What the dispatcher does for one 10x15 photo; whether the document was accepted.
+    bool printDocument(const QString &printer, const QString &file, int16_t copies)
     {
-        return { name, 300, QSizeF(w, h) };
+        ModPrint::SelectPrinter(printer);
+        if (!ModPrint::OpenPrintDocument("photo"))
+            return false;
+        ModPrint::PrintPhoto(file, copies);
+        return ModPrint::EndPrintDocument();
     }
-    void setUpPort();
-    // Selects `printerName` for a 10x15 photo and prints `file` with `copies` as the
-    // dispatcher does; returns whether the document was accepted.
-    bool printDocument(const QString &printerName, const QString &file, int16_t copies);
 
     QTemporaryDir m_dir;
     std::unique_ptr<RecordingPrinterPort> m_port;
@@ -49,152 +48,89 @@ private:
 
 void TestModPrint::initTestCase()
 {
-    QVERIFY(m_dir.isValid());
-    QVERIFY(writeQuadrantJpeg(path("landscape.jpg"), 600, 400));
-    QVERIFY(writeQuadrantJpeg(path("portrait.jpg"), 400, 600));
-    QVERIFY(writeQuadrantJpeg(path("square.jpg"), 600, 600));
-    QVERIFY(writeQuadrantJpeg(path(".hidden.jpg"), 600, 400));
-    const QByteArray jpeg = jpegBytes(quadrants(600, 400));
-    QVERIFY(writeFile(path("empty.jpg"), QByteArray()));
-    QVERIFY(writeFile(path("truncated.jpg"), jpeg.left(jpeg.size() / 2)));
-    QVERIFY(
-        writeFile(path("bomb.jpg"), withDeclaredSize(jpegBytes(quadrants(16, 16)), 65500, 65500)));
+    QVERIFY(writeJpeg(path("landscape.jpg"), 600, 400));
+    QVERIFY(writeJpeg(path("portrait.jpg"), 400, 600));
+    QVERIFY(writeJpeg(path("square.jpg"), 600, 600));
+    QVERIFY(writeJpeg(path(".hidden.jpg"), 600, 400));
+    QVERIFY(writeFile(path("truncated.jpg"), jpegBytes(600, 400).left(1000)));
     QVERIFY(QDir(m_dir.path()).mkpath("folder.jpg"));
 }
 
-void TestModPrint::cleanup()
-{
-    ModPrint::setPrinterPort(nullptr);
-}
-
-void TestModPrint::setUpPort()
+void TestModPrint::init()
 {
     m_port = std::make_unique<RecordingPrinterPort>();
-    m_port->printers = { printer("Photo10x15", 1800, 1200), printer("Photo13x18 ", 1200, 1800),
-                         printer("A4", 2480, 3508), printer("Zelvo PDF", 2480, 3508) };
+    m_port->printers = { { "Photo10x15", 300, QSizeF(1800, 1200) },
+                         { "  Photo13x18 ", 300, QSizeF(1200, 1800) },
+                         { "A4", 300, QSizeF(2480, 3508) } };
     m_port->systemDefault = "A4";
     ModPrint::setPrinterPort(m_port.get());
     ModPrint::TargetWidthIn = 6.13f;
     ModPrint::TargetHeightIn = 4.13f;
 }
 
-bool TestModPrint::printDocument(const QString &printerName, const QString &file, int16_t copies)
-{
-    ModPrint::SelectPrinter(printerName);
-    if (!ModPrint::OpenPrintDocument("photo"))
-        return false;
-    ModPrint::PrintPhoto(file, copies);
-    return ModPrint::EndPrintDocument();
-}
-
 void TestModPrint::selectPrinter_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("current");
-    QTest::addColumn<QSizeF>("page");
+    QTest::addColumn<QList<float>>("metrics"); // dpi, page, target
 
-    QTest::newRow("exact") << "Photo10x15"
-                           << "Photo10x15" << QSizeF(1800, 1200);
-    QTest::newRow("letter case") << "photo10X15"
-                                 << "Photo10x15" << QSizeF(1800, 1200);
-    QTest::newRow("blanks around the installed name, set as listed")
+    QTest::newRow("installed name with blanks, taken as listed")
         << "photo13x18"
-        << "Photo13x18 " << QSizeF(1200, 1800);
-    QTest::newRow("blanks around the configured name keep the current printer")
-        << " Photo10x15"
-        << "A4" << QSizeF(2480, 3508);
-    QTest::newRow("unknown keeps the current printer") << "Lab"
-                                                       << "A4" << QSizeF(2480, 3508);
-    QTest::newRow("built-in PDF printer") << "ZELVO PDF"
-                                          << "Zelvo PDF" << QSizeF(2480, 3508);
+        << "  Photo13x18 " << QList<float> { 300, 1200, 1800, 1212.72f, 1800 };
+    QTest::newRow("unknown: the default stays, measured")
+        << "Photo15x23"
+        << "A4" << QList<float> { 300, 2480, 3508, 1239, 1839 };
 }
 
 void TestModPrint::selectPrinter()
 {
     QFETCH(QString, name);
     QFETCH(QString, current);
-    QFETCH(QSizeF, page);
-    setUpPort();
-    m_port->printers[2].dpi = 600; // the default one, to tell its metrics apart
-
+    QFETCH(QList<float>, metrics);
     ModPrint::SelectPrinter(name);
     QCOMPARE(m_port->currentPrinter(), current);
-    for (const QString &call : m_port->calls)
-        QVERIFY2(m_port->installedPrinters().contains(
-                     call.mid(QStringLiteral("setCurrentPrinter ").size())),
-                 qPrintable(call));
-
-    const float dpi = current == "A4" ? 600 : 300;
-    const PageMetrics expected = computePageMetrics(dpi, page.width(), page.height(), 6.13f, 4.13f);
-    QCOMPARE(ModPrint::PrinterDpi, dpi);
-    QCOMPARE(ModPrint::PageWidthPx, float(page.width()));
-    QCOMPARE(ModPrint::PageHeightPx, float(page.height()));
-    QCOMPARE(ModPrint::TargetWidthPx, expected.targetWidthPx);
-    QCOMPARE(ModPrint::TargetHeightPx, expected.targetHeightPx);
+    for (const QString &made : m_port->madeCurrent)
+        QVERIFY(m_port->installedPrinters().contains(made));
+    const QList<float> actual { ModPrint::PrinterDpi, ModPrint::PageWidthPx, ModPrint::PageHeightPx,
+                                ModPrint::TargetWidthPx, ModPrint::TargetHeightPx };
+    for (int i = 0; i < 5; ++i)
+        QVERIFY2(qAbs(actual[i] - metrics[i]) < 0.005, qPrintable(QString::number(actual[i])));
 }
 
 void TestModPrint::photoFillsTarget_data()
 {
-    QTest::addColumn<QString>("printerName");
+    QTest::addColumn<QString>("printer");
     QTest::addColumn<QString>("photo");
-    QTest::addColumn<IgRect>("deviceRect");
-    // The colours at the centres of the device rectangle's four quarters: TL, TR, BL, BR.
-    QTest::addColumn<QList<QColor>>("quarters");
+    QTest::addColumn<QRect>("device");
+    QTest::addColumn<int>("turn");
 
-    const QList<QColor> upright { TopLeft, TopRight, BottomLeft, BottomRight };
-    QTest::newRow("landscape photo")
+    QTest::newRow("landscape") << "Photo10x15"
+                               << "landscape.jpg" << QRect(QPoint(-10, -6), QPoint(1808, 1206))
+                               << 0;
+    QTest::newRow("portrait, code 1")
         << "Photo10x15"
-        << "landscape.jpg" << IgRect { -10, -6, 1808, 1206 } << upright;
-    QTest::newRow("portrait photo, turned clockwise")
+        << "portrait.jpg" << QRect(QPoint(-10, -6), QPoint(1808, 1206)) << 1;
+    QTest::newRow("square, cut top and bottom")
         << "Photo10x15"
-        << "portrait.jpg" << IgRect { -10, -6, 1808, 1206 }
-        << QList<QColor> { BottomLeft, TopLeft, BottomRight, TopRight };
-    QTest::newRow("square photo, cut at top and bottom")
-        << "Photo10x15"
-        << "square.jpg" << IgRect { 0, -300, 1799, 1499 } << upright;
-    QTest::newRow("portrait page, turned anticlockwise")
+        << "square.jpg" << QRect(QPoint(0, -300), QPoint(1799, 1499)) << 0;
+    QTest::newRow("portrait page, code 3")
         << "Photo13x18"
-        << "landscape.jpg" << IgRect { -6, -10, 1206, 1808 }
-        << QList<QColor> { TopRight, BottomRight, TopLeft, BottomLeft };
-    QTest::newRow("target smaller than the page, centred")
+        << "landscape.jpg" << QRect(QPoint(-6, -10), QPoint(1206, 1808)) << 3;
+    // On A4 the 1239 x 1839 target fits, grows to 1239 x 1858.5 and is centred.
+    QTest::newRow("smaller than the page, centred")
         << "A4"
-        << "landscape.jpg" << IgRect { 620, 825, 1858, 2682 }
-        << QList<QColor> { TopRight, BottomRight, TopLeft, BottomLeft };
+        << "landscape.jpg" << QRect(QPoint(620, 825), QPoint(1858, 2682)) << 3;
 }
 
 void TestModPrint::photoFillsTarget()
 {
-    QFETCH(QString, printerName);
+    QFETCH(QString, printer);
     QFETCH(QString, photo);
-    QFETCH(IgRect, deviceRect);
-    QFETCH(QList<QColor>, quarters);
-    setUpPort();
-
-    QVERIFY(printDocument(printerName, path(photo), 1));
+    QFETCH(QRect, device);
+    QFETCH(int, turn);
+    QVERIFY(printDocument(printer, path(photo), 1));
     QCOMPARE(m_port->pages.size(), 1);
-    const QImage &page = m_port->pages.first();
-
-    // Everything inside the device rectangle is photo, everything outside it is white.
-    const QRect device(QPoint(deviceRect.left, deviceRect.top),
-                       QPoint(deviceRect.right, deviceRect.bottom));
-    const QRect expected = device & page.rect();
-    const QRect ink = inkBounds(page);
-    QVERIFY2(qAbs(ink.left() - expected.left()) <= 1 && qAbs(ink.top() - expected.top()) <= 1
-                 && qAbs(ink.right() - expected.right()) <= 1
-                 && qAbs(ink.bottom() - expected.bottom()) <= 1,
-             qPrintable(QStringLiteral("ink %1,%2 %3x%4")
-                            .arg(ink.x())
-                            .arg(ink.y())
-                            .arg(ink.width())
-                            .arg(ink.height())));
-    const int qx = device.width() / 4;
-    const int qy = device.height() / 4;
-    const QList<QPoint> centres { { device.left() + qx, device.top() + qy },
-                                  { device.right() - qx, device.top() + qy },
-                                  { device.left() + qx, device.bottom() - qy },
-                                  { device.right() - qx, device.bottom() - qy } };
-    for (int i = 0; i < 4; ++i)
-        QVERIFY2(near(page.pixelColor(centres[i]), quarters[i]), qPrintable(QString::number(i)));
+    QCOMPARE(placementMismatch(m_port->pages.first(), device, quartersAfterTurn(turn)), QString());
 }
 
 void TestModPrint::copiesMakePages_data()
@@ -202,7 +138,6 @@ void TestModPrint::copiesMakePages_data()
     QTest::addColumn<int>("copies");
     QTest::addColumn<int>("pages");
 
-    QTest::newRow("one copy") << 1 << 1;
     QTest::newRow("three copies") << 3 << 3;
     QTest::newRow("no copies: an empty page") << 0 << 1;
     QTest::newRow("negative copies: an empty page") << -2 << 1;
@@ -212,16 +147,14 @@ void TestModPrint::copiesMakePages()
 {
     QFETCH(int, copies);
     QFETCH(int, pages);
-    setUpPort();
     const int images = liveImageCount();
     const quint64 decodes = imageDecodeCount();
-
     QVERIFY(printDocument("Photo10x15", path("landscape.jpg"), int16_t(copies)));
     QCOMPARE(m_port->pages.size(), pages);
-    QCOMPARE(m_port->calls.count("newPage"), pages - 1);
+    QCOMPARE(m_port->newPages, pages - 1);
     for (const QImage &page : m_port->pages)
         QCOMPARE(inkBounds(page).isValid(), copies > 0);
-    // One decode serves all copies, and the image is released afterwards.
+    // One decode serves every copy, and the image is released afterwards.
     QCOMPARE(imageDecodeCount(), decodes + (copies > 0 ? 1 : 0));
     QCOMPARE(liveImageCount(), images);
 }
@@ -232,26 +165,21 @@ void TestModPrint::unprintablePhotosDrawNothing_data()
     QTest::addColumn<bool>("drawn");
 
     QTest::newRow("trailing blanks reach the file") << path("landscape.jpg") + "   " << true;
-    QTest::newRow("empty path") << QString() << false;
     QTest::newRow("blanks only") << "    " << false;
     QTest::newRow("missing") << path("missing.jpg") << false;
     QTest::newRow("hidden") << path(".hidden.jpg") << false;
     QTest::newRow("folder") << path("folder.jpg") << false;
-    QTest::newRow("zero bytes") << path("empty.jpg") << false;
     QTest::newRow("truncated") << path("truncated.jpg") << false;
-    QTest::newRow("decompression bomb") << path("bomb.jpg") << false;
 }
 
 void TestModPrint::unprintablePhotosDrawNothing()
 {
     QFETCH(QString, file);
     QFETCH(bool, drawn);
-    setUpPort();
     const int images = liveImageCount();
-
-    // The document is still opened and ended, with its one page.
-    QVERIFY(printDocument("Photo10x15", file, 2));
-    QCOMPARE(m_port->pages.size(), drawn ? 2 : 1);
+    // The document is opened and ended all the same, with its one page.
+    QVERIFY(printDocument("Photo10x15", file, 1));
+    QCOMPARE(m_port->pages.size(), 1);
     QCOMPARE(inkBounds(m_port->pages.first()).isValid(), drawn);
     QCOMPARE(liveImageCount(), images);
 }
@@ -275,10 +203,9 @@ void TestModPrint::platformFailuresReachTheCaller()
     QFETCH(QString, failure);
     QFETCH(bool, opened);
     QFETCH(int, pages);
-    setUpPort();
     if (failure == "port")
         ModPrint::setPrinterPort(nullptr);
-    else if (failure == "printers")
+    if (failure == "printers")
         m_port->printers.clear();
     m_port->failBegin = failure == "begin";
     m_port->failNewPage = failure == "newPage";
