@@ -1,7 +1,5 @@
 #include "SystemPrinterPort.h"
 
-#include "ModConf.h"
-
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -62,11 +60,6 @@ bool moveWithoutReplacing(const QString &from, const QString &to)
 }
 
 } // namespace
-
-QString SystemPrinterPort::defaultPdfFolder()
-{
-    return ModConf::AppPath + QStringLiteral("/pdf");
-}
 
 SystemPrinterPort::SystemPrinterPort(const QString &pdfFolder)
     : m_pdfFolder(pdfFolder)
@@ -246,6 +239,9 @@ void SystemPrinterPort::discardDocument()
 
 bool SystemPrinterPort::publishPdf(const QString &spoolFile)
 {
+    // The spool file was made private; the published PDF is for anyone to open.
+    QFile::setPermissions(
+        spoolFile, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
     const QString base = m_pdfFolder + QLatin1Char('/')
         + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))
         + QLatin1Char('_') + fileNameFromTitle(m_docTitle);

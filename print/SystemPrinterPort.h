@@ -27,9 +27,6 @@ public:
     // The built-in printer's page: A4 portrait without margins, at this resolution.
     static constexpr int BuiltInPdfDpi = 300;
 
-    // The folder "pdf" beside the program, where the built-in printer writes by default.
-    static QString defaultPdfFolder();
-
     // `pdfFolder` receives the built-in printer's documents; it is created when needed.
     explicit SystemPrinterPort(const QString &pdfFolder);
     ~SystemPrinterPort() override;

@@ -69,8 +69,10 @@ void TestPdfPrinter::writesEachDocumentAsANewFile()
     }
     ModPrint::setPrinterPort(nullptr);
     QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 3); // no spool left
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
         QCOMPARE(PdfInspect::pageCount(files[i]), i + 1);
+        QVERIFY(QFile::permissions(files[i]) & QFile::ReadOther); // for anyone to open
+    }
 
     const PhotoPlacement place
         = placePhoto(ModPrint::TargetWidthPx, ModPrint::TargetHeightPx, 2479, 3508, 1500, 1000);

@@ -10,13 +10,31 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+// Notes which printer each document was opened on, and how many were ended.
+class DispatchPort : public RecordingPrinterPort
+{
+public:
+    QStringList documents;
+    int documentsEnded = 0;
+    bool beginDocument(const QString &title) override
+    {
+        documents << currentPrinter();
+        return RecordingPrinterPort::beginDocument(title);
+    }
+    bool endDocument() override
+    {
+        ++documentsEnded;
+        return RecordingPrinterPort::endDocument();
+    }
+};
+
 class TestDispatcher : public QObject
 {
     Q_OBJECT
 
 private:
     std::unique_ptr<QTemporaryDir> system;
-    std::unique_ptr<RecordingPrinterPort> port;
+    std::unique_ptr<DispatchPort> port;
     std::unique_ptr<JobStore> store;
 
     QString path(const QString &relative) const { return system->filePath(relative); }
@@ -35,8 +53,9 @@ private:
                         .arg(1000, 8, 10, QLatin1Char('0'))
                         .toLatin1();
             if (!missing.contains(i)) {
-                const QString image = name.mid(1, name.size() - 5) + QStringLiteral("_%1.jpg").arg(i + 1, 4, 10, QLatin1Char('0'));
-                QVERIFY(TestPhotos::writeQuadrantJpeg(path(QStringLiteral("images/") + image), 300, 200));
+                const QString image = name.mid(1, name.size() - 5)
+                    + QStringLiteral("_%1.jpg").arg(i + 1, 4, 10, QLatin1Char('0'));
+                QVERIFY(TestPhotos::writeJpeg(path(QStringLiteral("images/") + image), 300, 200));
             }
         }
         QVERIFY(TestPhotos::writeFile(path(QStringLiteral("jobs/") + name), text));
@@ -48,27 +67,17 @@ private:
         PrintNextPhoto(*store, system->path());
     }
 
-    QStringList documents() const
+    static bool drawn(const QImage &page)
     {
-        QStringList printers;
-        QString current = port->systemDefault;
-        for (const QString &call : port->calls) {
-            if (call.startsWith(QLatin1String("setCurrentPrinter ")))
-                current = call.mid(18);
-            else if (call.startsWith(QLatin1String("beginDocument ")))
-                printers << current;
-        }
-        return printers;
+        return page.pixelColor(page.rect().center()) != Qt::white;
     }
-
-    static bool drawn(const QImage &page) { return page.pixelColor(page.rect().center()) != Qt::white; }
 
 private slots:
     void init()
     {
         system = std::make_unique<QTemporaryDir>();
         QVERIFY(CreateFolderLayout(system->path()));
-        port = std::make_unique<RecordingPrinterPort>();
+        port = std::make_unique<DispatchPort>();
         port->printers = { { QStringLiteral("Landscape"), 300, QSizeF(1800, 1200) },
                            { QStringLiteral("Portrait"), 300, QSizeF(1200, 1800) },
                            { QStringLiteral("Big"), 300, QSizeF(2700, 1800) } };
@@ -93,7 +102,7 @@ private slots:
     void emptyQueuePrintsNothing()
     {
         tick();
-        QVERIFY(port->calls.isEmpty());
+        QVERIFY(port->documents.isEmpty());
     }
 
     void onePhotoPerTickOnThePrinterOfItsSize()
@@ -105,7 +114,7 @@ private slots:
         QCOMPARE(store->jobCount, 1);
         QCOMPARE(ModPrint::TargetWidthPx, 2700.f); // 9 in at 300 dpi fits the Big page
         tick();
-        QCOMPARE(documents(), (QStringList { "Landscape", "Big", "Landscape" }));
+        QCOMPARE(port->documents, (QStringList { "Landscape", "Big", "Landscape" }));
         QCOMPARE(port->documentsEnded, 3);
         QCOMPARE(store->jobCount, 0); // retired in the tick of its last photo
         QVERIFY(QFile::exists(path(QStringLiteral("backup/jobs/3AB12345.job"))));
@@ -129,12 +138,13 @@ private slots:
         QFETCH(bool, missing);
         QFETCH(int, pages);
         QFETCH(bool, drawnOnFirst);
-        addJob(QStringLiteral("1AB00001.job"), { { 0, copies }, { 0, 1 } }, missing ? QList<int> { 0 } : QList<int> {});
+        addJob(QStringLiteral("1AB00001.job"), { { 0, copies }, { 0, 1 } },
+               missing ? QList<int> { 0 } : QList<int> {});
         tick();
         QCOMPARE(port->documentsEnded, 1);
         QCOMPARE(port->pages.size(), pages);
         QCOMPARE(drawn(port->pages.first()), drawnOnFirst);
-        QCOMPARE(port->calls.count(QStringLiteral("newPage")), pages - 1);
+        QCOMPARE(port->newPages, pages - 1);
         // The photo counts as printed either way; the job goes on with its next photo.
         QCOMPARE(store->printJobs[0].printedCount, int16_t(1));
         QCOMPARE(store->printJobs[0].photos[0].printed, int16_t(1));
@@ -156,7 +166,7 @@ private slots:
         const float width = ModPrint::TargetWidthPx;
         ModConf::Width15x23 = 400; // not read for the size-5 photo
         tick();
-        QCOMPARE(documents(), (QStringList { "Big", "Big" }));
+        QCOMPARE(port->documents, (QStringList { "Big", "Big" }));
         QCOMPARE(ModPrint::TargetWidthPx, width);
         QVERIFY(drawn(port->pages.first()));
         QCOMPARE(store->jobCount, 0);
@@ -167,7 +177,7 @@ private slots:
         addJob(QStringLiteral("1AB00001.job"), { { 2, 1 }, { 1, 1 } });
         tick();
         tick();
-        QCOMPARE(documents(), (QStringList { "Big", "Big" }));
+        QCOMPARE(port->documents, (QStringList { "Big", "Big" }));
         QCOMPARE(ModPrint::TargetWidthPx, 2100.f); // 13x18's 7 in at 300 dpi, measured again
     }
 
@@ -205,7 +215,7 @@ private slots:
         store->LstJobs.insert(0, QStringLiteral("job 00002"));
         RenumberQueue(*store);
         PrintNextPhoto(*store, system->path());
-        QCOMPARE(documents(), QStringList { "Big" });
+        QCOMPARE(port->documents, QStringList { "Big" });
         QCOMPARE(store->jobCount, 1);
         QCOMPARE(store->LstJobs.text(0), QStringLiteral("job 00001"));
     }
