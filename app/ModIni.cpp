@@ -7,6 +7,7 @@
 #include <QLoggingCategory>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -211,6 +212,19 @@ bool replaceFileAtomically(const QString &path, const QByteArray &data)
     return true;
 }
 
+// Re-encodes a single-byte file's lines as UTF-8. A byte-order mark stays as it is:
+// re-encoded it would no longer be skipped, and the section header behind it would be lost.
+void convertToUtf8(IniFile &file)
+{
+    const QByteArray bom("\xEF\xBB\xBF");
+    for (QByteArray &line : file.lines) {
+        const bool marked = line.startsWith(bom);
+        line = (marked ? bom : QByteArray())
+            + QString::fromLatin1(marked ? line.mid(bom.size()) : line).toUtf8();
+    }
+    file.utf8 = true;
+}
+
 QByteArray joinLines(const IniFile &file)
 {
     const QByteArray eol = file.crlf ? "\r\n" : "\n";
@@ -253,11 +267,8 @@ std::optional<QByteArray> writeIniValue(const QByteArray &content, const QString
         return std::nullopt;
     IniFile file = parseIni(content);
     // A value that a single-byte file cannot hold makes the whole file UTF-8 from now on.
-    if (!file.utf8 && QString::fromLatin1(value.toLatin1()) != value) {
-        for (QByteArray &line : file.lines)
-            line = QString::fromLatin1(line).toUtf8();
-        file.utf8 = true;
-    }
+    if (!file.utf8 && QString::fromLatin1(value.toLatin1()) != value)
+        convertToUtf8(file);
     const QByteArray entry = encodeLine(file, key + QLatin1Char('=') + value);
     const SectionSpan span = findSection(file, section);
     if (span.header < 0) {
@@ -275,7 +286,15 @@ std::optional<QByteArray> writeIniValue(const QByteArray &content, const QString
         if (at == file.lines.size() - 1)
             file.endsWithNewline = true;
     }
-    return joinLines(file);
+    QByteArray saved = joinLines(file);
+    // The encoding is told from the content: when the line replaced held a single-byte file's
+    // only bytes that are not UTF-8, the rest would read back as UTF-8, with other values.
+    if (!file.utf8 && parseIni(saved).utf8
+        && std::any_of(saved.cbegin(), saved.cend(), [](char c) { return uchar(c) >= 0x80; })) {
+        convertToUtf8(file);
+        saved = joinLines(file);
+    }
+    return saved;
 }
 
 QString ReadIni(const QString &section, const QString &key, const QString &iniPath)

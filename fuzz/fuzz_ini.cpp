@@ -1,9 +1,12 @@
 // zelvo.ini content from the fuzzer: reading never fails or returns more than 254 characters,
-// and a saved value reads back while the rest of the file keeps its values.
+// every setting converts to a usable value, and a saved value reads back while the rest of the
+// file keeps its values.
+#include "ModConf.h"
 #include "ModIni.h"
 
 #include <QString>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 
@@ -41,6 +44,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString otherBefore = ModIni::readIniValue(content, printers, width);
     if (before.size() > ModIni::MaxValueLength)
         std::abort();
+    ModConf::parsePrintAll(ModIni::readIniValue(content, general, QStringLiteral("PRINT_ALL")));
+    // A size is 0 (the default follows) or a finite number within the 16-bit sizes.
+    for (const char *size : { "10x15W", "10x15H", "13x18W", "13x18H", "15x23W", "15x23H" }) {
+        const float v
+            = ModConf::parseDimension(ModIni::readIniValue(content, printers, QLatin1String(size)));
+        if (!std::isfinite(v) || v > 32767)
+            std::abort();
+    }
 
     const auto saved = ModIni::writeIniValue(content, general, key, value);
     if (!saved)

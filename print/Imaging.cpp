@@ -148,13 +148,20 @@ std::optional<std::pair<JpegHeader, FileStamp>> checkPhoto(const QString &path)
     const auto header = checkJpegStructure(reinterpret_cast<const uint8_t *>(bytes.constData()),
                                            std::size_t(bytes.size()));
     if (!header) {
-        qCWarning(lcImaging, "Refusing '%s': not a whole JPEG (empty, truncated or corrupt)",
+        qCWarning(lcImaging, "Refusing '%s': not a whole JPEG, or too short for its size",
                   qUtf8Printable(path));
         return std::nullopt;
     }
     if (qint64(header->width) * header->height > IgMaxDeclaredPixels) {
         qCWarning(lcImaging, "Refusing '%s': it declares %d x %d pixels", qUtf8Printable(path),
                   header->width, header->height);
+        return std::nullopt;
+    }
+    // A progressive photo is decoded through a buffer of all its coefficients, 128 bytes a
+    // block, whatever the scale it is drawn at.
+    if (header->progressive && header->blocks * 128 > qint64(DecodeAllocationLimitMB) << 20) {
+        qCWarning(lcImaging, "Refusing '%s': decoding it would take %lld MB", qUtf8Printable(path),
+                  (header->blocks * 128) >> 20);
         return std::nullopt;
     }
     // The decoder must agree with what the structure check saw.

@@ -1,5 +1,6 @@
 #include "JpegStructure.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -38,8 +39,9 @@ uint16_t readBigEndian16(const uint8_t *p)
 }
 
 // Skips entropy-coded data from `pos`; returns the offset of the 0xFF that starts the next
-// marker, or size when the data ends first.
-std::size_t skipEntropyData(const uint8_t *data, std::size_t size, std::size_t pos)
+// marker, or size when the data ends first. Adds the restart markers passed to *restarts.
+std::size_t skipEntropyData(const uint8_t *data, std::size_t size, std::size_t pos,
+                            std::size_t *restarts)
 {
     while (pos < size) {
         const void *hit = std::memchr(data + pos, 0xFF, size - pos);
@@ -53,12 +55,36 @@ std::size_t skipEntropyData(const uint8_t *data, std::size_t size, std::size_t p
             return size;
         const uint8_t byte = data[next];
         if (byte == 0x00 || isRestart(byte)) {
+            *restarts += isRestart(byte) ? 1 : 0;
             pos = next + 1;
             continue;
         }
         return ff;
     }
     return size;
+}
+
+// Counts the frame's blocks from its components' sampling factors (1 to 4 each; the decoder
+// refuses others): a component sampled at h/hMax across has ceil(width * h / hMax) columns.
+bool countBlocks(const uint8_t *frameBody, JpegHeader *header)
+{
+    const uint8_t *component = frameBody + 6;
+    int hMax = 0, vMax = 0;
+    for (int i = 0; i < header->components; ++i) {
+        const int h = component[3 * i + 1] >> 4, v = component[3 * i + 1] & 0x0F;
+        if (h < 1 || h > 4 || v < 1 || v > 4)
+            return false;
+        hMax = std::max(hMax, h);
+        vMax = std::max(vMax, v);
+    }
+    const auto ceilDiv = [](qint64 a, qint64 b) { return (a + b - 1) / b; };
+    header->blocks = 0;
+    for (int i = 0; i < header->components; ++i) {
+        const int h = component[3 * i + 1] >> 4, v = component[3 * i + 1] & 0x0F;
+        header->blocks += ceilDiv(ceilDiv(qint64(header->width) * h, hMax), 8)
+            * ceilDiv(ceilDiv(qint64(header->height) * v, vMax), 8);
+    }
+    return true;
 }
 
 } // namespace
@@ -71,6 +97,7 @@ std::optional<JpegHeader> checkJpegStructure(const uint8_t *data, std::size_t si
     JpegHeader header;
     bool haveFrame = false;
     bool haveScan = false;
+    qint64 entropyBytes = 0;
     std::size_t pos = 2;
     for (;;) {
         if (pos >= size || data[pos] != 0xFF)
@@ -81,7 +108,7 @@ std::optional<JpegHeader> checkJpegStructure(const uint8_t *data, std::size_t si
             return std::nullopt;
         const uint8_t marker = data[pos++];
         if (marker == EOI) {
-            if (!haveScan)
+            if (!haveScan || entropyBytes * 8 < header.blocks)
                 return std::nullopt;
             return header;
         }
@@ -107,6 +134,8 @@ std::optional<JpegHeader> checkJpegStructure(const uint8_t *data, std::size_t si
                 || (header.components != 1 && header.components != 3 && header.components != 4)
                 || bodyLength != 6 + 3 * std::size_t(header.components))
                 return std::nullopt;
+            if (!countBlocks(body, &header))
+                return std::nullopt;
             haveFrame = true;
             pos += length;
         } else if (marker == SOS) {
@@ -115,9 +144,12 @@ std::optional<JpegHeader> checkJpegStructure(const uint8_t *data, std::size_t si
             const std::size_t scanComponents = body[0];
             if (scanComponents < 1 || scanComponents > 4 || bodyLength != 4 + 2 * scanComponents)
                 return std::nullopt;
-            pos = skipEntropyData(data, size, pos + length);
+            std::size_t restarts = 0;
+            const std::size_t start = pos + length;
+            pos = skipEntropyData(data, size, start, &restarts);
             if (pos >= size)
                 return std::nullopt; // the data stops inside a scan
+            entropyBytes += qint64(pos - start) - 2 * qint64(restarts);
             haveScan = true;
         } else {
             pos += length;

@@ -69,6 +69,13 @@ inline QByteArray withDeclaredSize(QByteArray jpeg, int width, int height)
     return sof < 0 ? QByteArray() : jpeg.replace(sof + 5, 4, size, 4);
 }
 
+// The same JPEG with `count` zero bytes more of scan data before its EOI, so that it holds
+// the bit per block that a photo of a larger declared size holds at least.
+inline QByteArray withScanPadding(QByteArray jpeg, qsizetype count)
+{
+    return jpeg.insert(jpeg.size() - 2, QByteArray(count, '\0'));
+}
+
 inline bool near(const QColor &a, const QColor &b)
 {
     return qAbs(a.red() - b.red()) <= 40 && qAbs(a.green() - b.green()) <= 40
