@@ -308,6 +308,11 @@ QString ReadIni(const QString &section, const QString &key, const QString &iniPa
 bool WriteIni(const QString &section, const QString &key, const QString &value,
               const QString &iniPath)
 {
+    return WriteIniEntries({ { section, key, value } }, iniPath);
+}
+
+bool WriteIniEntries(const QList<IniEntry> &entries, const QString &iniPath)
+{
     QByteArray content;
     QFile f(iniPath);
     if (f.exists()) {
@@ -319,24 +324,36 @@ bool WriteIni(const QString &section, const QString &key, const QString &value,
         content = f.readAll();
         f.close();
     }
-    const auto updated = writeIniValue(content, section, key, value);
-    if (!updated) {
-        qCWarning(lcIni, "Not saving [%s] %s in '%s': the text cannot stand on one line.",
-                  qPrintable(section), qPrintable(key), qPrintable(iniPath));
-        return false;
+    for (const IniEntry &entry : entries) {
+        const auto updated = writeIniValue(content, entry.section, entry.key, entry.value);
+        if (!updated) {
+            qCWarning(lcIni, "Not saving [%s] %s in '%s': the text cannot stand on one line.",
+                      qPrintable(entry.section), qPrintable(entry.key), qPrintable(iniPath));
+            return false;
+        }
+        content = *updated;
     }
-    return replaceFileAtomically(iniPath, *updated);
+    return replaceFileAtomically(iniPath, content);
+}
+
+QString iniText(bool value)
+{
+    return value ? QStringLiteral("True") : QStringLiteral("False");
+}
+
+QString iniText(float value)
+{
+    return formatSingle(value);
 }
 
 bool WriteIni(const QString &section, const QString &key, bool value, const QString &iniPath)
 {
-    return WriteIni(section, key, value ? QStringLiteral("True") : QStringLiteral("False"),
-                    iniPath);
+    return WriteIni(section, key, iniText(value), iniPath);
 }
 
 bool WriteIni(const QString &section, const QString &key, float value, const QString &iniPath)
 {
-    return WriteIni(section, key, formatSingle(value), iniPath);
+    return WriteIni(section, key, iniText(value), iniPath);
 }
 
 } // namespace ModIni

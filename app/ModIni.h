@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <optional>
@@ -26,6 +27,26 @@ bool WriteIni(const QString &section, const QString &key, const QString &value,
 bool WriteIni(const QString &section, const QString &key, bool value, const QString &iniPath);
 // A single-precision number is written as its shortest text in the locale (613, 6,13).
 bool WriteIni(const QString &section, const QString &key, float value, const QString &iniPath);
+
+// Values already turned into text, for saving several at once.
+struct IniEntry
+{
+    QString section;
+    QString key;
+    QString value;
+};
+// Sets every entry, in order, as WriteIni would, in one replacement of the file: a save that
+// fails part-way (a full disk) leaves the old file with none of them.
+bool WriteIniEntries(const QList<IniEntry> &entries, const QString &iniPath);
+
+// Turns a value into the text WriteIni writes for it.
+inline QString iniText(const QString &value)
+{
+    return value;
+}
+QString iniText(bool value);
+QString iniText(float value);
+QString iniText(const char *) = delete;
 
 // The two operations on a file's content, without the file.
 QString readIniValue(const QByteArray &content, const QString &section, const QString &key);

@@ -177,21 +177,26 @@ void FConf::onCmdSaveClicked()
     }
     ModConf::PrintAll = chkTodos->isChecked();
 
-    using ModIni::WriteIni;
-    const QString ini = ModConf::settingsFilePath(ModConf::AppPath);
+    using ModIni::iniText;
     const QString general = QStringLiteral("General");
     const QString printersSection = QStringLiteral("Printers");
-    WriteIni(general, QStringLiteral("SYSTEM_FOLDER"), txtDir->text(), ini);
-    WriteIni(general, QStringLiteral("PRINT_ALL"), ModConf::PrintAll, ini);
-    WriteIni(printersSection, QStringLiteral("10x15"), ModConf::Printer10x15, ini);
-    WriteIni(printersSection, QStringLiteral("13x18"), ModConf::Printer13x18, ini);
-    WriteIni(printersSection, QStringLiteral("15x23"), ModConf::Printer15x23, ini);
-    WriteIni(printersSection, QStringLiteral("10x15W"), ModConf::Width10x15, ini);
-    WriteIni(printersSection, QStringLiteral("10x15H"), ModConf::Height10x15, ini);
-    WriteIni(printersSection, QStringLiteral("13x18W"), ModConf::Width13x18, ini);
-    WriteIni(printersSection, QStringLiteral("13x18H"), ModConf::Height13x18, ini);
-    WriteIni(printersSection, QStringLiteral("15x23W"), ModConf::Width15x23, ini);
-    WriteIni(printersSection, QStringLiteral("15x23H"), ModConf::Height15x23, ini);
+    // The eleven keys in one replacement of the file: a save that fails part-way (a full disk)
+    // leaves the old settings whole rather than half old, half new.
+    ModIni::WriteIniEntries(
+        {
+            { general, QStringLiteral("SYSTEM_FOLDER"), txtDir->text() },
+            { general, QStringLiteral("PRINT_ALL"), iniText(ModConf::PrintAll) },
+            { printersSection, QStringLiteral("10x15"), ModConf::Printer10x15 },
+            { printersSection, QStringLiteral("13x18"), ModConf::Printer13x18 },
+            { printersSection, QStringLiteral("15x23"), ModConf::Printer15x23 },
+            { printersSection, QStringLiteral("10x15W"), iniText(ModConf::Width10x15) },
+            { printersSection, QStringLiteral("10x15H"), iniText(ModConf::Height10x15) },
+            { printersSection, QStringLiteral("13x18W"), iniText(ModConf::Width13x18) },
+            { printersSection, QStringLiteral("13x18H"), iniText(ModConf::Height13x18) },
+            { printersSection, QStringLiteral("15x23W"), iniText(ModConf::Width15x23) },
+            { printersSection, QStringLiteral("15x23H"), iniText(ModConf::Height15x23) },
+        },
+        ModConf::settingsFilePath(ModConf::AppPath));
     accept();
 }
 
