@@ -87,12 +87,38 @@ ImageTable &imageTable()
 
 std::atomic<quint64> decodeCounter { 0 };
 
-void raiseAllocationLimit()
+// libjpeg reports data cut short or scrambled only as a warning, which Qt's JPEG reader logs
+// from the decoding thread while it returns a grey or garbled picture. While a photo is being
+// decoded, such warnings are counted here so that the decode counts as failed.
+thread_local int *damageWarnings = nullptr;
+QtMessageHandler forwardMessage = nullptr;
+
+bool reportsDamagedData(const QString &message)
 {
-    // Qt refuses images above 128 MB by default, which a 45 MP photo exceeds; the declared
-    // pixel count is capped before anything is decoded instead.
+    // Extraneous bytes before a marker are common in camera files and harm nothing.
+    return message.contains(QLatin1String("Premature end of JPEG file"))
+        || message.contains(QLatin1String("premature end of data segment"))
+        || message.contains(QLatin1String("bad Huffman code"))
+        || message.contains(QLatin1String("instead of RST"));
+}
+
+void noteDecoderMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (damageWarnings && type == QtWarningMsg && reportsDamagedData(message))
+        ++*damageWarnings;
+    if (forwardMessage)
+        forwardMessage(type, context, message);
+}
+
+void prepareDecoder()
+{
     static std::once_flag once;
-    std::call_once(once, [] { QImageReader::setAllocationLimit(DecodeAllocationLimitMB); });
+    std::call_once(once, [] {
+        // Qt refuses images above 128 MB by default, which a 45 MP photo exceeds; the declared
+        // pixel count is capped before anything is decoded instead.
+        QImageReader::setAllocationLimit(DecodeAllocationLimitMB);
+        forwardMessage = qInstallMessageHandler(noteDecoderMessage);
+    });
 }
 
 std::shared_ptr<Image> findImage(IgHandle handle)
@@ -181,7 +207,7 @@ std::optional<std::pair<JpegHeader, FileStamp>> checkPhoto(const QString &path)
 // at load, or cannot be decoded.
 QImage decodePhoto(const Image &image, int eighths)
 {
-    raiseAllocationLimit();
+    prepareDecoder();
     QImageReader reader(image.path, "jpeg");
     reader.setAutoTransform(false);
     if (stampOf(QFileInfo(image.path)) != image.stamp || reader.size() != image.stored) {
@@ -194,11 +220,18 @@ QImage decodePhoto(const Image &image, int eighths)
         reader.setScaledSize(QSize((image.stored.width() * eighths + 7) / 8,
                                    (image.stored.height() * eighths + 7) / 8));
     }
+    int warnings = 0;
+    damageWarnings = &warnings;
     QImage decoded = reader.read();
+    damageWarnings = nullptr;
     ++decodeCounter;
     if (decoded.isNull()) {
         qCWarning(lcImaging, "Cannot decode '%s': %s", qUtf8Printable(image.path),
                   qUtf8Printable(reader.errorString()));
+    } else if (warnings > 0) {
+        qCWarning(lcImaging, "Cannot decode '%s': its data is cut short or corrupt",
+                  qUtf8Printable(image.path));
+        return {};
     }
     return decoded;
 }
@@ -312,7 +345,7 @@ int IG_load_file(const QString &path, IgHandle *handle)
     if (!handle)
         return IgBadArgument;
     *handle = 0;
-    raiseAllocationLimit();
+    prepareDecoder();
 
     const auto checked = checkPhoto(path);
     if (!checked)

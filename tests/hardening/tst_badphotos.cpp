@@ -187,6 +187,16 @@ private slots:
         // Too few bytes for the blocks the header declares.
         QTest::newRow("first scan cut, EOI appended")
             << progressive.left(scanDataOffset(progressive) + 100) + "\xFF\xD9";
+        // Whole in structure, damaged in their data: refused by the decoder's warnings.
+        QTest::newRow("baseline cut at 60%, EOI appended")
+            << baseline.left(baseline.size() * 6 / 10) + "\xFF\xD9";
+        QTest::newRow("progressive cut at 80%, EOI appended")
+            << progressive.left(progressive.size() * 8 / 10) + "\xFF\xD9";
+        QByteArray scrambled = baseline;
+        const qsizetype scan = scanDataOffset(baseline);
+        for (qsizetype i = scan + 200; i < scan + 1200; ++i)
+            scrambled[i] = char(0x5A ^ ((i * 37) & 0x7F));
+        QTest::newRow("scan data scrambled") << scrambled;
     }
     void unreadablePhotoIsSkippedAndTheJobGoesOn()
     {
