@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <vector>
 
 namespace JobFs {
 
@@ -36,11 +38,13 @@ QByteArray parentFolder(const QByteArray &path)
     return path.left(slash);
 }
 
+const char temporaryCopyPrefix[] = ".zelvo-copy-";
+
 int copyData(int source, int target)
 {
-    char buffer[64 * 1024];
+    std::vector<char> buffer(64 * 1024);
     for (;;) {
-        const ssize_t got = ::read(source, buffer, sizeof buffer);
+        const ssize_t got = ::read(source, buffer.data(), buffer.size());
         if (got < 0) {
             if (errno == EINTR)
                 continue;
@@ -49,14 +53,56 @@ int copyData(int source, int target)
         if (got == 0)
             return 0;
         for (ssize_t done = 0; done < got;) {
-            const ssize_t put = ::write(target, buffer + done, size_t(got - done));
+            const ssize_t put = sysCalls().write(target, buffer.data() + done, size_t(got - done));
             if (put < 0) {
-                if (errno == EINTR)
+                if (put == -EINTR)
                     continue;
-                return errno;
+                return int(-put);
             }
+            if (put == 0)
+                return EIO;
             done += put;
         }
+    }
+}
+
+// Reads up to `size` bytes at `offset`, fewer only at the end of the file; -1 with errno set on
+// an error.
+ssize_t readAt(int fd, char *data, size_t size, off_t offset)
+{
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t got = ::pread(fd, data + done, size - done, offset + off_t(done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        done += size_t(got);
+    }
+    return ssize_t(done);
+}
+
+// Compares the whole copy with its source. The copy's cached pages are dropped first where the
+// file system allows, so that what is read back is what was stored.
+int verifyCopy(int source, int target)
+{
+    ::posix_fadvise(target, 0, 0, POSIX_FADV_DONTNEED);
+    std::vector<char> expected(64 * 1024), stored(64 * 1024);
+    for (off_t offset = 0;;) {
+        const ssize_t want = readAt(source, expected.data(), expected.size(), offset);
+        if (want < 0)
+            return errno;
+        // At the source's end, one byte asked of the copy shows whether it is longer.
+        const ssize_t got = readAt(target, stored.data(), want > 0 ? size_t(want) : 1, offset);
+        if (got < 0)
+            return errno;
+        if (got != want || std::memcmp(expected.data(), stored.data(), size_t(want)) != 0)
+            return EIO;
+        if (want == 0)
+            return 0;
+        offset += want;
     }
 }
 
@@ -72,7 +118,8 @@ void syncFolder(const QByteArray &folder)
 }
 
 // The cross-file-system half of moveReplacing: the old backup is replaced only by a complete,
-// flushed copy, and the source goes only after that.
+// flushed and verified copy, and the source goes only after that. The temporary copy stays
+// locked until it has its name, so that removeLeftoverCopies in another station leaves it alone.
 int copyThenRemove(const QByteArray &from, const QByteArray &to)
 {
     const int source = ::open(from.constData(), O_RDONLY | O_CLOEXEC);
@@ -85,29 +132,32 @@ int copyThenRemove(const QByteArray &from, const QByteArray &to)
         return error;
     }
     const QByteArray folder = parentFolder(to);
-    QByteArray temporary = folder + "/.zelvo-copy-XXXXXX";
+    QByteArray temporary = folder + '/' + temporaryCopyPrefix + "XXXXXX";
     const int target = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (target < 0) {
         const int error = errno;
         ::close(source);
         return error;
     }
-    int error = copyData(source, target);
+    int error = resultOf(::flock(target, LOCK_EX));
+    if (error == 0)
+        error = copyData(source, target);
     if (error == 0) {
         ::fchmod(target, sourceStat.st_mode & 07777);
         const struct timespec times[2] = { sourceStat.st_atim, sourceStat.st_mtim };
         ::futimens(target, times);
-        error = resultOf(::fsync(target));
+        error = sysCalls().syncFile(target);
     }
-    if (::close(target) != 0 && error == 0)
-        error = errno;
-    ::close(source);
+    if (error == 0)
+        error = verifyCopy(source, target);
     if (error == 0)
         error = sysCalls().rename(temporary.constData(), to.constData());
-    if (error != 0) {
+    if (error != 0)
         ::unlink(temporary.constData());
+    ::close(target);
+    ::close(source);
+    if (error != 0)
         return error;
-    }
     syncFolder(folder);
     return sysCalls().unlink(from.constData());
 }
@@ -129,6 +179,11 @@ SysCalls realSysCalls()
         const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
         return fd >= 0 ? fd : -errno;
     };
+    calls.write = [](int fd, const void *data, size_t size) {
+        const ssize_t put = ::write(fd, data, size);
+        return put >= 0 ? put : ssize_t(-errno);
+    };
+    calls.syncFile = [](int fd) { return resultOf(::fsync(fd)); };
     return calls;
 }
 
@@ -199,7 +254,10 @@ int claimRename(const QString &from, const QString &to)
     // name, which gives the same guarantee.
     if (const int linkError = sysCalls().link(source.constData(), target.constData()))
         return linkError;
-    if (const int unlinkError = sysCalls().unlink(source.constData())) {
+    const int unlinkError = sysCalls().unlink(source.constData());
+    // The old name already gone means another process finished this claim (a station that
+    // found both names of one file); the file is under its new name, which must stay.
+    if (unlinkError != 0 && unlinkError != ENOENT) {
         sysCalls().unlink(target.constData());
         return unlinkError;
     }
@@ -214,6 +272,25 @@ int moveReplacing(const QString &from, const QString &to)
     if (error != EXDEV)
         return error;
     return copyThenRemove(source, target);
+}
+
+int removeLeftoverCopies(const QString &folder)
+{
+    int removed = 0;
+    for (const FolderEntry &file : listFolderFiles(folder)) {
+        if (!file.name.startsWith(QLatin1String(temporaryCopyPrefix)))
+            continue;
+        const QByteArray path = nativePath(folder) + '/' + file.nativeName;
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0)
+            continue;
+        // A copy in progress is locked by the process making it; a lock that can be had
+        // belongs to no one.
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && sysCalls().unlink(path.constData()) == 0)
+            ++removed;
+        ::close(fd);
+    }
+    return removed;
 }
 
 std::optional<FileIdentity> identityOf(const QString &path)

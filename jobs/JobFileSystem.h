@@ -25,6 +25,10 @@ struct SysCalls
     std::function<int(const char *path)> unlink;
     std::function<int(const char *path)> makeDir;
     std::function<int(const char *path)> openForReading;
+    // The writes and the flush of the copy that moves a file to another file system: the
+    // bytes written (or -errno), and 0 or errno.
+    std::function<ssize_t(int fd, const void *data, size_t size)> write;
+    std::function<int(int fd)> syncFile;
 };
 
 SysCalls &sysCalls();
@@ -58,10 +62,16 @@ int makeFolder(const QString &path);
 int claimRename(const QString &from, const QString &to);
 
 // Moves `from` to `to`, replacing a file already at `to`. Within one file system this is one
-// atomic rename; across file systems the data is copied to a temporary file beside `to`,
-// flushed, renamed over `to`, and only then is `from` removed. 0 or errno; on failure `from`
-// is still there.
+// atomic rename. Across file systems the data is copied to a temporary file beside `to`
+// (".zelvo-copy-" and six characters: neither a job file nor a photo), flushed, read back and
+// compared with `from`, renamed over `to`, and only then is `from` removed. 0 or errno; on
+// failure `from` is still there, and unless only its removal failed, any older file at `to` is
+// untouched and no temporary file is left.
 int moveReplacing(const QString &from, const QString &to);
+
+// Removes the temporary copies that a move cut short (a crash, a power cut) left in `folder`;
+// a copy that another process is still making is left alone. Returns the number removed.
+int removeLeftoverCopies(const QString &folder);
 
 struct FileIdentity
 {

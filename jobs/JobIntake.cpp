@@ -2,10 +2,13 @@
 
 #include "JobFile.h"
 #include "JobFileSystem.h"
+#include "JobRetirement.h"
 #include "JobsLog.h"
 
 #include <QFile>
 #include <QSet>
+
+#include <cerrno>
 
 namespace {
 
@@ -39,6 +42,18 @@ bool claimJobFile(JobStore &store, const QString &folder, const JobFs::FolderEnt
     const QString claimedName = QLatin1Char('2') + file.name.mid(1);
     const QString claimedPath = JobFs::joinPath(folder, claimedName);
     if (const int error = JobFs::claimRename(path, claimedPath)) {
+        const auto identity = JobFs::identityOf(path);
+        // Gone meanwhile: taken by another station on this folder.
+        if (error == ENOENT || !identity)
+            return false;
+        // Both names are one file: a claim by link and unlink, cut short between the two or
+        // still under way in another station. The job is in a queue under the new name.
+        if (error == EEXIST && identity == JobFs::identityOf(claimedPath)) {
+            if (JobFs::sysCalls().unlink(QFile::encodeName(path).constData()) == 0)
+                qCInfo(lcJobs).noquote() << "Removed" << path << "- a second name of" << claimedPath
+                                         << "which is in a queue";
+            return false;
+        }
         refuseJobFile(store, path, file.name,
                       QStringLiteral("cannot be renamed to %1: %2")
                           .arg(claimedName, JobFs::describeError(error)));
@@ -79,6 +94,9 @@ bool takeJobFile(JobStore &store, const QString &folder, const JobFs::FolderEntr
     }
     JobFileRead read = ReadJobFile(path);
     if (!read.ok()) {
+        // Gone since the listing: taken by another station on this folder, or withdrawn.
+        if (!JobFs::existsAnything(path))
+            return false;
         refuseJobFile(store, path, file.name, read.error);
         return false;
     }
@@ -147,6 +165,9 @@ bool CreateFolderLayout(const QString &systemFolder)
 
 int LoadWaitingJobs(JobStore &store, const QString &systemFolder)
 {
+    for (const char *backup : { "backup/jobs", "backup/images" })
+        JobFs::removeLeftoverCopies(JobFs::joinPath(systemFolder, QLatin1String(backup)));
+    FinishInterruptedRetirements(systemFolder);
     return takeJobFiles(store, systemFolder, Intake::WaitingJob, false);
 }
 

@@ -16,8 +16,10 @@
 // False at the first folder that cannot be made; the ones after it are not tried.
 bool CreateFolderLayout(const QString &systemFolder);
 
-// At start-up: lists again the jobs an earlier run had taken (status digit "2"), in the order
-// of their names. Returns the number of jobs listed.
+// At start-up: first puts right what an earlier run left when it was cut short (temporary
+// copies in the backup folders go, retirements under way are finished), then lists again the
+// jobs that run had taken (status digit "2"), in the order of their names. Returns the number
+// of jobs listed.
 int LoadWaitingJobs(JobStore &store, const QString &systemFolder);
 
 // On every tick: takes the released job files ("1", and "0" while printAll), in the order of

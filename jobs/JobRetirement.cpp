@@ -1,7 +1,10 @@
 #include "JobRetirement.h"
 
+#include "JobFile.h"
 #include "JobFileSystem.h"
 #include "JobsLog.h"
+
+#include <QStringList>
 
 #include <algorithm>
 
@@ -19,6 +22,39 @@ void moveToBackup(const QString &from, const QString &to)
     }
 }
 
+// The name a job file bears in the jobs folder while its job is retired. It tells a retirement
+// that was cut short (a crash, a power cut) from a job still in the queue, so that the next
+// start finishes it instead of listing and printing the job again. Neither scanner takes it:
+// it does not end in "job". The rename to it is one atomic rename on every file system; what it
+// may replace is a job file of the same name whose backup was refused, which the new backup
+// would replace in any case.
+const QLatin1String RetiringSuffix(".retiring");
+
+QString jobsFolder(const QString &systemFolder)
+{
+    return JobFs::joinPath(systemFolder, QStringLiteral("jobs"));
+}
+
+QString backupJobPath(const QString &systemFolder, const QString &fileName)
+{
+    return JobFs::joinPath(JobFs::joinPath(systemFolder, QStringLiteral("backup/jobs")),
+                           QLatin1Char('3') + fileName.mid(1));
+}
+
+// Moves a job's photos into backup/images and then the job file at `jobFile` (none when
+// empty) into backup/jobs under its status "3" name. The job file goes last: while it is
+// still in the jobs folder, the retirement can be finished at the next start.
+void moveToBackupFolders(const QString &systemFolder, const QString &jobFile,
+                         const QString &fileName, const QStringList &imageNames)
+{
+    const QString images = JobFs::joinPath(systemFolder, QStringLiteral("images"));
+    const QString backupImages = JobFs::joinPath(systemFolder, QStringLiteral("backup/images"));
+    for (const QString &name : imageNames)
+        moveToBackup(JobFs::joinPath(images, name), JobFs::joinPath(backupImages, name));
+    if (!jobFile.isEmpty())
+        moveToBackup(jobFile, backupJobPath(systemFolder, fileName));
+}
+
 // The first entry of the job: "job " + listKey, or for an urgent job its listKey itself.
 int findEntryOfJob(const QueueList &list, const QString &listKey)
 {
@@ -34,6 +70,36 @@ int findEntryOfJob(const QueueList &list, const QString &listKey)
 
 } // namespace
 
+int FinishInterruptedRetirements(const QString &systemFolder)
+{
+    const QString jobs = jobsFolder(systemFolder);
+    int finished = 0;
+    for (const JobFs::FolderEntry &file : JobFs::listFolderFiles(jobs)) {
+        if (!file.name.endsWith(RetiringSuffix))
+            continue;
+        const QString fileName = file.name.chopped(RetiringSuffix.size());
+        if (!isJobFileName(fileName))
+            continue;
+        const QString path = JobFs::joinPath(jobs, file.name);
+        const JobFileName name = splitJobFileName(fileName);
+        const JobFs::FileContent content = JobFs::readWholeFile(path);
+        const JobPhotos photos = parseJobFileText(content.data, name.orderPrefix + name.listKey);
+        QStringList imageNames;
+        for (const PhotoItem &photo : photos.photos)
+            imageNames << photo.imageFileName;
+        qCInfo(lcJobs).noquote() << "Finishing the retirement of" << fileName
+                                 << "that the last run left under way";
+        if (!content.error.isEmpty() || !photos.error.isEmpty()) {
+            qCWarning(lcJobs).noquote() << "Cannot tell the photos of" << path << "-"
+                                        << (content.error.isEmpty() ? photos.error : content.error)
+                                        << "- they stay in the images folder";
+        }
+        moveToBackupFolders(systemFolder, path, fileName, imageNames);
+        ++finished;
+    }
+    return finished;
+}
+
 void RetireJob(JobStore &store, int32_t index, const QString &systemFolder)
 {
     if (index < 0 || index >= store.jobCount || size_t(index) >= store.printJobs.size()) {
@@ -43,16 +109,21 @@ void RetireJob(JobStore &store, int32_t index, const QString &systemFolder)
     }
     const JobRecord &job = store.printJobs[size_t(index)];
 
-    const QString jobs = JobFs::joinPath(systemFolder, QStringLiteral("jobs"));
-    const QString backupJobs = JobFs::joinPath(systemFolder, QStringLiteral("backup/jobs"));
-    moveToBackup(JobFs::joinPath(jobs, job.fileName),
-                 JobFs::joinPath(backupJobs, QLatin1Char('3') + job.fileName.mid(1)));
-
-    const QString images = JobFs::joinPath(systemFolder, QStringLiteral("images"));
-    const QString backupImages = JobFs::joinPath(systemFolder, QStringLiteral("backup/images"));
-    for (int i = 0; i < job.photoCount && size_t(i) < job.photos.size(); ++i) {
-        const QString &name = job.photos[size_t(i)].imageFileName;
-        moveToBackup(JobFs::joinPath(images, name), JobFs::joinPath(backupImages, name));
+    QStringList imageNames;
+    for (int i = 0; i < job.photoCount && size_t(i) < job.photos.size(); ++i)
+        imageNames << job.photos[size_t(i)].imageFileName;
+    const QString jobPath = JobFs::joinPath(jobsFolder(systemFolder), job.fileName);
+    const QString retiringPath = jobPath + RetiringSuffix;
+    if (!JobFs::isFile(jobPath)) {
+        moveToBackupFolders(systemFolder, QString(), job.fileName, imageNames);
+    } else if (const int error = JobFs::moveReplacing(jobPath, retiringPath)) {
+        qCWarning(lcJobs).noquote()
+            << "Cannot rename" << jobPath << "to" << retiringPath << "-"
+            << JobFs::describeError(error) << "- it goes to backup before its photos";
+        moveToBackup(jobPath, backupJobPath(systemFolder, job.fileName));
+        moveToBackupFolders(systemFolder, QString(), job.fileName, imageNames);
+    } else {
+        moveToBackupFolders(systemFolder, retiringPath, job.fileName, imageNames);
     }
 
     const QString listKey = job.listKey;

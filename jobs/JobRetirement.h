@@ -12,4 +12,12 @@
 // A file that is missing, or that the file system refuses to move, stays where it is and the
 // retirement goes on: nothing is deleted but an older backup. An index that is not a live slot
 // changes nothing.
+// The job file is first renamed in the jobs folder to its name + ".retiring", then the photos
+// move, then the job file; a job file that cannot move stays under that name, so that the job
+// is never listed again.
 void RetireJob(JobStore &store, int32_t index, const QString &systemFolder);
+
+// At start-up: finishes every retirement that a run cut short left in the jobs folder (a job
+// file under its ".retiring" name), moving the photos its lines name and then the job file into
+// backup. Returns the number of such job files found.
+int FinishInterruptedRetirements(const QString &systemFolder);

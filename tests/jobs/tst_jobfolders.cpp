@@ -173,7 +173,7 @@ void TestJobFolders::refusedJobFile_staysAndIsLoggedOnce_data()
     QTest::newRow("urgent marker") << QByteArray("1ABrgent.job") << jobText(1) << ""
                                    << "rgent";
     QTest::newRow("removed") << name << jobText(1) << "removed"
-                             << "cannot be read";
+                             << ""; // taken elsewhere: no log
     QTest::newRow("now a folder") << name << jobText(1) << "folder"
                                   << "not a regular file";
 }
@@ -202,10 +202,11 @@ void TestJobFolders::refusedJobFile_staysAndIsLoggedOnce()
     JobStore store;
     JobsLogRecorder log;
     QCOMPARE(ScanNewJobs(store, m_root, false) + ScanNewJobs(store, m_root, false), 1);
-    QCOMPARE(log.lines.size(), 1);
     QFETCH(QString, reason);
-    QVERIFY2(log.lines[0].contains(reason) && log.lines[0].contains(QFile::decodeName(path)),
-             qPrintable(log.lines[0]));
+    QCOMPARE(log.lines.size(), int(!reason.isEmpty()));
+    if (!reason.isEmpty())
+        QVERIFY2(log.lines[0].contains(reason) && log.lines[0].contains(QFile::decodeName(path)),
+                 qPrintable(log.lines[0]));
     QVERIFY(inStep(store) && store.printJobs[0].listKey == "99999");
     if (whenOpened.isEmpty()) // still there under its own name
         QVERIFY(::access(path.constData(), F_OK) == 0);
@@ -438,12 +439,16 @@ void TestJobFolders::retireJob_goesOnPastRefusedMoves()
     JobsLogRecorder log;
     RetireJob(store, 0, m_root);
     QCOMPARE(log.lines.isEmpty(), jobFileMoved && imagesMoved);
-    QCOMPARE(files("jobs").contains("2AB00001.job"), !jobFileMoved);
+    // A job file that cannot go keeps its retiring name, so it is not listed again at a start.
+    QCOMPARE(files("jobs").contains("2AB00001.job.retiring"), !jobFileMoved);
     QCOMPARE(readFile(at("backup/jobs/3AB00001.job")), jobFileMoved ? jobText(2) : "");
     QCOMPARE(files("backup/jobs").size(), int(jobFileMoved)); // and no temporary copy left
     QCOMPARE(files("images").contains("AB00001_0001.jpg"), !imagesMoved);
     QCOMPARE(files("backup/images").size(), imagesMoved ? 2 : 0);
     QVERIFY(inStep(store) && store.LstJobs.text(0) == "job 00002");
+    JobStore restarted;
+    QCOMPARE(LoadWaitingJobs(restarted, m_root), 1);
+    QCOMPARE(restarted.LstJobs.text(0), "job 00002");
 }
 
 QTEST_GUILESS_MAIN(TestJobFolders)
