@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QPainter>
+#include <QSet>
 
 Q_LOGGING_CATEGORY(lcPrint, "zelvo.print")
 
@@ -25,6 +26,8 @@ namespace {
 PrinterPort *currentPort = nullptr;
 // A page of the open document could not be started, so it lacks copies.
 bool documentIncomplete = false;
+// Printer names that matched no installed printer, already logged.
+QSet<QString> unmatchedNames;
 
 // What the platform's directory probe finds: a file that is neither a folder nor hidden
 // (on Linux, a name starting with a dot).
@@ -67,11 +70,16 @@ void SelectPrinter(const QString &printerName)
         return;
     const QStringList installed = currentPort->installedPrinters();
     const int index = findPrinterByName(installed, printerName);
-    if (index >= 0)
+    if (index >= 0) {
         currentPort->setCurrentPrinter(installed.at(index));
-    else
+        unmatchedNames.remove(printerName);
+    } else if (!unmatchedNames.contains(printerName)) {
+        // Said once, not for every photo while the name stays unmatched (a queue deleted, the
+        // scheduler down).
+        unmatchedNames.insert(printerName);
         qCInfo(lcPrint, "No installed printer is named '%s'; '%s' stays current",
                qUtf8Printable(printerName), qUtf8Printable(currentPort->currentPrinter()));
+    }
 
     const QSizeF page = currentPort->printableSize();
     const PageMetrics m = computePageMetrics(currentPort->resolution(), float(page.width()),
@@ -90,12 +98,8 @@ bool OpenPrintDocument(const QString &title)
         return false;
     }
     documentIncomplete = false;
-    if (!currentPort->beginDocument(title)) {
-        qCWarning(lcPrint, "Cannot open a print document on '%s'",
-                  qUtf8Printable(currentPort->currentPrinter()));
-        return false;
-    }
-    return true;
+    // The port logs why it cannot; one line per failed photo keeps a long outage readable.
+    return currentPort->beginDocument(title);
 }
 
 void PrintPhoto(const QString &path, int16_t copies)
@@ -142,15 +146,11 @@ bool EndPrintDocument()
 {
     if (!currentPort)
         return false;
+    // The port logs a refusal, PrintPhoto a missing page.
     const bool accepted = currentPort->endDocument();
-    if (!accepted || documentIncomplete) {
-        qCWarning(lcPrint, "The print document for '%s' was not %s",
-                  qUtf8Printable(currentPort->currentPrinter()),
-                  accepted ? "complete" : "accepted");
-        documentIncomplete = false;
-        return false;
-    }
-    return true;
+    const bool complete = !documentIncomplete;
+    documentIncomplete = false;
+    return accepted && complete;
 }
 
 } // namespace ModPrint

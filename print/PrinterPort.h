@@ -29,12 +29,14 @@ public:
     // Printable area of the current printer's page in device pixels.
     virtual QSizeF printableSize() = 0;
 
-    // Opens a document with its first page on the current printer; false when it cannot.
+    // Opens a document with its first page on the current printer; false when it cannot, and
+    // the port logs why.
     virtual bool beginDocument(const QString &title) = 0;
     // The painter of the open document's current page, nullptr when no document is open.
     virtual QPainter *painter() = 0;
     virtual bool newPage() = 0;
     // Ends the document and hands it to the print system; true only when it was accepted
-    // there (a job exists in the printer's queue, or the PDF file was written).
+    // there (a job exists in the printer's queue, or the PDF file was written). When the print
+    // system refuses it the port logs why.
     virtual bool endDocument() = 0;
 };

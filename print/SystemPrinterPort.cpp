@@ -59,6 +59,26 @@ bool moveWithoutReplacing(const QString &from, const QString &to)
     return true;
 }
 
+// Why CUPS did not take a document for `queue`. For a queue it does not know, libcups reports
+// only "No such file or directory", and the same when no scheduler answers at all, so those two
+// are told apart here.
+QString refusalReason(const QByteArray &queue, bool queueKnown)
+{
+    if (queueKnown)
+        return QString::fromUtf8(cupsLastErrorString());
+    http_t *http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
+                                2000, nullptr);
+    if (!http) {
+        // A server starting with "/" is a local socket, which has no port.
+        QString server = QString::fromUtf8(cupsServer());
+        if (!server.startsWith(QLatin1Char('/')))
+            server += QLatin1Char(':') + QString::number(ippPort());
+        return QStringLiteral("the CUPS scheduler (%1) is not answering").arg(server);
+    }
+    httpClose(http);
+    return QStringLiteral("CUPS has no queue named '%1'").arg(QString::fromUtf8(queue));
+}
+
 } // namespace
 
 SystemPrinterPort::SystemPrinterPort(const QString &pdfFolder)
@@ -111,10 +131,8 @@ SystemPrinterPort::pageSetupFor(const QString &deviceName) const
                                        QMarginsF(0, 0, 0, 0)) };
     }
     const QPrinterInfo info = QPrinterInfo::printerInfo(deviceName);
-    if (info.isNull()) {
-        qCWarning(lcPrinter, "Printer '%s' is no longer installed", qUtf8Printable(deviceName));
+    if (info.isNull())
         return std::nullopt;
-    }
     QPrinter printer(info, QPrinter::HighResolution);
     // A bare QPrinter keeps A4 with margins of its own whatever the queue is set up for; lay
     // the page out on the queue's default paper and its hardware margins instead.
@@ -155,8 +173,11 @@ bool SystemPrinterPort::beginDocument(const QString &title)
     }
     const QString printer = currentPrinter();
     const auto setup = currentSetup();
-    if (!setup)
+    if (!setup) {
+        qCWarning(lcPrinter, "Cannot open a document on '%s': it is not installed",
+                  qUtf8Printable(printer));
         return false;
+    }
 
     const bool builtIn = printer == BuiltInPdfPrinter;
     // The built-in printer's document is drawn beside its final place, so that publishing it
@@ -214,7 +235,11 @@ bool SystemPrinterPort::endDocument()
 {
     if (!m_painter)
         return false;
-    bool ok = m_painter->end() && !m_docFailed;
+    bool ok = m_painter->end();
+    if (!ok)
+        qCWarning(lcPrinter, "Cannot finish drawing the document for '%s'",
+                  qUtf8Printable(m_docPrinter));
+    ok = ok && !m_docFailed; // a page that could not be started was logged where it failed
     m_painter.reset();
     m_writer.reset();
     const QString spoolFile = m_spool->fileName();
@@ -273,8 +298,10 @@ bool SystemPrinterPort::submitToQueue(const QString &spoolFile)
 
     int optionCount = 0;
     cups_option_t *options = nullptr;
-    if (cups_dest_t *dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, queue.constData(),
-                                             instance.isEmpty() ? nullptr : instance.constData())) {
+    cups_dest_t *dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, queue.constData(),
+                                         instance.isEmpty() ? nullptr : instance.constData());
+    const bool queueKnown = dest != nullptr;
+    if (dest) {
         for (int i = 0; i < dest->num_options; ++i)
             optionCount = cupsAddOption(dest->options[i].name, dest->options[i].value, optionCount,
                                         &options);
@@ -286,7 +313,7 @@ bool SystemPrinterPort::submitToQueue(const QString &spoolFile)
     cupsFreeOptions(optionCount, options);
     if (job <= 0) {
         qCWarning(lcPrinter, "CUPS did not take the document for '%s': %s",
-                  qUtf8Printable(m_docPrinter), cupsLastErrorString());
+                  qUtf8Printable(m_docPrinter), qUtf8Printable(refusalReason(queue, queueKnown)));
         return false;
     }
     m_lastJobId = job;
