@@ -59,6 +59,26 @@ bool moveWithoutReplacing(const QString &from, const QString &to)
     return true;
 }
 
+// The scheduler libcups talks to, as "host:port" or a local socket's path.
+QString schedulerAddress()
+{
+    // A server starting with "/" is a local socket, which has no port.
+    QString server = QString::fromUtf8(cupsServer());
+    if (!server.startsWith(QLatin1Char('/')))
+        server += QLatin1Char(':') + QString::number(ippPort());
+    return server;
+}
+
+bool schedulerAnswers()
+{
+    http_t *http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
+                                2000, nullptr);
+    if (!http)
+        return false;
+    httpClose(http);
+    return true;
+}
+
 // Why CUPS did not take a document for `queue`. For a queue it does not know, libcups reports
 // only "No such file or directory", and the same when no scheduler answers at all, so those two
 // are told apart here.
@@ -66,16 +86,8 @@ QString refusalReason(const QByteArray &queue, bool queueKnown)
 {
     if (queueKnown)
         return QString::fromUtf8(cupsLastErrorString());
-    http_t *http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
-                                2000, nullptr);
-    if (!http) {
-        // A server starting with "/" is a local socket, which has no port.
-        QString server = QString::fromUtf8(cupsServer());
-        if (!server.startsWith(QLatin1Char('/')))
-            server += QLatin1Char(':') + QString::number(ippPort());
-        return QStringLiteral("the CUPS scheduler (%1) is not answering").arg(server);
-    }
-    httpClose(http);
+    if (!schedulerAnswers())
+        return QStringLiteral("the CUPS scheduler (%1) is not answering").arg(schedulerAddress());
     return QStringLiteral("CUPS has no queue named '%1'").arg(QString::fromUtf8(queue));
 }
 
@@ -169,6 +181,17 @@ bool SystemPrinterPort::beginDocument(const QString &title)
 {
     if (m_painter) {
         qCWarning(lcPrinter, "A print document is already open");
+        return false;
+    }
+    // While no printer has been chosen, the current one is the system's default, and that is
+    // the built-in printer only because no queue is listed. When that is so because the
+    // scheduler does not answer (CUPS still starting, or stopped), the photo must wait for its
+    // printer rather than go into a PDF and count as printed.
+    if (m_current.isEmpty() && defaultPrinter() == BuiltInPdfPrinter && !schedulerAnswers()) {
+        qCWarning(lcPrinter,
+                  "No printer chosen yet and the CUPS scheduler (%s) is not answering: the "
+                  "document waits for it",
+                  qUtf8Printable(schedulerAddress()));
         return false;
     }
     const QString printer = currentPrinter();

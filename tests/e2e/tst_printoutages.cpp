@@ -31,6 +31,7 @@ private slots:
     void outageHoldsThePhotoUntilPrintingResumes_data();
     void outageHoldsThePhotoUntilPrintingResumes();
     void pausedPrinterKeepsEachDocumentOnce();
+    void schedulerDownAtTheFirstPhotoWaitsForItsQueue();
 
 private:
     QString queue(char which) const { return m_prefix + QLatin1Char(which); }
@@ -212,6 +213,32 @@ void TestPrintOutages::pausedPrinterKeepsEachDocumentOnce()
         QCOMPARE(PdfInspect::pageCount(pdfs[0]), photo == 1 ? 1 : 3);
     }
     QCOMPARE(StationLogRecorder::warnings(), QStringList());
+}
+
+void TestPrintOutages::schedulerDownAtTheFirstPhotoWaitsForItsQueue()
+{
+    // A station that starts while CUPS is still starting (or stopped) has no printer chosen
+    // yet, and the system's default then looks like the built-in PDF printer. The photo must
+    // wait for its queue, not go into a PDF and count as printed.
+    SystemPrinterPort fresh(m_root.filePath("pdf-fresh"));
+    ModPrint::setPrinterPort(&fresh);
+    const QString orderId = nextOrderId();
+    QVERIFY(m_station->addJob('1' + orderId + ".job", { { 0, 1 } }, m_jpeg));
+    QVERIFY(m_cups->stop());
+    m_station->tick();
+    m_station->tick();
+    QCOMPARE(m_station->store.jobCount, int16_t(1));
+    QCOMPARE(m_station->store.printJobs[0].printedCount, int16_t(0));
+    QVERIFY(!QDir(m_root.filePath("pdf-fresh")).exists()
+            || QDir(m_root.filePath("pdf-fresh")).isEmpty());
+    QVERIFY(StationLogRecorder::warnings().join('\n').contains("is not answering"));
+
+    QCOMPARE(m_cups->start(), QString());
+    m_station->tick();
+    ModPrint::setPrinterPort(m_port.get());
+    QCOMPARE(m_station->store.jobCount, int16_t(0));
+    QCOMPARE(PrivateCups::waitForJob(queue('a'), fresh.lastJobId()), int(IPP_JSTATE_COMPLETED));
+    QCOMPARE(pdfsOf('a', TestStation::imageName(orderId, 1)).size(), 1);
 }
 
 QTEST_MAIN(TestPrintOutages)
