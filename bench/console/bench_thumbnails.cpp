@@ -78,13 +78,17 @@ void writeJob()
     });
 }
 
+// Every thread of the process, the pool's included, runs on the first `cores` CPUs only.
 void pinToCores(int cores)
 {
     cpu_set_t set;
     CPU_ZERO(&set);
     for (int c = 0; c < cores; ++c)
         CPU_SET(c, &set);
-    sched_setaffinity(0, sizeof(set), &set);
+    const QStringList threads
+        = QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &thread : threads)
+        sched_setaffinity(pid_t(thread.toInt()), sizeof(set), &set);
     QThreadPool::globalInstance()->setMaxThreadCount(cores);
 }
 
