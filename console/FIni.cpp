@@ -1,38 +1,25 @@
 #include "FIni.h"
 
+#include "ConsoleLook.h"
 #include "Dispatcher.h"
 #include "FConf.h"
+#include "ImageButton.h"
 #include "JobIntake.h"
 #include "ModConf.h"
 #include "PrinterPort.h"
+#include "QueueCommands.h"
 #include "QueueListWidget.h"
+#include "ThumbViewer.h"
 #include "Twips.h"
 
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPainter>
 
-namespace {
-
-QFont labelFont(double pointSize)
-{
-    QFont font;
-    font.setFamilies({ QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans"),
-                       QStringLiteral("Sans Serif") });
-    font.setPointSizeF(pointSize);
-    font.setBold(true);
-    return font;
-}
-
-void setTextColour(QWidget *widget, const QColor &colour)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    widget->setPalette(palette);
-}
-
-} // namespace
+using ConsoleLook::labelFont;
+using ConsoleLook::setTextColour;
 
 ClickLabel::ClickLabel(const QString &caption, QWidget *parent)
     : QWidget(parent)
@@ -59,20 +46,25 @@ FIni::FIni(PrinterPort &printers, const QString &appPath, QWidget *parent)
     : QWidget(parent)
     , printers(printers)
     , appPath(appPath)
+    , background(QStringLiteral(":/background.png"))
 {
     setWindowTitle(QStringLiteral("Zelvo"));
     setFixedSize(twipsToPixels(10500), twipsToPixels(7860));
+    // Moves over the bare background put the queue buttons back to their resting pictures.
+    setMouseTracking(true);
 
     Label1 = new QLabel(QStringLiteral("Zelvo"), this);
     Label1->setGeometry(twipsRect(2790, 45, 4680, 435));
     Label1->setFont(labelFont(18));
     Label1->setAlignment(Qt::AlignCenter);
     setTextColour(Label1, Qt::white);
+    ConsoleLook::fitTextToWidth(Label1);
 
     Label2 = new QLabel(QStringLiteral("Fila de impressão"), this);
     Label2->setGeometry(twipsRect(420, 795, 2130, 300));
     Label2->setFont(labelFont(12));
-    setTextColour(Label2, QColor(64, 64, 64));
+    setTextColour(Label2, ConsoleLook::LabelGrey);
+    ConsoleLook::fitTextToWidth(Label2);
 
     LstJobs = new QueueListWidget(store.LstJobs, this);
     LstJobs->setObjectName(QStringLiteral("LstJobs"));
@@ -83,9 +75,36 @@ FIni::FIni(PrinterPort &printers, const QString &appPath, QWidget *parent)
     LblSetup->setGeometry(twipsRect(2850, 7485, 825, 360));
     LblSetup->label()->resize(LblSetup->size());
     LblSetup->label()->setFont(labelFont(13.5));
+    ConsoleLook::fitTextToWidth(LblSetup->label());
     LblSetup->setCursor(Qt::PointingHandCursor);
-    setTextColour(LblSetup->label(), QColor(203, 215, 227));
+    setTextColour(LblSetup->label(), ConsoleLook::LabelLight);
     connect(LblSetup, &ClickLabel::clicked, this, &FIni::OpenConfiguration);
+
+    ImgBtFirst = makeQueueButton(QStringLiteral("bt_first"),
+                                 QStringLiteral("Mover job para o início da lista"), 930,
+                                 [this] { MoveSelectedJob(store, QueueMove::ToTop); });
+    ImgBtUp = makeQueueButton(QStringLiteral("bt_up"), QStringLiteral("Mover job para cima"), 1810,
+                              [this] { MoveSelectedJob(store, QueueMove::Up); });
+    ImgBtDown = makeQueueButton(QStringLiteral("bt_down"), QStringLiteral("Mover job para baixo"),
+                                2690, [this] { MoveSelectedJob(store, QueueMove::Down); });
+    ImgBtLast = makeQueueButton(QStringLiteral("bt_last"),
+                                QStringLiteral("Mover job para o final da lista"), 3570,
+                                [this] { MoveSelectedJob(store, QueueMove::ToBottom); });
+    ImgBtCancel = makeQueueButton(QStringLiteral("bt_cancel"), QStringLiteral("Remover Job"), 4815,
+                                  [this] { removeSelectedJob(); });
+
+    FraView = new ThumbViewer(
+        store, [this] { PlayClickSound(); }, this);
+    FraView->setGeometry(twipsRect(3870, 810, 6150, 6420));
+    store.showJobThumbnails = [this](const QString &key) { FraView->ShowJobThumbnails(key); };
+    store.clearThumbnails = [this] { FraView->clearThumbnails(); };
+
+    confirmRemove = [this] {
+        QMessageBox *box = makeRemoveBox(this);
+        const auto answer = QMessageBox::StandardButton(box->exec());
+        delete box;
+        return answer;
+    };
 
     // Off until start-up has the settings, the folders and the waiting jobs in place.
     Timer1.setInterval(15000);
@@ -96,11 +115,70 @@ FIni::FIni(PrinterPort &printers, const QString &appPath, QWidget *parent)
 FIni::~FIni()
 {
     unload();
+    // The controls go while the job store they show is still there.
+    qDeleteAll(findChildren<QWidget *>(Qt::FindDirectChildrenOnly));
+}
+
+ImageButton *FIni::makeQueueButton(const QString &name, const QString &toolTip, int top,
+                                   std::function<void()> command)
+{
+    const QString on = name + QStringLiteral("_on");
+    const QString off = name + QStringLiteral("_off");
+    auto *button = new ImageButton(off, true, this);
+    button->setGeometry(twipsRect(3000, top, 600, 600));
+    button->setToolTip(toolTip);
+    connect(button, &ImageButton::mouseDown, this, [this, button, on] {
+        PlayClickSound();
+        button->setPicture(on);
+    });
+    connect(button, &ImageButton::mouseMoved, this, [button, on] { button->setPicture(on); });
+    connect(button, &ImageButton::mouseUp, this, [button, off, command] {
+        button->setPicture(off);
+        command();
+    });
+    return button;
+}
+
+void FIni::resetQueueButtons()
+{
+    ImgBtCancel->setPicture(QStringLiteral("bt_cancel_off"));
+    ImgBtFirst->setPicture(QStringLiteral("bt_first_off"));
+    ImgBtLast->setPicture(QStringLiteral("bt_last_off"));
+    ImgBtDown->setPicture(QStringLiteral("bt_down_off"));
+    ImgBtUp->setPicture(QStringLiteral("bt_up_off"));
+}
+
+QMessageBox *FIni::makeRemoveBox(QWidget *parent)
+{
+    auto *box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("Erro de Impressão"),
+                                QStringLiteral("Atenção! O job selecionado será removido da "
+                                               "lista de impressão. Você confirma a remoção ?"),
+                                QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
+    box->setDefaultButton(QMessageBox::Yes);
+    return box;
+}
+
+void FIni::removeSelectedJob()
+{
+    // Asked whether or not an entry is selected; the selection is read after the answer.
+    if (confirmRemove() != QMessageBox::Yes)
+        return;
+    RemoveSelectedJob(store, ModConf::SystemFolder);
+}
+
+void FIni::PlayClickSound()
+{
+    clickSound.play(ModConf::AppPath + QStringLiteral("/sounds/keypress.wav"));
 }
 
 void FIni::load()
 {
     ModConf::AppPath = appPath;
+    store.lastShownIndex = -1;
+    FraView->LblQuantidade[0]->setVisible(false);
+    FraView->ImgBtAgora[0]->setVisible(false);
+    store.forceThumbRefresh = false;
+    store.jobCount = 0;
     const QString ini = ModConf::settingsFilePath(appPath);
     if (QFileInfo::exists(ini)) {
         ModConf::ReadSettings(ini);
@@ -129,6 +207,19 @@ void FIni::OpenConfiguration()
     Timer1.start();
 }
 
+void FIni::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, background);
+}
+
+void FIni::mouseMoveEvent(QMouseEvent *event)
+{
+    // Only the window's own background resets; a move over the list or a label does not.
+    if (!childAt(event->position().toPoint()))
+        resetQueueButtons();
+}
+
 void FIni::closeEvent(QCloseEvent *event)
 {
     unload();
@@ -141,6 +232,8 @@ void FIni::unload()
         return;
     unloaded = true;
     Timer1.stop();
+    FraView->releaseThumbImages();
+    FraView->unloadElements();
     // Nothing is written: a job taken into the queue keeps its name and is listed again at the
     // next start.
     store.printJobs.assign(1, JobRecord {});

@@ -1,13 +1,20 @@
 #pragma once
 
+#include "ClickSound.h"
 #include "JobStore.h"
 
+#include <QMessageBox>
+#include <QPixmap>
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
+
+class ImageButton;
 class PrinterPort;
 class QLabel;
 class QueueListWidget;
+class ThumbViewer;
 
 // A label that runs an action when it is clicked (pressed and released over it).
 class ClickLabel : public QWidget
@@ -30,9 +37,9 @@ private:
     bool pressed = false;
 };
 
-// The station's main window: the print queue, the thumbnails of the selected job and the way
-// into the configuration window. Its load() is the station's start-up, its closing the
-// shutdown.
+// The station's main window: the print queue with its five command buttons, the thumbnails of
+// the selected job and the way into the configuration window. Its load() is the station's
+// start-up, its closing the shutdown.
 class FIni : public QWidget
 {
     Q_OBJECT
@@ -49,6 +56,13 @@ public:
     void OpenConfiguration();
     // A polling tick: takes new job files in, then prints the next photo.
     void onTimer1Tick();
+    // Starts the key click from sounds/keypress.wav beside the program and returns at once.
+    void PlayClickSound();
+
+    // The question Remove asks: Yes, No and Cancel, Yes the default, no icon.
+    static QMessageBox *makeRemoveBox(QWidget *parent);
+    // Asks it and returns the answer; tests replace it to answer without a window.
+    std::function<QMessageBox::StandardButton()> confirmRemove;
 
     // The job table, the queue list's model and the list's fields.
     JobStore store;
@@ -57,15 +71,29 @@ public:
     QLabel *Label2;
     QueueListWidget *LstJobs;
     ClickLabel *LblSetup;
+    ImageButton *ImgBtFirst;
+    ImageButton *ImgBtUp;
+    ImageButton *ImgBtDown;
+    ImageButton *ImgBtLast;
+    ImageButton *ImgBtCancel;
+    ThumbViewer *FraView;
     QTimer Timer1;
+    ClickSound clickSound;
 
 protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    ImageButton *makeQueueButton(const QString &name, const QString &toolTip, int top,
+                                 std::function<void()> command);
+    void resetQueueButtons();
+    void removeSelectedJob();
     void unload();
 
     PrinterPort &printers;
     QString appPath;
+    QPixmap background;
     bool unloaded = false;
 };

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+
+class QLabel;
+class QWidget;
+
+// The console's shared look: the labels' font and the colours the windows were drawn with.
+namespace ConsoleLook {
+
+inline const QColor Panel(225, 242, 250); // the list and the viewer's frame
+inline const QColor Viewport(52, 158, 208); // behind the thumbnails
+inline const QColor LabelGrey(64, 64, 64);
+inline const QColor LabelLight(203, 215, 227);
+
+// "MS Sans Serif" bold at `pointSize`, or the nearest sans-serif font the machine has.
+QFont labelFont(double pointSize);
+// Makes the label's font smaller, when it must, until its one line of text fits its width: a
+// machine without narrow sans-serif faces would cut "Fila de impressão" short.
+void fitTextToWidth(QLabel *label);
+void setTextColour(QWidget *widget, const QColor &colour);
+void setBackground(QWidget *widget, const QColor &colour);
+
+} // namespace ConsoleLook

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "JobStore.h"
+
+#include <QString>
+
+#include <functional>
+
+// The operator's queue commands on the job store: moving the selected job, removing it, and
+// print now, which makes a one-photo urgent job of a photo of the selected job. They work on
+// the table and the list alone; the main window asks for the confirmation and calls them.
+
+enum class QueueMove { ToTop, Up, Down, ToBottom };
+
+// Where the selected entry goes, or -1 when the move does not apply (nothing selected, or
+// already at that end of the list).
+int queueMoveTarget(QueueMove move, int selected, int count);
+
+// Moves the selected entry to its target, selects it there without reloading the thumbnails
+// (lastShownIndex is set first) and carries the new order into the records. False, and
+// nothing changes, when the move does not apply.
+bool MoveSelectedJob(JobStore &store, QueueMove move);
+
+// Remove's key of an entry: the whole text when it contains "rgent", else the text after
+// "job ".
+QString formRemoveKey(const QString &entryText);
+
+// Retires the selected job, once the operator has confirmed. False when nothing is selected
+// or no record holds the entry's key (retiring slot 0 then would take away another job).
+bool RemoveSelectedJob(JobStore &store, const QString &systemFolder);
+
+// The number of the next urgent job and the entry index it is inserted at: 1 at the top when
+// no urgent entry is listed, else one more than the highest number, directly below the
+// lowest-placed entry holding it.
+struct UrgentPlace
+{
+    int number = 1;
+    int index = 0;
+};
+UrgentPlace findUrgentPlace(const QueueList &list);
+
+// The name of the urgent copy of `imageFileName`: its stem, "u", the first number c for which
+// nothing of that name is in `imagesFolder`, and its last four characters (the extension).
+// Empty when no free name is found.
+QString freeUrgentCopyName(const QString &imagesFolder, const QString &imageFileName);
+
+// Copies `from` to `to`, replacing what is there; on failure no file is left at `to`.
+bool copyImageFile(const QString &from, const QString &to);
+using CopyImageFunction = std::function<bool(const QString &from, const QString &to)>;
+
+enum class PrintNowResult {
+    Made, // the urgent job is in the table and the list
+    NoSource, // no entry selected, its record is gone, or no photo k
+    QueueFull,
+    CopyFailed, // the photo's copy could not be written; nothing changed
+};
+
+// Makes photo k of the selected job an urgent job of its own that prints ahead of the normal
+// jobs: a copy of the photo under a free "u" name, an "Urgente N" entry and record, and the
+// photo marked printed in its job so the job ends without it. A photo already marked printed
+// gets a further copy and is not counted again. The selection and the viewer stay as they
+// are; the next selection reloads the viewer.
+PrintNowResult PrintNow(JobStore &store, int k, const QString &systemFolder,
+                        const CopyImageFunction &copy = copyImageFile);

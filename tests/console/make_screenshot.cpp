@@ -1,0 +1,118 @@
+// Takes the README's picture of the main window: a station in a temporary folder with a few
+// jobs of generated photos, one photo sent ahead by print now and the second job selected, the
+// window grabbed from the screen. Run under a virtual X display:
+//   xvfb-run -a -s "-screen 0 1024x768x24" build/tests/make_screenshot docs/screenshot.png
+#include "FIni.h"
+#include "ModConf.h"
+#include "QueueCommands.h"
+#include "QueueListWidget.h"
+#include "StaticPrinterPort.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRadialGradient>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+
+namespace {
+
+// A landscape or portrait scene: sky, sun, two rows of hills and a lake, in the hues of `seed`.
+QImage makeScene(int seed, bool portrait)
+{
+    const QSize size = portrait ? QSize(800, 1200) : QSize(1200, 800);
+    QImage image(size, QImage::Format_RGB32);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    const int hue = (seed * 47) % 360;
+    QLinearGradient sky(0, 0, 0, size.height());
+    sky.setColorAt(0, QColor::fromHsv((hue + 200) % 360, 120, 235));
+    sky.setColorAt(0.6, QColor::fromHsv((hue + 30) % 360, 90, 250));
+    p.fillRect(image.rect(), sky);
+    QRadialGradient sun(size.width() * (0.25 + 0.1 * (seed % 5)), size.height() * 0.3,
+                        size.width() * 0.12);
+    sun.setColorAt(0, QColor(255, 250, 220));
+    sun.setColorAt(1, QColor(255, 210, 120, 0));
+    p.fillRect(image.rect(), sun);
+    for (int layer = 0; layer < 2; ++layer) {
+        QPainterPath hills;
+        const double base = size.height() * (0.55 + 0.15 * layer);
+        hills.moveTo(0, size.height());
+        for (int x = 0; x <= size.width(); x += 20)
+            hills.lineTo(x,
+                         base - 60 * std::sin(x * 0.006 + seed + layer) - 30 * std::sin(x * 0.017));
+        hills.lineTo(size.width(), size.height());
+        p.fillPath(hills, QColor::fromHsv((hue + 90 + 25 * layer) % 360, 150, 150 - 45 * layer));
+    }
+    p.fillRect(QRectF(0, size.height() * 0.86, size.width(), size.height() * 0.14),
+               QColor::fromHsv((hue + 200) % 360, 140, 170));
+    return image;
+}
+
+void writeText(const QString &path, const QByteArray &text)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(text);
+}
+
+// A taken job ("2" + prefix + number) with one line per copies count.
+void writeJob(const QString &system, const QString &number, const QList<int> &copies,
+              int firstScene)
+{
+    QByteArray lines;
+    for (int i = 0; i < copies.size(); ++i) {
+        const QString photo = QString::number(i + 1).rightJustified(4, QLatin1Char('0'));
+        lines += "0" + photo.toLatin1() + "0" + QByteArray::number(copies[i]).rightJustified(3, '0')
+            + "00001250\r\n";
+        makeScene(firstScene + i, i % 4 == 2)
+            .save(system + QStringLiteral("/images/PH") + number + QLatin1Char('_') + photo
+                      + QStringLiteral(".jpg"),
+                  "jpeg", 88);
+    }
+    writeText(system + QStringLiteral("/jobs/2PH") + number + QStringLiteral(".job"), lines);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    const QString out
+        = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshot.png");
+
+    QTemporaryDir folder;
+    const QString system = folder.path();
+    QDir().mkpath(system + QStringLiteral("/jobs"));
+    QDir().mkpath(system + QStringLiteral("/images"));
+    writeText(ModConf::settingsFilePath(system), "[General]\nPRINT_ALL=True\n");
+    writeJob(system, QStringLiteral("10231"), { 1, 2 }, 3);
+    writeJob(system, QStringLiteral("10232"), { 1, 2, 1, 3, 1, 1, 12, 2 }, 10);
+    writeJob(system, QStringLiteral("10233"), { 1, 1, 1 }, 20);
+    writeJob(system, QStringLiteral("10235"), { 4 }, 30);
+
+    StaticPrinterPort printers({ QStringLiteral("Zelvo PDF") });
+    FIni window(printers, system);
+    window.load();
+    window.Timer1.stop(); // nothing is to print while the picture is taken
+    // The fourth job's photo sent ahead as "Urgente 1", then the second job shown.
+    window.store.LstJobs.select(3);
+    PrintNow(window.store, 0, system);
+    window.store.LstJobs.select(2);
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        return 1;
+    QTest::qWait(300);
+    const QImage shot = window.screen()->grabWindow(window.winId()).toImage();
+    if (shot.isNull() || !shot.save(out))
+        return 1;
+    std::printf("%s: %d x %d\n", qPrintable(out), shot.width(), shot.height());
+    return 0;
+}
