@@ -1,7 +1,7 @@
 // Takes the README's picture of the main window: a station in a temporary folder with a few
 // jobs of generated photos, one photo sent ahead by print now and the second job selected, the
 // window grabbed from the screen. Run under a virtual X display:
-//   xvfb-run -a -s "-screen 0 1024x768x24" build/tests/make_screenshot docs/screenshot.png
+//   xvfb-run -a -s "-screen 0 1024x768x24" build/docs/make_screenshot docs/screenshot.png
 #include "FIni.h"
 #include "ModConf.h"
 #include "QueueCommands.h"
