@@ -432,7 +432,10 @@ int IG_IP_resize(IgHandle handle, int32_t width, int32_t height, int)
     return IgSuccess;
 }
 
-int IG_image_rect_set(IgHandle handle, const IgRect &rect)
+namespace {
+
+// Keeps `rect` with the image in `field` (its image or its device rectangle).
+int setImageRectangle(IgHandle handle, const IgRect &rect, std::optional<IgRect> Image::*field)
 {
     if (!isSaneRect(rect))
         return IgBadArgument;
@@ -440,20 +443,20 @@ int IG_image_rect_set(IgHandle handle, const IgRect &rect)
     if (!image)
         return IgNoSuchImage;
     std::lock_guard lock(image->mutex);
-    image->imageRect = rect;
+    (*image).*field = rect;
     return IgSuccess;
+}
+
+} // namespace
+
+int IG_image_rect_set(IgHandle handle, const IgRect &rect)
+{
+    return setImageRectangle(handle, rect, &Image::imageRect);
 }
 
 int IG_device_rect_set(IgHandle handle, const IgRect &rect)
 {
-    if (!isSaneRect(rect))
-        return IgBadArgument;
-    const auto image = findImage(handle);
-    if (!image)
-        return IgNoSuchImage;
-    std::lock_guard lock(image->mutex);
-    image->deviceRect = rect;
-    return IgSuccess;
+    return setImageRectangle(handle, rect, &Image::deviceRect);
 }
 
 int IG_display_desktop_pattern_set(IgHandle handle, int pattern1, int pattern2, int pattern3,
