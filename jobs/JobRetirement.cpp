@@ -68,6 +68,19 @@ int findEntryOfJob(const QueueList &list, const QString &listKey)
     return -1;
 }
 
+// Whether the job an urgent copy in `index` was made from is still in the queue: an ordinary
+// job holding the same job file.
+bool sourceStillQueued(const JobStore &store, int32_t index)
+{
+    const JobRecord &copy = store.printJobs[size_t(index)];
+    for (int32_t i = 0; i < store.jobCount && size_t(i) < store.printJobs.size(); ++i) {
+        const JobRecord &other = store.printJobs[size_t(i)];
+        if (i != index && !other.urgent && other.fileName == copy.fileName)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 int FinishInterruptedRetirements(const QString &systemFolder)
@@ -114,7 +127,11 @@ void RetireJob(JobStore &store, int32_t index, const QString &systemFolder)
         imageNames << job.photos[size_t(i)].imageFileName;
     const QString jobPath = JobFs::joinPath(jobsFolder(systemFolder), job.fileName);
     const QString retiringPath = jobPath + RetiringSuffix;
-    if (!JobFs::isFile(jobPath)) {
+    if (job.urgent && sourceStillQueued(store, index)) {
+        // The file is the source job's, which still has photos to print: moved now, that job
+        // would not be listed again after a restart and its other photos would be lost.
+        moveToBackupFolders(systemFolder, QString(), job.fileName, imageNames);
+    } else if (!JobFs::isFile(jobPath)) {
         moveToBackupFolders(systemFolder, QString(), job.fileName, imageNames);
     } else if (const int error = JobFs::moveReplacing(jobPath, retiringPath)) {
         qCWarning(lcJobs).noquote()
