@@ -1,133 +1,179 @@
 #include "ModConf.h"
 #include "ModIni.h"
+#include "TestFiles.h"
 
-#include <QFile>
+#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace ModConf;
 
+// zelvo.ini as ModIni reads and writes it, and the settings ModConf makes of it.
 class TestSettings : public QObject
 {
     Q_OBJECT
 
-private:
     QTemporaryDir dir;
-    QString appPath() const { return dir.path(); }
-
-    void load(const QByteArray &content)
+    QString ini() const { return settingsFilePath(dir.path()); }
+    static QString windowsFile()
     {
-        const QString ini = settingsFilePath(appPath());
-        QFile f(ini);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(content);
-        f.close();
-        ReadSettings(ini);
-        ApplySettingsDefaults(appPath(), QStringLiteral("Default Printer"));
+        return qEnvironmentVariable("ZELVO_TEST_DATA") + "/app/zelvo-windows.ini";
+    }
+    static QList<float> sizes()
+    {
+        return { Width10x15, Height10x15, Width13x18, Height13x18, Width15x23, Height15x23 };
     }
 
 private slots:
-    void initTestCase() { QLocale::setDefault(QLocale::c()); }
-
-    void readAndDefaults_data()
+    void init()
     {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("folder"); // "@" stands for the program's folder
-        QTest::addColumn<bool>("printAll");
-        QTest::addColumn<QString>("printer10x15");
-        QTest::addColumn<float>("width10x15");
-        QTest::addColumn<float>("height10x15");
-        QTest::addColumn<float>("width13x18");
-
-        const QByteArray printers = "[Printers]\n10x15=Kodak\n10x15W=600\n10x15H=400\n13x18W=650\n";
-        QTest::newRow("complete") << ("[General]\nSYSTEM_FOLDER=/srv/fotos\nPRINT_ALL=True\n"
-                                      + printers)
-                                  << "/srv/fotos" << true << "Kodak" << 600.f << 400.f << 650.f;
-        QTest::newRow("zero and negative sizes")
-            << QByteArray("[Printers]\n10x15W=0\n10x15H=-5\n") << "@" << false << "Default Printer"
-            << 613.f << 413.f << 700.f;
-        QTest::newRow("size that is no number")
-            << QByteArray("[Printers]\n10x15W=abc\n10x15H=4x\n") << "@" << false
-            << "Default Printer" << 613.f << 413.f << 700.f;
-        QTest::newRow("size beyond 16 bits")
-            << QByteArray("[Printers]\n10x15W=40000\n10x15H=1e30\n") << "@" << false
-            << "Default Printer" << 613.f << 413.f << 700.f;
-        QTest::newRow("fractional size") << QByteArray("[Printers]\n10x15W=612.5\n") << "@" << false
-                                         << "Default Printer" << 612.5f << 413.f << 700.f;
-        QTest::newRow("blank folder and printer")
-            << QByteArray("[General]\nSYSTEM_FOLDER=\"   \"\n[Printers]\n10x15=\"  \"\n") << "@"
-            << false << "Default Printer" << 613.f << 413.f << 700.f;
-        QTest::newRow("quoted blanks around a name are kept")
-            << QByteArray("[General]\nSYSTEM_FOLDER=\" /srv/x \"\n[Printers]\n10x15=\" Kodak\"\n")
-            << " /srv/x " << false << " Kodak" << 613.f << 413.f << 700.f;
-        QTest::newRow("no printers section")
-            << QByteArray("[General]\nPRINT_ALL=false\n") << "@" << false << "Default Printer"
-            << 613.f << 413.f << 700.f;
-        QTest::newRow("PRINT_ALL upper case")
-            << QByteArray("[General]\nPRINT_ALL=TRUE\n") << "@" << true << "Default Printer"
-            << 613.f << 413.f << 700.f;
-        QTest::newRow("PRINT_ALL number") << QByteArray("[General]\nPRINT_ALL=-1\n") << "@" << true
-                                          << "Default Printer" << 613.f << 413.f << 700.f;
-        QTest::newRow("PRINT_ALL zero") << QByteArray("[General]\nPRINT_ALL=0\n") << "@" << false
-                                        << "Default Printer" << 613.f << 413.f << 700.f;
-        QTest::newRow("PRINT_ALL unreadable")
-            << QByteArray("[General]\nPRINT_ALL=sim\n") << "@" << false << "Default Printer"
-            << 613.f << 413.f << 700.f;
-        QTest::newRow("garbage file") << QByteArray("\x89PNG\r\n\x1a\n\x00\x00garbage", 17) << "@"
-                                      << false << "Default Printer" << 613.f << 413.f << 700.f;
-    }
-    void readAndDefaults()
-    {
-        QFETCH(QByteArray, content);
-        QFETCH(QString, folder);
-        QFETCH(bool, printAll);
-        QFETCH(QString, printer10x15);
-        QFETCH(float, width10x15);
-        QFETCH(float, height10x15);
-        QFETCH(float, width13x18);
-        load(content);
-        QCOMPARE(SystemFolder, folder == QLatin1String("@") ? appPath() : folder);
-        QCOMPARE(PrintAll, printAll);
-        QCOMPARE(Printer10x15, printer10x15);
-        QCOMPARE(Printer15x23, QStringLiteral("Default Printer"));
-        QCOMPARE(Width10x15, width10x15);
-        QCOMPARE(Height10x15, height10x15);
-        QCOMPARE(Width13x18, width13x18);
-        QCOMPARE(Height13x18, 500.f);
-        QCOMPARE(Width15x23, 900.f);
-        QCOMPARE(Height15x23, 600.f);
+        QLocale::setDefault(QLocale::c());
+        QFile::remove(ini());
+        resetSettings(dir.path());
     }
 
-    void longFolderIsCutTo254()
+    // CRLF, other letter case, blanks around '=', quotes, comments and single-byte text.
+    void readsAllElevenKeysOfAFileWrittenOnWindows()
     {
-        load("[General]\nSYSTEM_FOLDER=/" + QByteArray(299, 'a') + "\n");
-        QCOMPARE(SystemFolder.size(), 254);
+        ReadSettings(windowsFile());
+        QCOMPARE(SystemFolder, "D:\\Fotos\\Produção");
+        QVERIFY(PrintAll);
+        QCOMPARE(QStringList({ Printer10x15, Printer13x18, Printer15x23 }),
+                 QStringList({ "Kodak 6800", "  DNP DS620  ", "Epson SureLab" }));
+        QCOMPARE(sizes(), QList<float>({ 613, 413, 700, 500, 900, 600 }));
+        QCOMPARE(paperSettings(2)->printer, "Epson SureLab");
+        QCOMPARE(paperSettings(1)->height, 500.f);
+        QCOMPARE(paperSettings(0)->width, 613.f);
+        QVERIFY(!paperSettings(3) && !paperSettings(-1));
+    }
+
+    void unusableValuesGiveTheDefaults()
+    {
+        QVERIFY(writeFile(ini(),
+                          "[General]\nSYSTEM_FOLDER=\"   \"\nPRINT_ALL=sim\n[Printers]\n"
+                          "10x15=\"  \"\n10x15W=0\n10x15H=-5\n13x18W=abc\n13x18H=4x\n"
+                          "15x23W=40000\n15x23H=1e30\n"));
+        PrintAll = true;
+        ReadSettings(ini());
+        ApplySettingsDefaults(dir.path(), "Default Printer");
+        QCOMPARE(SystemFolder, dir.path());
+        QVERIFY(!PrintAll); // unreadable: orders awaiting payment are not printed
+        QCOMPARE(QStringList({ Printer10x15, Printer13x18, Printer15x23 }),
+                 QStringList(3, "Default Printer"));
+        QCOMPARE(sizes(), QList<float>({ 613, 413, 700, 500, 900, 600 }));
+    }
+
+    void printAllWordsAndNumbers()
+    {
+        for (const char *yes : { "TRUE", "true", " -1", "2" })
+            QCOMPARE(parsePrintAll(yes), true);
+        for (const char *no : { "False", "0" })
+            QCOMPARE(parsePrintAll(no), false);
+        for (const char *unreadable : { "sim", "" })
+            QVERIFY(!parsePrintAll(unreadable));
     }
 
     void decimalCommaLocale()
     {
         QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
-        load("[Printers]\n10x15W=612,5\n10x15H=1.000\n");
-        QCOMPARE(Width10x15, 612.5f);
-        QCOMPARE(Height10x15, 1000.f); // group separators read as the locale writes them
-        const QString ini = settingsFilePath(appPath());
-        ModIni::WriteIni(QStringLiteral("Printers"), QStringLiteral("13x18W"), 6.13f, ini);
-        ModIni::WriteIni(QStringLiteral("Printers"), QStringLiteral("13x18H"), 1000.f, ini);
-        QCOMPARE(ModIni::ReadIni(QStringLiteral("Printers"), QStringLiteral("13x18W"), ini),
-                 QStringLiteral("6,13"));
-        QCOMPARE(ModIni::ReadIni(QStringLiteral("Printers"), QStringLiteral("13x18H"), ini),
-                 QStringLiteral("1000"));
-        QLocale::setDefault(QLocale::c());
+        QCOMPARE(parseDimension("612,5"), 612.5f);
+        // Group separators are read as the locale writes them.
+        QCOMPARE(parseDimension("1.000"), 1000.f);
+        QCOMPARE(ModIni::iniText(6.13f), "6,13");
+        QCOMPARE(ModIni::iniText(1000.f), "1000");
     }
 
-    void paperCodesRouteToTheirSettings()
+    void damagedFilesRead_data()
     {
-        load("[Printers]\n10x15=A\n13x18=B\n15x23=C\n");
-        QCOMPARE(paperSettings(0)->printer, QStringLiteral("A"));
-        QCOMPARE(paperSettings(1)->width, 700.f);
-        QCOMPARE(paperSettings(2)->printer, QStringLiteral("C"));
-        QVERIFY(!paperSettings(3));
-        QVERIFY(!paperSettings(-1));
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("value"); // of PRINT_ALL in General
+        QTest::newRow("empty") << QByteArray() << "";
+        QTest::newRow("BOM and CRLF")
+            << QByteArray("\xEF\xBB\xBF[General]\r\nPRINT_ALL=True\r\n") << "True";
+        QTest::newRow("NUL ends the value")
+            << QByteArray("[General]\nPRINT_ALL=Tr\0ue\n", 26) << "Tr";
+        QTest::newRow("truncated mid-line") << QByteArray("[General]\nPRINT_A") << "";
+        QTest::newRow("unclosed section") << QByteArray("[General\nPRINT_ALL=1") << "1";
+        QTest::newRow("binary garbage") << QByteArray("\x00\xff\xfe[\x01=\x02\n\x80\x81", 10) << "";
+        QTest::newRow("8 MB line, cut to 254")
+            << "[General]\nPRINT_ALL=" + QByteArray(8 << 20, 'y') << QString(254, 'y');
+        QTest::newRow("first section and key win")
+            << QByteArray("[General]\nPrint_All=1\nPRINT_ALL=2\n[general]\nPRINT_ALL=3\n") << "1";
+        QTest::newRow("key of the next section")
+            << QByteArray("[General]\nA=1\n[Printers]\nPRINT_ALL=2\n") << "";
+    }
+    void damagedFilesRead()
+    {
+        QFETCH(QByteArray, content);
+        QTEST(ModIni::readIniValue(content, "General", "PRINT_ALL"), "value");
+    }
+
+    void writeKeepsTheOtherLines_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QByteArray>("after"); // null: refused, the file stays as it is
+        const QByteArray two = "[General]\nA=1\n\n[Printers]\nB=2";
+        const auto row = [](const char *tag, const QByteArray &before, const char *section,
+                            const char *key, const QString &value, const QByteArray &after) {
+            QTest::newRow(tag) << before << QString(section) << QString(key) << value << after;
+        };
+        row("first match, in the caller's case", "[General]\nKey=1\nkey=2\n[general]\nKEY=3\n",
+            "GENERAL", "kEy", "new", "[General]\nkEy=new\nkey=2\n[general]\nKEY=3\n");
+        row("before the blank line ending the section", two, "General", "C", "3",
+            "[General]\nA=1\nC=3\n\n[Printers]\nB=2");
+        row("after a last line without end", two, "Printers", "D", "4",
+            "[General]\nA=1\n\n[Printers]\nB=2\nD=4\n");
+        row("line break in value", two, "General", "A", "/srv\n[Printers]", {});
+        row("carriage return", two, "General", "A", "/srv\r", {});
+        row("NUL", two, "General", "A", QString(QChar(0)), {});
+        row("= in key", two, "General", "A=B", "1", {});
+        row("] in section", two, "Gen]eral", "A", "1", {});
+        row("comment key", two, "General", ";A", "1", {});
+    }
+    void writeKeepsTheOtherLines()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QString, section);
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        QFETCH(QByteArray, after);
+        QCOMPARE(ModIni::writeIniValue(before, section, key, value).value_or(QByteArray()), after);
+    }
+
+    void saveKeepsEveryOtherLineOfAWindowsFile()
+    {
+        const QByteArray original = readFile(windowsFile());
+        QVERIFY(writeFile(ini(), original));
+        QVERIFY(ModIni::WriteIni("General", "SYSTEM_FOLDER", QStringLiteral("E:\\Lab"), ini()));
+        QVERIFY(ModIni::WriteIni("Printers", "10x15W", 620.5f, ini()));
+        QVERIFY(ModIni::WriteIni("General", "PRINT_ALL", false, ini()));
+        QVERIFY(ModIni::WriteIni("Extra", "Added", QStringLiteral("1"), ini()));
+        QByteArray expected = original + "Added=1\r\n";
+        expected.replace("system_folder =  D:\\Fotos\\Produ\xe7\xe3o  ", "SYSTEM_FOLDER=E:\\Lab");
+        expected.replace("10x15w = 613", "10x15W=620.5");
+        expected.replace("Print_All = true", "PRINT_ALL=False");
+        QCOMPARE(readFile(ini()), expected);
+    }
+
+    void failedSaveLeavesTheOldFileAndNoLeftovers()
+    {
+        QVERIFY(writeFile(ini(), "[General]\nPRINT_ALL=True\n"));
+        QFile::setPermissions(ini(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+        QVERIFY(!ModIni::WriteIni("General", "PRINT_ALL", QStringLiteral("a\nb"), ini()));
+        // A folder where the file should be, and a folder that does not exist.
+        QVERIFY(QDir().mkpath(dir.filePath("blocked.ini/inside")));
+        QVERIFY(!ModIni::WriteIni("General", "PRINT_ALL", false, dir.filePath("blocked.ini")));
+        QVERIFY(
+            !ModIni::WriteIni("General", "PRINT_ALL", false, dir.filePath("missing/zelvo.ini")));
+        QCOMPARE(readFile(ini()), "[General]\nPRINT_ALL=True\n");
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList { "zelvo.ini" });
+        QVERIFY(ModIni::WriteIni("General", "PRINT_ALL", false, ini()));
+        QCOMPARE(QFile::permissions(ini()) & (QFile::ReadGroup | QFile::ReadOther),
+                 QFile::ReadGroup);
     }
 };
 

@@ -1,181 +1,165 @@
 #include "JobFile.h"
-#include "JobStore.h"
 #include "JobTable.h"
 #include "JobsTestSupport.h"
 
 #include <QSignalSpy>
 #include <QtTest>
 
+// Parsing, the table searches, the queue list and its selection: no disk.
 class TestJobRecords : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void parseJobLine_data();
-    void parseJobLine();
-    void parseJobFileText_data();
-    void parseJobFileText();
-    void tableSearches_data();
-    void tableSearches();
-    void queueList_keepsSelectionOnSameEntry();
-    void selectionAndRenumber_followTheList();
+    void parseJobLine_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>(
+            "expected"); // "printed|image|paper|copies|amount", or "!" + error
+        const auto row = [](const char *tag, const char *line, const char *expected) {
+            QTest::newRow(tag) << QString::fromLatin1(line) << QString::fromLatin1(expected);
+        };
+        row("all columns", "00001000200001250", "0|AB12345_0001.jpg|0|2|12.5");
+        row("past column 17 ignored", "10002102005000000XYZ", "1|AB12345_0002.jpg|1|20|50000");
+        row("blanks kept in photo number", "0 12 2  3     150", "0|AB12345_ 12 .jpg|2|3|1.5");
+        row("short line shortens amount", "0000100010012", "0|AB12345_0001.jpg|0|1|0.12");
+        row("signs and blanks", "000011 -1 +250   ", "0|AB12345_0001.jpg|1|-1|2.5");
+        row("shorter than 10: no amount", "000010002", "!amount");
+        row("blanks only", "   \t ", "!the line is blank");
+        row("letter in copies", "000010x0200001250", "!copies");
+        row("blank inside copies", "0000101 200001250", "!copies");
+        row("blank paper size", "00001 00200001250", "!paper size");
+        row("sign without digits", "-0001000200001250", "!printed");
+        row("path in photo number", "0/../000200001250", "!photo number");
+    }
+    void parseJobLine()
+    {
+        QFETCH(QString, line);
+        const PhotoLine parsed = ::parseJobLine(line, QStringLiteral("AB12345"));
+        const PhotoItem &p = parsed.photo;
+        const QString got = !parsed.error.isEmpty() ? "!" + parsed.error
+                                                    : QStringLiteral("%1|%2|%3|%4|%5")
+                                                          .arg(p.printed)
+                                                          .arg(p.imageFileName)
+                                                          .arg(p.paperSize)
+                                                          .arg(p.copies)
+                                                          .arg(p.amount);
+        QFETCH(QString, expected);
+        QVERIFY2(got.startsWith(expected), qPrintable(got));
+    }
+
+    void parseJobFileText_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("expected"); // "photos:first image", or "!" + error
+        const QByteArray a = "00001000200001250",
+                         b = "0000200010012"; // b's CR would land in amount
+        QTest::newRow("LF") << a + "\n" + b + "\n"
+                            << "2:AB1_0001.jpg";
+        QTest::newRow("CRLF") << a + "\r\n" + b + "\r\n"
+                              << "2:AB1_0001.jpg";
+        QTest::newRow("last line without end") << a + "\r\n" + b << "2:AB1_0001.jpg";
+        QTest::newRow("empty file") << QByteArray() << "0:";
+        QTest::newRow("single-byte text")
+            << QByteArray("0\xe9 1 000100000100") << "1:AB1_\u00e9 1 .jpg";
+        QTest::newRow("blank line between") << a + "\n\n" + b << "!line 2: the line is blank";
+        QTest::newRow("blank CRLF line at end") << a + "\r\n\r\n"
+                                                << "!line 2: the line is blank";
+        QTest::newRow("malformed third line") << a + "\n" + a + "\nxx"
+                                              << "!line 3: printed";
+        QTest::newRow("32767 lines") << (a + "\r\n").repeated(32767) << "32767:AB1_0001.jpg";
+        QTest::newRow("32768 lines")
+            << (a + "\r\n").repeated(32767) + a << "!more than 32767 lines";
+    }
+    void parseJobFileText()
+    {
+        QFETCH(QByteArray, text);
+        const JobPhotos parsed = ::parseJobFileText(text, QStringLiteral("AB1"));
+        QVERIFY(parsed.error.isEmpty() || parsed.photos.empty());
+        const QString got = !parsed.error.isEmpty()
+            ? "!" + parsed.error
+            : QStringLiteral("%1:%2")
+                  .arg(parsed.photos.size())
+                  .arg(parsed.photos.empty() ? QString() : parsed.photos[0].imageFileName);
+        QFETCH(QString, expected);
+        QVERIFY2(got.startsWith(expected), qPrintable(got));
+    }
+
+    void tableSearches_data()
+    {
+        QTest::addColumn<QList<int>>(
+            "orders"); // one per slot; a negative one: a job without photos
+        QTest::addColumn<QList<int>>("highest"); // queueOrder, index, found
+        QTest::addColumn<QList<int>>("next");
+        using L = QList<int>;
+        QTest::newRow("never allocated") << L {} << L { -1, -1, 0 } << L { -1, -1, 0 };
+        QTest::newRow("stale slot") << L { 0 } << L { -1, -1, 1 } << L { 0, 0, 1 };
+        QTest::newRow("last slot skipped") << L { 3, 9 } << L { 3, 0, 1 } << L { 3, 0, 1 };
+        QTest::newRow("no photos ignored") << L { -5, 2, 0 } << L { 2, 1, 1 } << L { 0, 2, 1 };
+        QTest::newRow("ties to lower slot") << L { 4, 4, 4 } << L { 4, 0, 1 } << L { 4, 0, 1 };
+        QTest::newRow("none qualifies")
+            << L { -1, -2 } << L { -1, -1, 1 } << L { 2000000000, -1, 1 };
+    }
+    void tableSearches()
+    {
+        QFETCH(QList<int>, orders);
+        std::vector<JobRecord> table(size_t(orders.size()));
+        for (size_t i = 0; i < table.size(); ++i) {
+            table[i].listKey = QString::number(std::min<size_t>(i, 1));
+            table[i].queueOrder = int16_t(std::abs(orders[qsizetype(i)]));
+            table[i].photoCount = orders[qsizetype(i)] >= 0;
+        }
+        const auto asList = [](QueueOrderSearch s) {
+            return QList<int> { s.queueOrder, s.index, s.found };
+        };
+        QTEST(asList(FindHighestQueueOrder(table)), "highest");
+        QTEST(asList(FindNextJobToPrint(table)), "next");
+        // Keys "0", "1", "1": the first match wins; no match gives 0, an unallocated table -1.
+        QCOMPARE(FindJobByKey(table, "1"), orders.size() > 1 ? 1 : table.empty() ? -1 : 0);
+        QCOMPARE(FindJobByKey(table, "none"), table.empty() ? -1 : 0);
+    }
+
+    // How the list widget shows this and passes clicks in is tst_console's matter.
+    void queueList_keepsSelectionOnSameEntry()
+    {
+        QueueList list;
+        int handlerRuns = 0;
+        list.setSelectionHandler([&] { ++handlerRuns; });
+        QSignalSpy selection(&list, &QueueList::selectedIndexChanged);
+        for (const char *text : { "a", "b", "c" })
+            list.insert(list.count(), text);
+        list.select(1);
+        list.insert(0, "z"); // above: the selection follows "b"
+        list.insert(4, "end"); // below: nothing moves
+        list.remove(0);
+        QCOMPARE(list.text(list.selectedIndex()), "b");
+        list.remove(1); // the selected entry: none selected
+        // Every change reaches the list widget; only select() runs the handler.
+        QCOMPARE(selection.size(), 4);
+        QCOMPARE(handlerRuns, 1);
+        QVERIFY(!list.insert(-1, "x") && !list.insert(4, "x") && !list.remove(3)
+                && !list.select(3));
+    }
+
+    void selectionAndRenumber()
+    {
+        JobStore store;
+        QStringList shown;
+        store.showJobThumbnails = [&](const QString &key) { shown << key; };
+        for (const char *key : { "7", "8", "7" })
+            appendJob(store, key);
+        store.LstJobs.select(1);
+        LstJobsSelectionChanged(store); // the entry already shown: not loaded again
+        store.forceThumbRefresh = true; // from now on every selection event reloads
+        LstJobsSelectionChanged(store);
+        QCOMPARE(shown, (QStringList { "8", "8" }));
+        QCOMPARE(formEntryKey("Urgente 3"), "Urgente 3");
+        // Equal keys resolve to the first record, which keeps the later index.
+        store.printJobs[2].queueOrder = 99;
+        RenumberQueue(store);
+        QCOMPARE(queueOrders(store), (QList<int> { 2, 1, 99 }));
+    }
 };
-
-void TestJobRecords::parseJobLine_data()
-{
-    QTest::addColumn<QString>("line");
-    QTest::addColumn<QString>("expected"); // "printed|image|paper|copies|amount", or "!" + error
-    const auto row = [](const char *tag, const char *line, const char *expected) {
-        QTest::newRow(tag) << QString::fromLatin1(line) << QString::fromLatin1(expected);
-    };
-    row("all columns", "00001000200001250", "0|AB12345_0001.jpg|0|2|12.5");
-    row("past column 17 ignored", "10002102005000000XYZ", "1|AB12345_0002.jpg|1|20|50000");
-    row("blanks kept in photo number", "0 12 2  3     150", "0|AB12345_ 12 .jpg|2|3|1.5");
-    row("short line shortens amount", "0000100010012", "0|AB12345_0001.jpg|0|1|0.12");
-    row("signs and blanks", "000011 -1 +250   ", "0|AB12345_0001.jpg|1|-1|2.5");
-    row("shorter than 10: no amount", "000010002", "!amount");
-    row("blanks only", "   \t ", "!the line is blank");
-    row("letter in copies", "000010x0200001250", "!copies");
-    row("blank inside copies", "0000101 200001250", "!copies");
-    row("blank paper size", "00001 00200001250", "!paper size");
-    row("sign without digits", "-0001000200001250", "!printed");
-    row("path in photo number", "0/../000200001250", "!photo number");
-}
-
-void TestJobRecords::parseJobLine()
-{
-    QFETCH(QString, line);
-    const PhotoLine parsed = ::parseJobLine(line, QStringLiteral("AB12345"));
-    const PhotoItem &p = parsed.photo;
-    const QString got = !parsed.error.isEmpty() ? "!" + parsed.error
-                                                : QStringLiteral("%1|%2|%3|%4|%5")
-                                                      .arg(p.printed)
-                                                      .arg(p.imageFileName)
-                                                      .arg(p.paperSize)
-                                                      .arg(p.copies)
-                                                      .arg(p.amount);
-    QFETCH(QString, expected);
-    QVERIFY2(got.startsWith(expected), qPrintable(got));
-}
-
-void TestJobRecords::parseJobFileText_data()
-{
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<QString>("expected"); // "photos:first image", or "!" + error
-    const QByteArray a = "00001000200001250", b = "0000200010012"; // b's CR would land in amount
-    QTest::newRow("LF") << a + "\n" + b + "\n"
-                        << "2:AB1_0001.jpg";
-    QTest::newRow("CRLF") << a + "\r\n" + b + "\r\n"
-                          << "2:AB1_0001.jpg";
-    QTest::newRow("last line without end") << a + "\r\n" + b << "2:AB1_0001.jpg";
-    QTest::newRow("empty file") << QByteArray() << "0:";
-    QTest::newRow("single-byte text")
-        << QByteArray("0\xe9 1 000100000100") << "1:AB1_\u00e9 1 .jpg";
-    QTest::newRow("blank line between") << a + "\n\n" + b << "!line 2: the line is blank";
-    QTest::newRow("blank CRLF line at end") << a + "\r\n\r\n"
-                                            << "!line 2: the line is blank";
-    QTest::newRow("malformed third line") << a + "\n" + a + "\nxx"
-                                          << "!line 3: printed";
-    QTest::newRow("32767 lines") << (a + "\r\n").repeated(32767) << "32767:AB1_0001.jpg";
-    QTest::newRow("32768 lines") << (a + "\r\n").repeated(32767) + a << "!more than 32767 lines";
-}
-
-void TestJobRecords::parseJobFileText()
-{
-    QFETCH(QByteArray, text);
-    const JobPhotos parsed = ::parseJobFileText(text, QStringLiteral("AB1"));
-    QVERIFY(parsed.error.isEmpty() || parsed.photos.empty());
-    const QString got = !parsed.error.isEmpty()
-        ? "!" + parsed.error
-        : QStringLiteral("%1:%2")
-              .arg(parsed.photos.size())
-              .arg(parsed.photos.empty() ? QString() : parsed.photos[0].imageFileName);
-    QFETCH(QString, expected);
-    QVERIFY2(got.startsWith(expected), qPrintable(got));
-}
-
-void TestJobRecords::tableSearches_data()
-{
-    QTest::addColumn<QList<int>>("orders"); // one per slot; a negative one: a job without photos
-    QTest::addColumn<QList<int>>("highest"); // queueOrder, index, found
-    QTest::addColumn<QList<int>>("next");
-    using L = QList<int>;
-    QTest::newRow("never allocated") << L {} << L { -1, -1, 0 } << L { -1, -1, 0 };
-    QTest::newRow("stale slot") << L { 0 } << L { -1, -1, 1 } << L { 0, 0, 1 };
-    QTest::newRow("last slot skipped") << L { 3, 9 } << L { 3, 0, 1 } << L { 3, 0, 1 };
-    QTest::newRow("no photos ignored") << L { -5, 2, 0 } << L { 2, 1, 1 } << L { 0, 2, 1 };
-    QTest::newRow("ties to lower slot") << L { 4, 4, 4 } << L { 4, 0, 1 } << L { 4, 0, 1 };
-    QTest::newRow("none qualifies") << L { -1, -2 } << L { -1, -1, 1 } << L { 2000000000, -1, 1 };
-}
-
-void TestJobRecords::tableSearches()
-{
-    QFETCH(QList<int>, orders);
-    std::vector<JobRecord> table;
-    for (int i = 0; i < orders.size(); ++i)
-        table.push_back(
-            makeJob(QString::number(std::min(i, 1)), std::abs(orders[i]), orders[i] >= 0));
-    const auto asList = [](QueueOrderSearch s) {
-        return QList<int> { s.queueOrder, s.index, s.found };
-    };
-    QTEST(asList(FindHighestQueueOrder(table)), "highest");
-    QTEST(asList(FindNextJobToPrint(table)), "next");
-    // Keys "0", "1", "1": the first match wins; no match gives 0, an unallocated table -1.
-    QCOMPARE(FindJobByKey(table, "1"), orders.size() > 1 ? 1 : table.empty() ? -1 : 0);
-    QCOMPARE(FindJobByKey(table, "none"), table.empty() ? -1 : 0);
-}
-
-void TestJobRecords::queueList_keepsSelectionOnSameEntry()
-{
-    QueueList list;
-    int handlerRuns = 0;
-    list.setSelectionHandler([&] { ++handlerRuns; });
-    QSignalSpy inserted(&list, &QueueList::entryInserted);
-    QSignalSpy selection(&list, &QueueList::selectedIndexChanged);
-    for (const char *text : { "a", "b", "c" })
-        QVERIFY(list.insert(list.count(), text));
-    QVERIFY(list.select(1));
-    QVERIFY(list.insert(0, "z")); // above: the selection follows "b"
-    QCOMPARE(inserted.last(), (QVariantList { 0, QString("z") }));
-    QVERIFY(list.insert(4, "end")); // below: nothing moves
-    QVERIFY(list.remove(0));
-    QCOMPARE(list.text(list.selectedIndex()), "b");
-    QVERIFY(list.remove(1)); // the selected entry: none selected
-    QCOMPARE(list.selectedIndex(), -1);
-    QCOMPARE(handlerRuns, 1);
-    QCOMPARE(selection.size(), 4); // 1, 2, 1, -1: every change, for the mirror
-    QVERIFY(list.select(0) && list.select(0));
-    QCOMPARE(handlerRuns, 2);
-    QVERIFY(!list.insert(-1, "x") && !list.insert(4, "x") && !list.remove(3) && !list.select(3));
-}
-
-void TestJobRecords::selectionAndRenumber_followTheList()
-{
-    JobStore store;
-    QStringList shown;
-    store.showJobThumbnails = [&](const QString &key) { shown << key; };
-    fillQueue(store, { "1", "2", "3" });
-    store.LstJobs.select(2);
-    // A move to the top as the queue commands make it: the shown job is not loaded again.
-    store.LstJobs.remove(2);
-    store.LstJobs.insert(0, "job 3");
-    store.lastShownIndex = 0;
-    store.LstJobs.select(0);
-    RenumberQueue(store);
-    QCOMPARE(shown, QStringList { "3" });
-    QCOMPARE(queueOrders(store), (QList<int> { 1, 2, 0 }));
-    store.forceThumbRefresh = true; // from now on a selection event for the shown entry reloads
-    LstJobsSelectionChanged(store);
-    QCOMPARE(shown, (QStringList { "3", "3" }));
-    QCOMPARE(formEntryKey("Urgente 3"), "Urgente 3");
-
-    // Equal keys resolve to the first record, which keeps the later index.
-    JobStore twins;
-    fillQueue(twins, { "7", "8", "7" });
-    twins.printJobs[2].queueOrder = 99;
-    RenumberQueue(twins);
-    QCOMPARE(queueOrders(twins), (QList<int> { 2, 1, 99 }));
-}
 
 QTEST_GUILESS_MAIN(TestJobRecords)
 #include "tst_jobrecords.moc"

@@ -8,7 +8,11 @@
 class StationLogRecorder
 {
 public:
-    StationLogRecorder() { s_previous = qInstallMessageHandler(&record); }
+    StationLogRecorder()
+    {
+        clear();
+        s_previous = qInstallMessageHandler(&record);
+    }
     ~StationLogRecorder() { qInstallMessageHandler(s_previous); }
     StationLogRecorder(const StationLogRecorder &) = delete;
     StationLogRecorder &operator=(const StationLogRecorder &) = delete;

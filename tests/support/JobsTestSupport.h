@@ -1,0 +1,52 @@
+#pragma once
+
+#include "JobFileSystem.h"
+#include "JobStore.h"
+
+#include <QStringList>
+
+// Puts the real system calls back when a test that replaced some of them ends.
+struct ScopedSysCalls
+{
+    JobFs::SysCalls saved = JobFs::sysCalls();
+    ~ScopedSysCalls() { JobFs::sysCalls() = saved; }
+};
+
+// Appends job `key` to the table and the list as intake stores it: photos AB<key>_0001.jpg...
+// with one copy each, the entry "job <key>", or for an urgent key ("Urgente N") the key itself.
+inline JobRecord &appendJob(JobStore &store, const QString &key, int photos = 1)
+{
+    JobRecord job;
+    job.listKey = key;
+    job.fileName = "2AB" + key + ".job";
+    job.orderPrefix = QStringLiteral("AB");
+    job.urgent = key.startsWith(QLatin1String("Urgente"));
+    job.queueOrder = store.jobCount;
+    job.photoCount = int16_t(photos);
+    job.photos.resize(size_t(photos));
+    for (int i = 0; i < photos; ++i) {
+        job.photos[size_t(i)].imageFileName
+            = QStringLiteral("AB%1_%2.jpg").arg(key).arg(i + 1, 4, 10, QChar('0'));
+        job.photos[size_t(i)].copies = 1;
+    }
+    store.printJobs.resize(size_t(store.jobCount));
+    store.printJobs.push_back(job);
+    store.LstJobs.insert(store.jobCount++, job.urgent ? key : formJobEntryText(key));
+    return store.printJobs.back();
+}
+
+inline QStringList entryTexts(const QueueList &list)
+{
+    QStringList texts;
+    for (int i = 0; i < list.count(); ++i)
+        texts << list.text(i);
+    return texts;
+}
+
+inline QList<int> queueOrders(const JobStore &store)
+{
+    QList<int> orders;
+    for (const JobRecord &job : store.printJobs)
+        orders << job.queueOrder;
+    return orders;
+}
