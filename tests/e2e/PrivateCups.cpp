@@ -3,35 +3,25 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QThread>
 
 #include <cups/cups.h>
 
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// Binds (listen) or connects to a loopback port. Binding port 0 gives a free port's number;
-// connecting gives 0 once something listens there.
-int loopbackSocket(int port, bool listen)
+// Whether a scheduler answers on the local socket `server`.
+bool answers(const QString &server)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof a;
-    int result = listen ? ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a)
-                        : ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    if (listen && result == 0 && ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &length) == 0)
-        result = ntohs(a.sin_port);
-    ::close(fd);
-    return result;
+    http_t *http = httpConnect2(QFile::encodeName(server).constData(), 0, nullptr, AF_UNSPEC,
+                                HTTP_ENCRYPTION_IF_REQUESTED, 1, 200, nullptr);
+    httpClose(http);
+    return http != nullptr;
 }
 
 bool writeText(const QString &path, const QString &text)
@@ -42,16 +32,16 @@ bool writeText(const QString &path, const QString &text)
                                | QFile::ReadOther);
 }
 
-// The states of the jobs of `queue` (every queue when empty) that `which` selects.
-QList<int> jobStates(const QString &queue, int which)
+// The states of the jobs of `queue` (every queue when empty) that `which` selects, by job id.
+QHash<int, int> jobStates(const QString &queue, int which)
 {
     cups_job_t *jobs = nullptr;
     const QByteArray name = queue.toUtf8();
     const int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs,
                                    queue.isEmpty() ? nullptr : name.constData(), 0, which);
-    QList<int> states;
+    QHash<int, int> states;
     for (int i = 0; i < count; ++i)
-        states << jobs[i].state;
+        states.insert(jobs[i].id, jobs[i].state);
     cupsFreeJobs(count, jobs);
     return states;
 }
@@ -69,8 +59,8 @@ PrivateCups::PrivateCups(const QString &root)
 PrivateCups::~PrivateCups()
 {
     stop();
-    for (const QString &config : m_backendConfigs)
-        QFile::remove(config);
+    for (char which : { 'a', 'b', 'c' })
+        QFile::remove(backendConfig(which));
 }
 
 QString PrivateCups::unavailableReason()
@@ -86,27 +76,23 @@ QString PrivateCups::unavailableReason()
     return {};
 }
 
-QString PrivateCups::start()
+QString PrivateCups::start(const QString &queues)
 {
-    if (isRunning())
-        return {};
-    if (m_port == 0) {
+    const QString socket = m_root + QStringLiteral("/cups.sock");
+    if (!m_configured) {
         for (const char *dir : { "", "/conf", "/spool", "/cache", "/state", "/log" }) {
             const QString path = m_root + QLatin1String(dir);
             if (!QDir().mkpath(path) || ::chmod(QFile::encodeName(path), 0755) != 0)
                 return QStringLiteral("cannot make %1").arg(path);
         }
-        m_port = loopbackSocket(0, true);
-        if (m_port <= 0)
-            return QStringLiteral("no free loopback port");
         // MaxJobs 0: a long run keeps every job's history, so the tests can count them.
         const bool written
             = writeText(m_root + "/conf/cupsd.conf",
-                        QStringLiteral("LogLevel warn\nListen 127.0.0.1:%1\nWebInterface No\n"
+                        QStringLiteral("LogLevel warn\nListen %1\nWebInterface No\n"
                                        "Browsing No\nMaxJobs 0\nDefaultAuthType None\n"
                                        "<Location />\n Order allow,deny\n Allow all\n"
                                        "</Location>\n")
-                            .arg(m_port))
+                            .arg(socket))
             && writeText(m_root + "/cups-files.conf",
                          QStringLiteral("ServerRoot %1/conf\nRequestRoot %1/spool\n"
                                         "TempDir %1/spool\nCacheDir %1/cache\nStateDir %1/state\n"
@@ -117,17 +103,23 @@ QString PrivateCups::start()
                              .arg(m_root));
         if (!written)
             return QStringLiteral("cannot write the scheduler's configuration");
-        qputenv("CUPS_SERVER", QByteArray("localhost:") + QByteArray::number(m_port));
+        qputenv("CUPS_SERVER", QFile::encodeName(socket));
+        m_configured = true;
     }
-    m_cupsd.start(QStringLiteral("/usr/sbin/cupsd"),
-                  { "-f", "-c", m_root + "/conf/cupsd.conf", "-s", m_root + "/cups-files.conf" });
-    if (!m_cupsd.waitForStarted())
-        return QStringLiteral("cupsd: ") + m_cupsd.errorString();
-    const QDeadlineTimer deadline(20000);
-    while (loopbackSocket(m_port, false) != 0) {
-        if (!isRunning() || deadline.hasExpired())
-            return QStringLiteral("cupsd is not answering: ") + m_cupsd.readAll();
-        QThread::msleep(20);
+    if (!isRunning()) {
+        m_cupsd.start(
+            QStringLiteral("/usr/sbin/cupsd"),
+            { "-f", "-c", m_root + "/conf/cupsd.conf", "-s", m_root + "/cups-files.conf" });
+        if (!m_cupsd.waitForStarted())
+            return QStringLiteral("cupsd: ") + m_cupsd.errorString();
+        for (const QDeadlineTimer deadline(20000); !answers(socket); QThread::msleep(20)) {
+            if (!isRunning() || deadline.hasExpired())
+                return QStringLiteral("cupsd is not answering: ") + m_cupsd.readAll();
+        }
+    }
+    for (const QChar which : queues) {
+        if (const QString error = addPdfQueue(which.toLatin1()); !error.isEmpty())
+            return error;
     }
     return {};
 }
@@ -140,19 +132,42 @@ bool PrivateCups::stop()
     return m_cupsd.waitForFinished(30000);
 }
 
-QString PrivateCups::addPdfQueue(const QString &name, const QString &paper,
-                                 const QString &outFolder)
+QString PrivateCups::queue(char which) const
 {
-    if (!QDir().mkpath(outFolder))
-        return QStringLiteral("cannot make %1").arg(outFolder);
-    const QString config = QStringLiteral("/etc/cups/cups-pdf-%1.conf").arg(name);
-    if (!m_backendConfigs.contains(config))
-        m_backendConfigs << config;
-    if (!writeText(config, QStringLiteral("Out %1\nLabel 1\n").arg(outFolder)))
+    return QStringLiteral("zelvo_%1_%2").arg(::getpid()).arg(QLatin1Char(which));
+}
+
+QString PrivateCups::backendConfig(char which) const
+{
+    return QStringLiteral("/etc/cups/cups-pdf-%1.conf").arg(queue(which));
+}
+
+QString PrivateCups::outFolder(char which) const
+{
+    return m_root + QStringLiteral("/out-") + QLatin1Char(which);
+}
+
+QString PrivateCups::addPdfQueue(char which)
+{
+    const QString name = queue(which);
+    const QString paper = which == 'a' ? "A5" : which == 'b' ? "A4" : "Letter";
+    if (!QDir().mkpath(outFolder(which)))
+        return QStringLiteral("cannot make %1").arg(outFolder(which));
+    const QString config = backendConfig(which);
+    if (!writeText(config, QStringLiteral("Out %1\nLabel 1\n").arg(outFolder(which))))
         return QStringLiteral("cannot write %1").arg(config);
     return admin(QStringLiteral("lpadmin"),
                  { "-p", name, "-v", "cups-pdf:/" + name, "-P",
                    "/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd", "-o", "PageSize=" + paper, "-E" });
+}
+
+QStringList PrivateCups::pdfs(char which, const QString &titlePart) const
+{
+    const QDir out(outFolder(which));
+    QStringList found;
+    for (const QString &name : out.entryList({ "*" + titlePart + "*.pdf" }, QDir::Files))
+        found << out.filePath(name);
+    return found;
 }
 
 QString PrivateCups::admin(const QString &program, const QStringList &arguments)
@@ -173,26 +188,10 @@ int PrivateCups::activeJobs(const QString &queue)
 
 int PrivateCups::waitForJob(const QString &queue, int jobId, int timeoutMs)
 {
-    const QByteArray name = queue.toUtf8();
     for (const QDeadlineTimer deadline(timeoutMs); !deadline.hasExpired(); QThread::msleep(50)) {
-        cups_job_t *jobs = nullptr;
-        const int count
-            = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, name.constData(), 0, CUPS_WHICHJOBS_ALL);
-        int state = 0;
-        for (int i = 0; i < count; ++i)
-            state = jobs[i].id == jobId ? jobs[i].state : state;
-        cupsFreeJobs(count, jobs);
-        if (state >= IPP_JSTATE_CANCELED)
+        if (const int state = jobStates(queue, CUPS_WHICHJOBS_ALL).value(jobId);
+            state >= IPP_JSTATE_CANCELED)
             return state;
     }
     return 0;
-}
-
-bool PrivateCups::waitUntilIdle(int timeoutMs)
-{
-    for (const QDeadlineTimer deadline(timeoutMs); !deadline.hasExpired(); QThread::msleep(100)) {
-        if (activeJobs() == 0)
-            return true;
-    }
-    return false;
 }

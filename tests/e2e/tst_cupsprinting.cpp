@@ -2,196 +2,310 @@
 #include "PageGeometry.h"
 #include "PdfInspect.h"
 #include "PrivateCups.h"
+#include "StationLogRecorder.h"
 #include "SystemPrinterPort.h"
-#include "TestPhotos.h"
+#include "TestStation.h"
 
-#include <QDir>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTest>
+#include <QThread>
 
 #include <cups/cups.h>
 
 #include <memory>
-#include <unistd.h>
 
 using namespace TestPhotos;
 
-// Printing through a real CUPS scheduler that the test starts itself into cups-pdf queues whose
-// PDFs land in folders of this run; the PDFs are read back with poppler.
+// The station's ticks printing through a real CUPS scheduler that the test starts itself, into
+// cups-pdf queues whose PDFs land in folders of this run and are read back with poppler: each
+// photo on the queue of its size with its geometry, printing while it breaks down the ways a
+// shop meets (made with CUPS's own admin programs or by stopping the scheduler), and a day at
+// the counter.
 class TestCupsPrinting : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void listsQueuesThenBuiltInPrinter();
-    void printsOnTheRightQueue_data();
-    void printsOnTheRightQueue();
-    void rejectingQueueFailsTheDocument();
-    void pausedQueueKeepsTheJob();
-    void schedulerDownFailsTheDocument();
-
 private:
-    QString queue(char which) const { return m_prefix + QLatin1Char(which); }
-    QString outFolder(char which) const { return m_root.filePath(QStringLiteral("out-") + which); }
-    int pdfCount(char which) const { return QDir(outFolder(which)).entryList({ "*.pdf" }).size(); }
-    static QString admin(const QString &program, const QStringList &arguments)
+    QString queue(char which) const { return m_cups->queue(which); }
+    int waitForLastJob(char which)
     {
-        return PrivateCups::admin(program, arguments);
+        return PrivateCups::waitForJob(queue(which), m_port->lastJobId());
     }
-    int waitForJob(char which, int jobId) { return PrivateCups::waitForJob(queue(which), jobId); }
-    int activeJobs(char which) { return PrivateCups::activeJobs(queue(which)); }
-    bool printDocument(char which, const QString &photo, int16_t copies);
 
     QTemporaryDir m_root;
     std::unique_ptr<PrivateCups> m_cups;
-    QString m_prefix = QStringLiteral("zelvo_e2e_%1_").arg(::getpid());
     std::unique_ptr<SystemPrinterPort> m_port;
+    std::unique_ptr<TestStation> m_station;
+    std::unique_ptr<StationLogRecorder> m_log;
+    QByteArray m_jpeg = jpegBytes(600, 400);
+
+private slots:
+    void initTestCase()
+    {
+        if (const QString reason = PrivateCups::unavailableReason(); !reason.isEmpty())
+            QSKIP(qPrintable(reason));
+        m_cups = std::make_unique<PrivateCups>(m_root.path());
+        QCOMPARE(m_cups->start("abc"), QString());
+        m_port = std::make_unique<SystemPrinterPort>(m_root.filePath("pdf"));
+        ModPrint::setPrinterPort(m_port.get());
+    }
+    void cleanupTestCase()
+    {
+        ModPrint::setPrinterPort(nullptr);
+        m_cups.reset();
+    }
+    void init()
+    {
+        m_station = std::make_unique<TestStation>(queue('a'), queue('b'), queue('c'));
+        m_log = std::make_unique<StationLogRecorder>();
+        StationLogRecorder::clear();
+    }
+    void cleanup()
+    {
+        m_log.reset();
+        m_station.reset();
+        // Printing back to normal for the next test, however this one ended.
+        QCOMPARE(m_cups->start("abc"), QString());
+    }
+
+    void currentPrinterIsTheSystemDefaultUntilOneMatches()
+    {
+        QCOMPARE(m_port->defaultPrinter(), SystemPrinterPort::BuiltInPdfPrinter); // none set
+        QCOMPARE(PrivateCups::admin("lpadmin", { "-d", queue('b') }), QString());
+        QCOMPARE(m_port->currentPrinter(), queue('b'));
+        // An unknown name never reaches Qt, which would quietly pick another queue.
+        m_port->setCurrentPrinter(queue('z'));
+        QCOMPARE(m_port->currentPrinter(), queue('b'));
+    }
+
+    void eachPhotoPrintsOnTheQueueOfItsSize()
+    {
+        // A landscape photo on the A5 queue, a portrait one on A4 and a square one wider than
+        // the Letter page, with one, two and three copies.
+        const QList<QSize> sizes { { 1500, 1000 }, { 1000, 1500 }, { 1200, 1200 } };
+        QList<TestStation::Photo> photos;
+        for (int i = 0; i < 3; ++i)
+            photos << TestStation::Photo { i, i + 1,
+                                           jpegBytes(sizes[i].width(), sizes[i].height()) };
+        QVERIFY(m_station->addJob("1SK00001.job", photos));
+        for (int i = 0; i < 3; ++i) {
+            const char which = char('a' + i);
+            m_station->tick();
+            QCOMPARE(waitForLastJob(which), int(IPP_JSTATE_COMPLETED));
+            const QString stem = TestStation::imageName("SK00001", i + 1).chopped(4);
+            for (char other : { 'a', 'b', 'c' })
+                QCOMPARE(m_cups->pdfs(other, stem).size(), other == which ? 1 : 0);
+            const QString pdf = m_cups->pdfs(which, stem).value(0);
+            QCOMPARE(PdfInspect::pageCount(pdf), i + 1);
+
+            // Rendered at 100 dpi, each page shows the photo where the geometry puts it.
+            const PhotoPlacement place = placePhoto(
+                ModPrint::TargetWidthPx, ModPrint::TargetHeightPx, ModPrint::PageWidthPx,
+                ModPrint::PageHeightPx, sizes[i].width(), sizes[i].height());
+            const IgRect &d = place.deviceRect;
+            for (int page : { 1, i + 1 }) {
+                QCOMPARE(placementMismatch(PdfInspect::render(pdf, page, 100),
+                                           QRect(QPoint(d.left, d.top), QPoint(d.right, d.bottom)),
+                                           quartersAfterTurn(place.turnCode),
+                                           100 / ModPrint::PrinterDpi, 2),
+                         QString());
+            }
+        }
+        QCOMPARE(m_station->store.jobCount, 0);
+        QCOMPARE(StationLogRecorder::warnings(), QStringList());
+    }
+
+    void outageHoldsThePhotoUntilPrintingResumes_data()
+    {
+        QTest::addColumn<QString>("outage");
+        QTest::addColumn<QString>("reason"); // what the one log line of a failing tick says
+
+        QTest::newRow("queue rejects jobs") << "reject"
+                                            << "not accepting jobs";
+        // The queue's name is listed no more, so it stays current and CUPS refuses the document.
+        QTest::newRow("current queue deleted") << "delete"
+                                               << "CUPS has no queue named";
+        QTest::newRow("scheduler stopped") << "stop"
+                                           << "is not answering";
+    }
+    void outageHoldsThePhotoUntilPrintingResumes()
+    {
+        QFETCH(QString, outage);
+        QFETCH(QString, reason);
+        const QString orderId
+            = QStringLiteral("SK1000%1")
+                  .arg(QStringList { "reject", "delete", "stop" }.indexOf(outage));
+        QVERIFY(m_station->addJob('1' + orderId + ".job", { { 0, 1 }, { 0, 2 } }, m_jpeg));
+
+        // The first photo prints, which makes queue a the current printer.
+        m_station->tick();
+        QCOMPARE(waitForLastJob('a'), int(IPP_JSTATE_COMPLETED));
+        const int lastJob = m_port->lastJobId();
+        if (outage == "reject")
+            QCOMPARE(PrivateCups::admin("cupsreject", { queue('a') }), QString());
+        else if (outage == "delete")
+            QCOMPARE(PrivateCups::admin("lpadmin", { "-x", queue('a') }), QString());
+        else
+            QVERIFY(m_cups->stop());
+        StationLogRecorder::clear();
+
+        // One warning per failing tick says why; an unmatched name is mentioned once.
+        for (int attempt = 1; attempt <= 3; ++attempt) {
+            m_station->tick();
+            QCOMPARE(StationLogRecorder::warnings().size(), attempt);
+            QVERIFY2(StationLogRecorder::warnings().last().contains(reason),
+                     qPrintable(StationLogRecorder::warnings().last()));
+        }
+        QVERIFY(StationLogRecorder::infos().size() <= 1);
+        // Nothing counted, nothing moved, nothing submitted.
+        QCOMPARE(m_station->store.printJobs[0].printedCount, int16_t(1));
+        QCOMPARE(m_station->files("jobs") + m_station->files("images"), 3);
+        QCOMPARE(m_port->lastJobId(), lastJob);
+
+        if (outage == "reject")
+            QCOMPARE(PrivateCups::admin("cupsaccept", { queue('a') }), QString());
+        else
+            QCOMPARE(m_cups->start("a"), QString());
+        StationLogRecorder::clear();
+        m_station->tick();
+        QCOMPARE(StationLogRecorder::warnings(), QStringList());
+        QVERIFY(StationLogRecorder::infos().join('\n').contains("Printing goes on"));
+        QCOMPARE(m_station->store.jobCount, int16_t(0));
+        QCOMPARE(m_station->files("backup/jobs") + m_station->files("backup/images"), 3);
+
+        // Exactly one document per photo came out, with a page per copy.
+        QCOMPARE(waitForLastJob('a'), int(IPP_JSTATE_COMPLETED));
+        for (int photo = 1; photo <= 2; ++photo) {
+            const QStringList pdfs
+                = m_cups->pdfs('a', orderId + QStringLiteral("_000%1").arg(photo));
+            QCOMPARE(pdfs.size(), 1);
+            QCOMPARE(PdfInspect::pageCount(pdfs[0]), photo);
+        }
+    }
+
+    void pausedPrinterKeepsEachDocumentOnce()
+    {
+        // A paused queue takes documents and keeps them until it is started again, so the photos
+        // count as handed over and the job is retired; later ticks must not send them again.
+        QVERIFY(m_station->addJob("1SK20000.job", { { 1, 1 }, { 1, 3 } }, m_jpeg));
+        QCOMPARE(PrivateCups::admin("cupsdisable", { queue('b') }), QString());
+        for (int tick = 0; tick < 4; ++tick)
+            m_station->tick();
+        QCOMPARE(m_station->store.jobCount, int16_t(0));
+        QCOMPARE(PrivateCups::activeJobs(queue('b')), 2);
+        QVERIFY(m_cups->pdfs('b', "SK20000").isEmpty());
+
+        QCOMPARE(PrivateCups::admin("cupsenable", { queue('b') }), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(PrivateCups::activeJobs(), 0, 120000);
+        const QStringList pdfs = m_cups->pdfs('b', "SK20000");
+        QCOMPARE(pdfs.size(), 2);
+        QCOMPARE(PdfInspect::pageCount(pdfs[0]) + PdfInspect::pageCount(pdfs[1]), 4);
+        QCOMPARE(StationLogRecorder::warnings(), QStringList());
+    }
+
+    void schedulerDownAtTheFirstPhotoWaitsForItsQueue()
+    {
+        // A station that starts while CUPS is still starting (or stopped) has no printer chosen
+        // yet, and the system's default then looks like the built-in PDF printer. The photo must
+        // wait for its queue, not go into a PDF and count as printed.
+        SystemPrinterPort fresh(m_root.filePath("pdf-fresh"));
+        ModPrint::setPrinterPort(&fresh);
+        const auto restore = qScopeGuard([this] { ModPrint::setPrinterPort(m_port.get()); });
+        QVERIFY(m_station->addJob("1SK30000.job", { { 0, 1 } }, m_jpeg));
+        QVERIFY(m_cups->stop());
+        m_station->tick();
+        m_station->tick();
+        QCOMPARE(m_station->store.printJobs[0].printedCount, int16_t(0));
+        QVERIFY(QDir(m_root.filePath("pdf-fresh")).isEmpty());
+        QVERIFY(StationLogRecorder::warnings().join('\n').contains("is not answering"));
+
+        QCOMPARE(m_cups->start(), QString());
+        m_station->tick();
+        QCOMPARE(m_station->store.jobCount, int16_t(0));
+        QCOMPARE(PrivateCups::waitForJob(queue('a'), fresh.lastJobId()), int(IPP_JSTATE_COMPLETED));
+        QCOMPARE(m_cups->pdfs('a', "SK30000").size(), 1);
+    }
+
+    // A day at the counter in a few minutes, run alone by ctest as tst_soak: ZELVO_SOAK_JOBS
+    // orders of one to five photos, on mixed paper sizes with one to three copies. Half the
+    // orders are waiting at the first tick, the rest arrive one every other tick while the queue
+    // prints. CUPS is given time to keep up, as printers do at the real pace of a tick every 15 s.
+    void soak_everyOrderPrintsOnceAndIsRetired()
+    {
+        const int orders = qEnvironmentVariableIntValue("ZELVO_SOAK_JOBS");
+        if (orders <= 0)
+            QSKIP("runs as tst_soak, with ZELVO_SOAK_JOBS orders");
+        // The orders, fixed by the seed; each photo's paper size and copies by its name.
+        QRandomGenerator random(20261206);
+        const QList<QByteArray> jpegs { jpegBytes(180, 120), jpegBytes(120, 180),
+                                        jpegBytes(150, 150) };
+        QHash<QString, TestStation::Photo> expected;
+        int written = 0;
+        const auto writeJob = [&] {
+            const QString orderId = QStringLiteral("SO%1").arg(10000 + written);
+            QList<TestStation::Photo> photos;
+            for (int n = 1 + int(random.bounded(5)); n > 0; --n) {
+                photos << TestStation::Photo { int(random.bounded(3)), 1 + int(random.bounded(3)) };
+                expected.insert(TestStation::imageName(orderId, int(photos.size())).chopped(4),
+                                photos.last());
+            }
+            return m_station->addJob('1' + orderId + ".job", photos, jpegs[written++ % 3]);
+        };
+        while (written < orders / 2)
+            QVERIFY(writeJob());
+
+        QElapsedTimer total;
+        total.start();
+        qint64 ticking = 0;
+        int ticks = 0;
+        // One photo per tick, the job retired in the tick of its last photo: exactly one tick per
+        // photo when nothing fails.
+        while (written < orders || m_station->store.jobCount > 0) {
+            if (written < orders && (ticks % 2 == 0 || m_station->store.jobCount == 0))
+                QVERIFY(writeJob());
+            QVERIFY2(ticks < expected.size(), "more ticks than photos: one was printed twice");
+            while (PrivateCups::activeJobs() >= 6)
+                QThread::msleep(10);
+            QElapsedTimer tick;
+            tick.start();
+            m_station->tick();
+            ticking += tick.nsecsElapsed();
+            ++ticks;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(PrivateCups::activeJobs(), 0, 600000);
+        const qint64 printed = total.elapsed();
+        const int photos = int(expected.size());
+        QCOMPARE(ticks, photos);
+
+        QCOMPARE(StationLogRecorder::warnings(), QStringList());
+        QCOMPARE(m_station->files("jobs") + m_station->files("images"), 0);
+        QCOMPARE(m_station->files("backup/jobs"), orders);
+        QCOMPARE(m_station->files("backup/images"), photos);
+
+        // Every photo came out exactly once, on the queue of its paper size, a page per copy.
+        const QRegularExpression photoName(QStringLiteral("SO\\d{5}_\\d{4}"));
+        QHash<QString, int> seen;
+        int pages = 0;
+        for (char which : { 'a', 'b', 'c' }) {
+            for (const QString &pdf : m_cups->pdfs(which, "SO")) {
+                const QString name = photoName.match(pdf).captured();
+                QVERIFY2(expected.contains(name) && ++seen[name] == 1, qPrintable(pdf));
+                QCOMPARE(char('a' + expected[name].paperSize), which);
+                QCOMPARE(PdfInspect::pageCount(pdf), expected[name].copies);
+                pages += expected[name].copies;
+            }
+        }
+        QCOMPARE(seen.size(), photos);
+
+        qInfo("%d orders, %d photos, %d pages: printed in %.1f s (the station's ticks %.1f s, "
+              "%.1f ms each), checked in %.1f s",
+              orders, photos, pages, printed / 1000.0, ticking / 1e9, ticking / 1e6 / ticks,
+              (total.elapsed() - printed) / 1000.0);
+    }
 };
-
-void TestCupsPrinting::initTestCase()
-{
-    if (const QString reason = PrivateCups::unavailableReason(); !reason.isEmpty())
-        QSKIP(qPrintable(reason));
-    m_cups = std::make_unique<PrivateCups>(m_root.path());
-    const QString started = m_cups->start();
-    QVERIFY2(started.isEmpty(), qPrintable(started));
-    for (const auto &[which, paper] :
-         { std::pair { 'a', "A5" }, { 'b', "A4" }, { 'c', "Letter" } }) {
-        const QString added = m_cups->addPdfQueue(queue(which), paper, outFolder(which));
-        QVERIFY2(added.isEmpty(), qPrintable(added));
-    }
-    m_port = std::make_unique<SystemPrinterPort>(m_root.filePath("pdf"));
-    ModPrint::setPrinterPort(m_port.get());
-}
-
-void TestCupsPrinting::cleanupTestCase()
-{
-    ModPrint::setPrinterPort(nullptr);
-    m_cups.reset();
-}
-
-bool TestCupsPrinting::printDocument(char which, const QString &photo, int16_t copies)
-{
-    // Configured names match their queue whatever their letter case.
-    ModPrint::SelectPrinter(queue(which).toUpper());
-    if (!ModPrint::OpenPrintDocument(QFileInfo(photo).fileName()))
-        return false;
-    ModPrint::PrintPhoto(photo, copies);
-    return ModPrint::EndPrintDocument();
-}
-
-void TestCupsPrinting::listsQueuesThenBuiltInPrinter()
-{
-    const QString builtIn = SystemPrinterPort::BuiltInPdfPrinter;
-    QCOMPARE(m_port->installedPrinters(),
-             QStringList({ queue('a'), queue('b'), queue('c'), builtIn }));
-    QCOMPARE(m_port->defaultPrinter(), builtIn);
-    QCOMPARE(admin("lpadmin", { "-d", queue('b') }), QString());
-    QCOMPARE(m_port->currentPrinter(), queue('b'));
-    // An unknown name never reaches Qt, which would quietly pick another queue.
-    m_port->setCurrentPrinter(queue('z'));
-    QCOMPARE(m_port->currentPrinter(), queue('b'));
-    // The page is the queue's default paper; cups-pdf has no hardware margins.
-    m_port->setCurrentPrinter(queue('a'));
-    const double dpi = m_port->resolution();
-    QVERIFY(qAbs(m_port->printableSize().width() - 420 * dpi / 72) <= 1);
-    QVERIFY(qAbs(m_port->printableSize().height() - 595 * dpi / 72) <= 1);
-}
-
-void TestCupsPrinting::printsOnTheRightQueue_data()
-{
-    QTest::addColumn<char>("which");
-    QTest::addColumn<QSize>("photo");
-    QTest::addColumn<QSizeF>("inches");
-    QTest::addColumn<int>("copies");
-
-    QTest::newRow("10x15, landscape photo, A5 queue")
-        << 'a' << QSize(1500, 1000) << QSizeF(6.13, 4.13) << 1;
-    QTest::newRow("13x18, portrait photo, A4 queue")
-        << 'b' << QSize(1000, 1500) << QSizeF(7, 5) << 2;
-    QTest::newRow("15x23, square photo wider than the Letter page")
-        << 'c' << QSize(1200, 1200) << QSizeF(9, 6) << 3;
-}
-
-void TestCupsPrinting::printsOnTheRightQueue()
-{
-    QFETCH(char, which);
-    QFETCH(QSize, photo);
-    QFETCH(QSizeF, inches);
-    QFETCH(int, copies);
-    const QString file = m_root.filePath(QStringLiteral("photo-%1.jpg").arg(which));
-    QVERIFY(writeJpeg(file, photo.width(), photo.height()));
-    const QList<int> before { pdfCount('a'), pdfCount('b'), pdfCount('c') };
-
-    ModPrint::TargetWidthIn = float(inches.width());
-    ModPrint::TargetHeightIn = float(inches.height());
-    QVERIFY(printDocument(which, file, int16_t(copies)));
-    QCOMPARE(m_port->currentPrinter(), queue(which));
-    QCOMPARE(waitForJob(which, m_port->lastJobId()), int(IPP_JSTATE_COMPLETED));
-    for (char q : { 'a', 'b', 'c' })
-        QCOMPARE(pdfCount(q), before[q - 'a'] + (q == which ? 1 : 0));
-    const QDir out(outFolder(which));
-    const QString pdf = out.filePath(out.entryList({ "*.pdf" }, QDir::Files, QDir::Time).value(0));
-    QCOMPARE(PdfInspect::pageCount(pdf), copies);
-
-    // Rendered at 100 dpi, each page shows the photo where the geometry puts it.
-    const PhotoPlacement place
-        = placePhoto(ModPrint::TargetWidthPx, ModPrint::TargetHeightPx, ModPrint::PageWidthPx,
-                     ModPrint::PageHeightPx, photo.width(), photo.height());
-    const IgRect &d = place.deviceRect;
-    for (int page : { 1, copies }) {
-        const QImage image = PdfInspect::render(pdf, page, 100);
-        QCOMPARE(placementMismatch(image, QRect(QPoint(d.left, d.top), QPoint(d.right, d.bottom)),
-                                   quartersAfterTurn(place.turnCode), 100 / ModPrint::PrinterDpi,
-                                   2),
-                 QString());
-    }
-}
-
-void TestCupsPrinting::rejectingQueueFailsTheDocument()
-{
-    const QString photo = m_root.filePath("reject.jpg");
-    QVERIFY(writeJpeg(photo, 600, 400));
-    QCOMPARE(admin("cupsreject", { queue('a') }), QString());
-    const int files = pdfCount('a');
-    const int lastJob = m_port->lastJobId();
-    QVERIFY(!printDocument('a', photo, 1));
-    QCOMPARE(m_port->lastJobId(), lastJob);
-    QCOMPARE(activeJobs('a'), 0);
-    QCOMPARE(pdfCount('a'), files);
-    QCOMPARE(admin("cupsaccept", { queue('a') }), QString());
-}
-
-void TestCupsPrinting::pausedQueueKeepsTheJob()
-{
-    // A stopped queue still takes jobs and prints them once started again: the document was
-    // handed over, and printing it a second time would make a duplicate.
-    const QString photo = m_root.filePath("paused.jpg");
-    QVERIFY(writeJpeg(photo, 600, 400));
-    QCOMPARE(admin("cupsdisable", { queue('b') }), QString());
-    const int files = pdfCount('b');
-    QVERIFY(printDocument('b', photo, 1));
-    QCOMPARE(activeJobs('b'), 1);
-    QCOMPARE(pdfCount('b'), files);
-    QCOMPARE(admin("cupsenable", { queue('b') }), QString());
-    QCOMPARE(waitForJob('b', m_port->lastJobId()), int(IPP_JSTATE_COMPLETED));
-    QCOMPARE(pdfCount('b'), files + 1);
-}
-
-void TestCupsPrinting::schedulerDownFailsTheDocument()
-{
-    const QString photo = m_root.filePath("down.jpg");
-    QVERIFY(writeJpeg(photo, 600, 400));
-    ModPrint::SelectPrinter(queue('c'));
-    QVERIFY(m_cups->stop());
-    // Only the built-in printer is left to list; the current queue stays and cannot take
-    // the document, and nothing falls through to the PDF folder.
-    QCOMPARE(m_port->installedPrinters(), QStringList { SystemPrinterPort::BuiltInPdfPrinter });
-    QVERIFY(!printDocument('c', photo, 1));
-    QCOMPARE(m_port->currentPrinter(), queue('c'));
-    QVERIFY(!QDir(m_root.filePath("pdf")).exists());
-}
 
 QTEST_MAIN(TestCupsPrinting)
 #include "tst_cupsprinting.moc"

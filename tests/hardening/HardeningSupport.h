@@ -1,9 +1,9 @@
 #pragma once
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <stdio.h>
@@ -13,13 +13,8 @@
 #include <cstring>
 
 // What the hardening tests share: job files and photos delivered as the order-taking program
-// delivers them, and station_harness processes to drive.
+// delivers them, small file systems of their own, and station_harness processes to drive.
 namespace Hardening {
-
-inline QByteArray hashOf(const QByteArray &bytes)
-{
-    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
-}
 
 inline QByteArray readFile(const QString &path)
 {
@@ -57,33 +52,26 @@ inline QStringList filesIn(const QString &folder)
 }
 
 // A tmpfs of `options` (such as "size=1m") mounted on `folder` while this lives; needs root.
-class TmpfsMount
+struct TmpfsMount
 {
-public:
     TmpfsMount(const QString &folder, const char *options)
-        : m_folder(QFile::encodeName(folder))
+        : path(QFile::encodeName(folder))
     {
-        m_mounted = ::mount("tmpfs", m_folder.constData(), "tmpfs", 0, options) == 0;
-        if (!m_mounted)
-            m_error = QString::fromLocal8Bit(std::strerror(errno));
+        if (::mount("tmpfs", path.constData(), "tmpfs", 0, options) != 0)
+            error = QString::fromLocal8Bit(std::strerror(errno));
     }
     ~TmpfsMount()
     {
-        if (m_mounted)
-            ::umount2(m_folder.constData(), MNT_DETACH);
+        if (mounted())
+            ::umount2(path.constData(), MNT_DETACH);
     }
-    TmpfsMount(const TmpfsMount &) = delete;
-    TmpfsMount &operator=(const TmpfsMount &) = delete;
+    bool mounted() const { return error.isEmpty(); }
 
-    bool mounted() const { return m_mounted; }
-    QString error() const { return m_error; }
-
-private:
-    QByteArray m_folder;
-    bool m_mounted = false;
-    QString m_error;
+    const QByteArray path;
+    QString error;
 };
 
+#ifdef STATION_HARNESS
 // A station_harness process; its output lines are collected as they come.
 class Station
 {
@@ -105,18 +93,11 @@ public:
         process.waitForFinished();
     }
 
-    bool ready() const { return !lines.filter(QStringLiteral("READY ")).isEmpty(); }
+    bool ready() const { return !lines.filter(QRegularExpression("^READY ")).isEmpty(); }
     bool running() const { return process.state() != QProcess::NotRunning; }
     void send(const QByteArray &command) { process.write(command + '\n'); }
-    // The words after `event` of each line that starts with it.
-    QStringList events(const QString &event) const
-    {
-        QStringList found;
-        for (const QString &line : lines)
-            if (line.startsWith(event + QLatin1Char(' ')))
-                found << line.mid(event.size() + 1);
-        return found;
-    }
+    // The job files claimed, each with its photo count.
+    QStringList claims() const { return lines.filter(QRegularExpression("^CLAIM ")); }
 
     QProcess process;
     QStringList lines;
@@ -125,5 +106,6 @@ public:
 private:
     QByteArray pending;
 };
+#endif
 
 } // namespace Hardening

@@ -6,8 +6,10 @@
 #include <QPainter>
 #include <QStringList>
 
+#include <algorithm>
+
 // A printing platform in memory: printers with a resolution and a printable size, each
-// document's pages kept as white images to look at, and failures on demand.
+// document noted and its pages kept as white images to look at, and failures on demand.
 class RecordingPrinterPort : public PrinterPort
 {
 public:
@@ -17,11 +19,17 @@ public:
         float dpi;
         QSizeF printable;
     };
+    struct Document
+    {
+        QString printer;
+        QString title;
+        bool ended = false;
+        bool drawn = false; // something at the centre of a page, where every photo goes
+    };
     QList<Printer> printers;
     QString systemDefault;
     bool failBegin = false, failNewPage = false, failEnd = false;
-    QStringList madeCurrent; // every name passed to setCurrentPrinter
-    int newPages = 0;
+    QList<Document> documents; // every document begun
     QList<QImage> pages; // of the open or last document
 
     QStringList installedPrinters() const override
@@ -38,35 +46,38 @@ public:
     }
     void setCurrentPrinter(const QString &name) override
     {
-        madeCurrent << name;
         if (installedPrinters().contains(name))
             m_current = name;
     }
     float resolution() override { return find() ? find()->dpi : 0; }
     QSizeF printableSize() override { return find() ? find()->printable : QSizeF(); }
-    bool beginDocument(const QString &) override
+    bool beginDocument(const QString &title) override
     {
         if (failBegin || !find())
             return false;
+        documents << Document { currentPrinter(), title };
         pages.clear();
         return startPage();
     }
     QPainter *painter() override { return m_painter.isActive() ? &m_painter : nullptr; }
-    bool newPage() override
+    bool newPage() override { return !failNewPage && m_painter.end() && startPage(); }
+    bool endDocument() override
     {
-        ++newPages;
-        return !failNewPage && m_painter.end() && startPage();
+        if (!m_painter.isActive())
+            return false;
+        documents.last().ended = true;
+        for (const QImage &page : pages)
+            documents.last().drawn |= page.pixelColor(page.rect().center()) != Qt::white;
+        return m_painter.end() && !failEnd;
     }
-    bool endDocument() override { return m_painter.end() && !failEnd; }
 
 private:
     const Printer *find() const
     {
-        for (const Printer &p : printers) {
-            if (p.name == currentPrinter())
-                return &p;
-        }
-        return nullptr;
+        const auto it = std::find_if(printers.begin(), printers.end(), [this](const Printer &p) {
+            return p.name == currentPrinter();
+        });
+        return it == printers.end() ? nullptr : &*it;
     }
     bool startPage()
     {

@@ -1,223 +1,145 @@
-#include "Dispatcher.h"
-#include "JobIntake.h"
-#include "ModConf.h"
+#include "Imaging.h"
 #include "ModPrint.h"
 #include "RecordingPrinterPort.h"
-#include "TestPhotos.h"
+#include "TestStation.h"
 
-#include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
-// Notes which printer each document was opened on, and how many were ended.
-class DispatchPort : public RecordingPrinterPort
-{
-public:
-    QStringList documents;
-    int documentsEnded = 0;
-    bool beginDocument(const QString &title) override
-    {
-        documents << currentPrinter();
-        return RecordingPrinterPort::beginDocument(title);
-    }
-    bool endDocument() override
-    {
-        ++documentsEnded;
-        return RecordingPrinterPort::endDocument();
-    }
-};
-
+// PrintNextPhoto on real job files, printing on a recording port.
 class TestDispatcher : public QObject
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> system;
-    std::unique_ptr<DispatchPort> port;
-    std::unique_ptr<JobStore> store;
+    std::unique_ptr<RecordingPrinterPort> port;
+    std::unique_ptr<TestStation> station;
 
-    QString path(const QString &relative) const { return system->filePath(relative); }
-
-    // A job file with one line per photo (paper size, copies), and its photos unless missing.
-    void addJob(const QString &name, const QList<QPair<int, int>> &photos,
-                const QList<int> &missing = {}, const QList<int> &printed = {})
+    QStringList printersUsed() const
     {
-        QByteArray text;
-        for (int i = 0; i < photos.size(); ++i) {
-            text += QStringLiteral("%1%2%3%4%5\r\n")
-                        .arg(printed.contains(i) ? 1 : 0)
-                        .arg(i + 1, 4, 10, QLatin1Char('0'))
-                        .arg(photos[i].first)
-                        .arg(photos[i].second, 3, 10, QLatin1Char('0'))
-                        .arg(1000, 8, 10, QLatin1Char('0'))
-                        .toLatin1();
-            if (!missing.contains(i)) {
-                const QString image = name.mid(1, name.size() - 5)
-                    + QStringLiteral("_%1.jpg").arg(i + 1, 4, 10, QLatin1Char('0'));
-                QVERIFY(TestPhotos::writeJpeg(path(QStringLiteral("images/") + image), 300, 200));
-            }
-        }
-        QVERIFY(TestPhotos::writeFile(path(QStringLiteral("jobs/") + name), text));
-    }
-
-    void tick()
-    {
-        ScanNewJobs(*store, system->path(), false);
-        PrintNextPhoto(*store, system->path());
-    }
-
-    static bool drawn(const QImage &page)
-    {
-        return page.pixelColor(page.rect().center()) != Qt::white;
+        QStringList names;
+        for (const auto &document : port->documents)
+            names << document.printer;
+        return names;
     }
 
 private slots:
     void init()
     {
-        system = std::make_unique<QTemporaryDir>();
-        QVERIFY(CreateFolderLayout(system->path()));
-        port = std::make_unique<DispatchPort>();
-        port->printers = { { QStringLiteral("Landscape"), 300, QSizeF(1800, 1200) },
-                           { QStringLiteral("Portrait"), 300, QSizeF(1200, 1800) },
-                           { QStringLiteral("Big"), 300, QSizeF(2700, 1800) } };
-        port->systemDefault = QStringLiteral("Landscape");
+        port = std::make_unique<RecordingPrinterPort>();
+        port->printers = { { "Landscape", 300, QSizeF(1800, 1200) },
+                           { "Portrait", 300, QSizeF(1200, 1800) },
+                           { "Big", 300, QSizeF(2700, 1800) } };
+        port->systemDefault = "Landscape";
         ModPrint::setPrinterPort(port.get());
-        ModPrint::PageWidthPx = ModPrint::PageHeightPx = 0;
-        ModPrint::TargetWidthPx = ModPrint::TargetHeightPx = 0;
-        ModConf::SystemFolder = system->path();
-        ModConf::Printer10x15 = QStringLiteral("Landscape");
-        ModConf::Printer13x18 = QStringLiteral("portrait "); // blanks: no match, current stays
-        ModConf::Printer15x23 = QStringLiteral("BIG");
-        ModConf::Width10x15 = 613;
-        ModConf::Height10x15 = 413;
-        ModConf::Width13x18 = 700;
-        ModConf::Height13x18 = 500;
-        ModConf::Width15x23 = 900;
-        ModConf::Height15x23 = 600;
-        store = std::make_unique<JobStore>();
+        // Configured names match installed ones whatever their letter case.
+        station = std::make_unique<TestStation>("Landscape", "portrait", "BIG");
     }
     void cleanup() { ModPrint::setPrinterPort(nullptr); }
 
-    void emptyQueuePrintsNothing()
-    {
-        tick();
-        QVERIFY(port->documents.isEmpty());
-    }
-
     void onePhotoPerTickOnThePrinterOfItsSize()
     {
-        addJob(QStringLiteral("1AB12345.job"), { { 0, 1 }, { 2, 1 }, { 0, 1 } });
-        tick(); // taken and printed from in the same tick
-        QCOMPARE(store->jobCount, 1);
-        tick();
-        QCOMPARE(store->jobCount, 1);
+        station->tick();
+        QVERIFY(port->documents.isEmpty());
+        QVERIFY(station->addJob("1AB12345.job", { { 0, 1 }, { 2, 1 }, { 1, 1 } }));
+        station->tick(); // taken and printed from in the same tick
+        station->tick();
         QCOMPARE(ModPrint::TargetWidthPx, 2700.f); // 9 in at 300 dpi fits the Big page
-        tick();
-        QCOMPARE(port->documents, (QStringList { "Landscape", "Big", "Landscape" }));
-        QCOMPARE(port->documentsEnded, 3);
-        QCOMPARE(store->jobCount, 0); // retired in the tick of its last photo
-        QVERIFY(QFile::exists(path(QStringLiteral("backup/jobs/3AB12345.job"))));
-        QVERIFY(QFile::exists(path(QStringLiteral("backup/images/AB12345_0003.jpg"))));
-        QVERIFY(QDir(path(QStringLiteral("images"))).isEmpty());
+        QCOMPARE(station->store.jobCount, 1);
+        station->tick();
+        QCOMPARE(printersUsed(), (QStringList { "Landscape", "Big", "Portrait" }));
+        QCOMPARE(station->store.jobCount, 0); // retired in the tick of its last photo
+        QVERIFY(QFile::exists(station->path("backup/jobs/3AB12345.job")));
+        QCOMPARE(station->files("backup/images"), 3);
+        QCOMPARE(station->files("images"), 0);
     }
 
-    void copiesArePagesOfOneDocument_data()
+    void unknownSizeOrUnmatchedNameKeepsTheCurrentPrinter()
     {
-        QTest::addColumn<int>("copies");
-        QTest::addColumn<bool>("missing");
-        QTest::addColumn<int>("pages");
-        QTest::addColumn<bool>("drawnOnFirst");
-        QTest::newRow("three copies") << 3 << false << 3 << true;
-        QTest::newRow("no copies: an empty page") << 0 << false << 1 << false;
-        QTest::newRow("missing photo: an empty page") << 2 << true << 1 << false;
+        ModConf::Printer13x18 = "portrait "; // blanks: no installed printer matches
+        QVERIFY(station->addJob("1AB00001.job", { { 2, 1 }, { 5, 1 }, { 1, 1 } }));
+        station->tick();
+        const float width = ModPrint::TargetWidthPx;
+        ModConf::Width15x23 = 400; // not read for the size-5 photo
+        station->tick();
+        QCOMPARE(ModPrint::TargetWidthPx, width);
+        QVERIFY(port->documents.last().drawn);
+        station->tick();
+        QCOMPARE(ModPrint::TargetWidthPx, 2100.f); // 13x18's 7 in, measured on the current one
+        QCOMPARE(printersUsed(), (QStringList { "Big", "Big", "Big" }));
+        QCOMPARE(station->store.jobCount, 0);
     }
-    void copiesArePagesOfOneDocument()
+
+    void photoWithNothingToDrawCountsAsPrinted()
     {
-        QFETCH(int, copies);
-        QFETCH(bool, missing);
-        QFETCH(int, pages);
-        QFETCH(bool, drawnOnFirst);
-        addJob(QStringLiteral("1AB00001.job"), { { 0, copies }, { 0, 1 } },
-               missing ? QList<int> { 0 } : QList<int> {});
-        tick();
-        QCOMPARE(port->documentsEnded, 1);
-        QCOMPARE(port->pages.size(), pages);
-        QCOMPARE(drawn(port->pages.first()), drawnOnFirst);
-        QCOMPARE(port->newPages, pages - 1);
-        // The photo counts as printed either way; the job goes on with its next photo.
-        QCOMPARE(store->printJobs[0].printedCount, int16_t(1));
-        QCOMPARE(store->printJobs[0].photos[0].printed, int16_t(1));
+        QVERIFY(station->addJob("1AB00001.job", { { 0, 0 }, { 0, 1 } })); // no copies; missing
+        QVERIFY(QFile::remove(station->path("images/AB00001_0002.jpg")));
+        station->tick();
+        station->tick();
+        QCOMPARE(port->documents.size(), 2);
+        for (const auto &document : port->documents)
+            QVERIFY(document.ended && !document.drawn);
+        QCOMPARE(station->store.jobCount, 0);
     }
 
     void jobWithEverythingPrintedIsRetiredWithoutPrinting()
     {
-        addJob(QStringLiteral("1AB00001.job"), { { 0, 1 }, { 0, 1 } }, {}, { 0, 1 });
-        tick();
-        QCOMPARE(store->jobCount, 0);
-        QCOMPARE(port->documentsEnded, 0);
-        QVERIFY(QFile::exists(path(QStringLiteral("backup/images/AB00001_0002.jpg"))));
-    }
-
-    void unknownPaperSizeKeepsThePreviousPrinterAndTarget()
-    {
-        addJob(QStringLiteral("1AB00001.job"), { { 2, 1 }, { 5, 1 } });
-        tick();
-        const float width = ModPrint::TargetWidthPx;
-        ModConf::Width15x23 = 400; // not read for the size-5 photo
-        tick();
-        QCOMPARE(port->documents, (QStringList { "Big", "Big" }));
-        QCOMPARE(ModPrint::TargetWidthPx, width);
-        QVERIFY(drawn(port->pages.first()));
-        QCOMPARE(store->jobCount, 0);
-    }
-
-    void unmatchedPrinterNamePrintsOnTheCurrentOne()
-    {
-        addJob(QStringLiteral("1AB00001.job"), { { 2, 1 }, { 1, 1 } });
-        tick();
-        tick();
-        QCOMPARE(port->documents, (QStringList { "Big", "Big" }));
-        QCOMPARE(ModPrint::TargetWidthPx, 2100.f); // 13x18's 7 in at 300 dpi, measured again
+        QVERIFY(station->addJob("1AB00001.job", { {}, {} }));
+        QVERIFY(TestPhotos::writeFile(station->path("jobs/1AB00001.job"),
+                                      "10001000100001250\r\n10002000100001250\r\n"));
+        station->tick();
+        QCOMPARE(station->store.jobCount, 0);
+        QVERIFY(port->documents.isEmpty());
+        QCOMPARE(station->files("backup/images"), 2);
     }
 
     void platformFailureLeavesThePhotoForTheNextTick_data()
     {
-        QTest::addColumn<bool>("failBegin");
-        QTest::newRow("document cannot be opened") << true;
-        QTest::newRow("print system refuses the document") << false;
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("no printer port") << "port";
+        QTest::newRow("no printer at all") << "printers";
+        QTest::newRow("document cannot be opened") << "begin";
+        QTest::newRow("second page cannot be started") << "newPage";
+        QTest::newRow("print system refuses the document") << "end";
     }
     void platformFailureLeavesThePhotoForTheNextTick()
     {
-        QFETCH(bool, failBegin);
-        addJob(QStringLiteral("1AB00001.job"), { { 0, 1 } });
-        port->failBegin = failBegin;
-        port->failEnd = !failBegin;
-        tick();
-        tick();
-        QCOMPARE(store->jobCount, 1);
-        QCOMPARE(store->printJobs[0].printedCount, int16_t(0));
-        QCOMPARE(store->printJobs[0].photos[0].printed, int16_t(0));
-        QVERIFY(QFile::exists(path(QStringLiteral("images/AB00001_0001.jpg"))));
-        QVERIFY(QFile::exists(path(QStringLiteral("jobs/2AB00001.job"))));
-        port->failBegin = port->failEnd = false;
-        tick(); // the platform is back: printed and retired
-        QCOMPARE(store->jobCount, 0);
-        QVERIFY(QFile::exists(path(QStringLiteral("backup/jobs/3AB00001.job"))));
+        QFETCH(QString, failure);
+        QVERIFY(station->addJob("1AB00001.job", { { 0, 2 } }));
+        const QList<RecordingPrinterPort::Printer> printers = port->printers;
+        const auto fail = [&](bool on) {
+            ModPrint::setPrinterPort(on && failure == "port" ? nullptr : port.get());
+            port->printers
+                = on && failure == "printers" ? QList<RecordingPrinterPort::Printer>() : printers;
+            port->failBegin = on && failure == "begin";
+            port->failNewPage = on && failure == "newPage";
+            port->failEnd = on && failure == "end";
+        };
+        fail(true);
+        station->tick();
+        station->tick();
+        QCOMPARE(station->store.printJobs[0].printedCount, int16_t(0));
+        QCOMPARE(station->store.printJobs[0].photos[0].printed, int16_t(0));
+        QCOMPARE(station->files("images") + station->files("jobs"), 2);
+        QCOMPARE(liveImageCount(), 0);
+        fail(false);
+        station->tick(); // the platform is back: printed and retired
+        QCOMPARE(station->store.jobCount, 0);
+        QVERIFY(QFile::exists(station->path("backup/jobs/3AB00001.job")));
     }
 
     void headOfTheQueueIsTheTopEntry()
     {
-        addJob(QStringLiteral("1AB00001.job"), { { 0, 1 }, { 0, 1 } });
-        addJob(QStringLiteral("1AB00002.job"), { { 2, 1 } });
-        ScanNewJobs(*store, system->path(), false);
-        store->LstJobs.remove(1); // the operator moves job 00002 to the top
-        store->LstJobs.insert(0, QStringLiteral("job 00002"));
-        RenumberQueue(*store);
-        PrintNextPhoto(*store, system->path());
-        QCOMPARE(port->documents, QStringList { "Big" });
-        QCOMPARE(store->jobCount, 1);
-        QCOMPARE(store->LstJobs.text(0), QStringLiteral("job 00001"));
+        QVERIFY(station->addJob("1AB00001.job", { {}, {} }));
+        QVERIFY(station->addJob("1AB00002.job", { { 2, 1 } }));
+        ScanNewJobs(station->store, station->folder(), false);
+        station->store.LstJobs.remove(1); // the operator moves job 00002 to the top
+        station->store.LstJobs.insert(0, "job 00002");
+        RenumberQueue(station->store);
+        PrintNextPhoto(station->store, station->folder());
+        QCOMPARE(printersUsed(), QStringList { "Big" });
+        QCOMPARE(station->store.jobCount, 1);
+        QCOMPARE(station->store.LstJobs.text(0), QStringLiteral("job 00001"));
     }
 };
 

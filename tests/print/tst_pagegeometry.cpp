@@ -93,11 +93,9 @@ void TestPageGeometry::placement()
                      target.isEmpty() ? m.targetHeightPx : float(target.height()), m.pageWidthPx,
                      m.pageHeightPx, photo.width(), photo.height());
     QCOMPARE(p.turnCode, turn);
-    const auto text = [](const IgRect &r) {
-        return QStringLiteral("(%1,%2,%3,%4)").arg(r.left).arg(r.top).arg(r.right).arg(r.bottom);
-    };
-    QCOMPARE(text(p.imageRect), text(imageRect));
-    QCOMPARE(text(p.deviceRect), text(deviceRect));
+    const auto corners = [](const IgRect &r) { return QList { r.left, r.top, r.right, r.bottom }; };
+    QCOMPARE(corners(p.imageRect), corners(imageRect));
+    QCOMPARE(corners(p.deviceRect), corners(deviceRect));
 }
 
 void TestPageGeometry::printerNameMatch_data()
