@@ -323,8 +323,13 @@ bool ThumbViewer::loadThumbnail(int index, const QString &path, qreal devicePixe
     }
     IG_device_rect_set(slot, DrawingRect);
     // Decodes at the smallest scale that covers the drawing rectangle and keeps only that,
-    // so the box's paints draw without decoding and no photo is held at full size.
-    prepareImageDrawing(slot, devicePixelRatio);
+    // so the box's paints draw without decoding and no photo is held at full size. A load
+    // reads only the photo's header: one whose pixels cannot be decoded (cut short, corrupt)
+    // is as unreadable as one that does not load, and the printer would print it empty.
+    if (prepareImageDrawing(slot, devicePixelRatio) != IgSuccess) {
+        deleteImage(slot);
+        return false;
+    }
     return true;
 }
 

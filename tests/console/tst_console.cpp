@@ -149,21 +149,26 @@ private slots:
     void labelsAndPrintNowButtons()
     {
         addJob("1", 1); // leaves a missing photo's text and double height on element 0
-        addJob("2", 6, { 300, 200 });
+        addJob("2", 7, { 300, 200 });
         addJob("Urgente 1", 2, { 300, 200 });
         std::vector<PhotoItem> &photos = m_window->store.printJobs[1].photos;
-        const int copies[] = { 1, 2, 12, 0, -3, 1 };
+        const int copies[] = { 1, 2, 12, 0, -3, 1, 1 };
         for (size_t i = 0; i < photos.size(); ++i)
             photos[i].copies = int16_t(copies[i]);
         QVERIFY(QFile::remove(path("images/AB2_0003.jpg")));
         photos[5].imageFileName.clear(); // the images folder itself, not a photo
+        // Whole in structure, cut short in its data: it loads but cannot be decoded.
+        const QByteArray whole = TestPhotos::jpegBytes(300, 200);
+        QVERIFY(TestPhotos::writeFile(path("images/AB2_0007.jpg"),
+                                      whole.left(whole.size() * 6 / 10) + "\xFF\xD9"));
         QVERIFY(QFile::remove(path("images/ABUrgente 1_0002.jpg")));
         select(0);
         QCOMPARE(viewer().LblQuantidade[0]->text(), Missing);
         select(1);
 
         // Nothing prints for 0 copies or fewer, and the label says so.
-        const QStringList texts { "1 cópia", "2 cópias", Missing, "0 cópias", "0 cópias", Missing };
+        const QStringList texts { "1 cópia",  "2 cópias", Missing, "0 cópias",
+                                  "0 cópias", Missing,    Missing };
         for (int i = 0; i < texts.size(); ++i) {
             const bool missing = texts[i] == Missing;
             QCOMPARE(viewer().LblQuantidade[i]->text(), texts[i]);
