@@ -97,6 +97,9 @@ private slots:
         QTest::newRow("binary garbage") << QByteArray("\x00\xff\xfe[\x01=\x02\n\x80\x81", 10) << "";
         QTest::newRow("8 MB line, cut to 254")
             << "[General]\nPRINT_ALL=" + QByteArray(8 << 20, 'y') << QString(254, 'y');
+        QTest::newRow("8 MB line before the key")
+            << "[General]\n" + QByteArray(8 << 20, 'z') + "\r\nPRINT_ALL=1"
+            << "1";
         QTest::newRow("first section and key win")
             << QByteArray("[General]\nPrint_All=1\nPRINT_ALL=2\n[general]\nPRINT_ALL=3\n") << "1";
         QTest::newRow("key of the next section")
@@ -105,7 +108,8 @@ private slots:
     void damagedFilesRead()
     {
         QFETCH(QByteArray, content);
-        QTEST(ModIni::readIniValue(content, "General", "PRINT_ALL"), "value");
+        QVERIFY(writeFile(ini(), content));
+        QTEST(ModIni::ReadIni("General", "PRINT_ALL", ini()), "value");
     }
 
     void writeKeepsTheOtherLines_data()
@@ -156,6 +160,35 @@ private slots:
         expected.replace("10x15w = 613", "10x15W=620.5");
         expected.replace("Print_All = true", "PRINT_ALL=False");
         QCOMPARE(readFile(ini()), expected);
+    }
+
+    void saveKeepsEveryOtherValueOfAnOddFile_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("value"); // saved as SYSTEM_FOLDER
+        QTest::addColumn<QString>("printer"); // 10x15 reads the same before and after
+        // Single-byte files: a value beyond Latin-1 turns them into UTF-8.
+        QTest::newRow("byte-order mark before a section")
+            << QByteArray("[General]\nSYSTEM_FOLDER=D:\\Produ\xe7\xe3o\n\xEF\xBB\xBF[Printers]\n"
+                          "10x15=Kodak\n")
+            << QString::fromUtf8("D:\\Ελλάδα") << "Kodak";
+        // The line replaced held the only bytes that are not UTF-8; what is left would read as
+        // UTF-8 and change the printer's name.
+        QTest::newRow("rest of a single-byte file reads as UTF-8")
+            << QByteArray("[General]\nSYSTEM_FOLDER=D:\\Produ\xe7\xe3o\n[Printers]\n"
+                          "10x15=S\xc3\xa3o\n")
+            << "/srv" << QString::fromLatin1("S\xc3\xa3o");
+    }
+    void saveKeepsEveryOtherValueOfAnOddFile()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, value);
+        QFETCH(QString, printer);
+        QCOMPARE(ModIni::readIniValue(content, "Printers", "10x15"), printer);
+        const auto saved = ModIni::writeIniValue(content, "General", "SYSTEM_FOLDER", value);
+        QVERIFY(saved);
+        QCOMPARE(ModIni::readIniValue(*saved, "General", "SYSTEM_FOLDER"), value);
+        QCOMPARE(ModIni::readIniValue(*saved, "Printers", "10x15"), printer);
     }
 
     void failedSaveLeavesTheOldFileAndNoLeftovers()

@@ -1,7 +1,6 @@
 #include "FConf.h"
-#include "ModFolderDlg.h"
 #include "NextModal.h"
-#include "StaticPrinterPort.h"
+#include "RecordingPrinterPort.h"
 #include "TestFiles.h"
 
 #include <QCheckBox>
@@ -12,13 +11,29 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+// Fills the file system of `path` with a file there, all but `roomLeft` bytes.
+static bool fillDisk(const QString &path, qint64 roomLeft)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT, 0644);
+    const QByteArray page(4096, 'x');
+    qint64 size = 0;
+    for (ssize_t n; (n = ::write(fd, page.constData(), size_t(page.size()))) > 0;)
+        size += n;
+    const bool full = ::ftruncate(fd, size - roomLeft) == 0;
+    ::close(fd);
+    return full;
+}
+
 // The configuration window driven through its controls; failed checks are read, not shown.
 class TestFConf : public QObject
 {
     Q_OBJECT
 
     QTemporaryDir app;
-    StaticPrinterPort printers { { "Kodak 6800", "DNP DS620", "Zelvo PDF" } };
+    RecordingPrinterPort printers;
     QStringList messages;
 
     QString ini() const { return ModConf::settingsFilePath(app.path()); }
@@ -48,6 +63,7 @@ class TestFConf : public QObject
 private slots:
     void init()
     {
+        printers.printers = { { "Kodak 6800" }, { "DNP DS620" }, { "Zelvo PDF" } };
         QLocale::setDefault(QLocale::c());
         resetSettings(app.path());
         QFile::remove(ini());
@@ -63,8 +79,6 @@ private slots:
         ModConf::Height13x18 = 480;
         ModConf::PrintAll = true;
         auto w = openWindow();
-        for (QComboBox *combo : { w->comboPrinter1, w->comboPrinter2, w->comboPrinter3 })
-            QCOMPARE(combo->count(), 3);
         QCOMPARE(w->comboPrinter1->currentIndex(), -1);
         QCOMPARE(w->comboPrinter2->currentIndex(), 1);
         QCOMPARE(w->txtWPrinter[0]->text() + "|" + w->txtHPrinter[0]->text(), "613|413");
@@ -154,6 +168,42 @@ private slots:
                                               "=" + app.path().toUtf8()));
     }
 
+    // On a full disk (a small tmpfs mounted by the test, which needs root) the save fails, the
+    // old file and no temporary one stay, and the settings hold for this run without a box.
+    void saveOnFullDiskKeepsTheOldFile_data()
+    {
+        QTest::addColumn<int>("commentBytes"); // makes the old file that much longer
+        QTest::addColumn<int>("roomLeft");
+        QTest::newRow("no room") << 0 << 0;
+        // A page is free, the new file needs two: the write stops short.
+        QTest::newRow("room for part of the file") << 5000 << 4096;
+    }
+    void saveOnFullDiskKeepsTheOldFile()
+    {
+        QFETCH(int, commentBytes);
+        QFETCH(int, roomLeft);
+        const QString disk = app.filePath("disk");
+        QVERIFY(QDir().mkpath(disk));
+        const TmpfsMount mount(disk, "size=64k");
+        if (!mount.mounted())
+            QSKIP(qPrintable("cannot mount a tmpfs (" + mount.error + "); run as root"));
+        ModConf::AppPath = disk;
+        const QString ini = ModConf::settingsFilePath(disk);
+        const QByteArray old = "; " + QByteArray(commentBytes, 'c') + "\n[General]\nPRINT_ALL=1\n";
+        QVERIFY(writeFile(ini, old));
+        QVERIFY(fillDisk(disk + "/filler", roomLeft));
+        const QStringList files = filesIn(disk);
+        auto w = openWindow();
+        choosePrinters(*w, 0, 1, 1);
+        w->txtDir->setText(disk);
+        QTest::mouseClick(w->CmdSave, Qt::LeftButton);
+        QCOMPARE(messages, QStringList());
+        QCOMPARE(w->result(), int(QDialog::Accepted));
+        QCOMPARE(ModConf::Printer15x23, "DNP DS620");
+        QCOMPARE(readFile(ini), old);
+        QCOMPARE(filesIn(disk), files);
+    }
+
     void folderPickerOpensOnTheTypedFolder_data()
     {
         QTest::addColumn<bool>("typedExists");
@@ -181,7 +231,6 @@ private slots:
         });
         QTest::mouseClick(w->Command2, Qt::LeftButton);
         QCOMPARE(openedOn, typedExists ? typed.path() : app.path());
-        QCOMPARE(ModFolderDlg::browseStartPath, openedOn);
         QCOMPARE(w->txtDir->text(), choose ? chosen : typedText);
     }
 };

@@ -2,7 +2,7 @@
 #include "FIni.h"
 #include "NextModal.h"
 #include "QueueListWidget.h"
-#include "StaticPrinterPort.h"
+#include "RecordingPrinterPort.h"
 #include "TestFiles.h"
 
 #include <QCheckBox>
@@ -18,12 +18,14 @@ class TestStartup : public QObject
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> app;
-    StaticPrinterPort printers { { "Kodak 6800", "Zelvo PDF" } };
+    RecordingPrinterPort printers;
     QString ini() const { return ModConf::settingsFilePath(app->path()); }
 
 private slots:
     void init()
     {
+        printers.printers = { { "Kodak 6800" }, { "Zelvo PDF" } };
+        printers.systemDefault = "Kodak 6800";
         QLocale::setDefault(QLocale::c());
         app = std::make_unique<QTemporaryDir>();
         resetSettings(QString());

@@ -76,9 +76,6 @@ private slots:
         QCOMPARE(m_port->defaultPrinter(), SystemPrinterPort::BuiltInPdfPrinter); // none set
         QCOMPARE(PrivateCups::admin("lpadmin", { "-d", queue('b') }), QString());
         QCOMPARE(m_port->currentPrinter(), queue('b'));
-        // An unknown name never reaches Qt, which would quietly pick another queue.
-        m_port->setCurrentPrinter(queue('z'));
-        QCOMPARE(m_port->currentPrinter(), queue('b'));
     }
 
     void eachPhotoPrintsOnTheQueueOfItsSize()
@@ -259,7 +256,6 @@ private slots:
 
         QElapsedTimer total;
         total.start();
-        qint64 ticking = 0;
         int ticks = 0;
         // One photo per tick, the job retired in the tick of its last photo: exactly one tick per
         // photo when nothing fails.
@@ -269,10 +265,7 @@ private slots:
             QVERIFY2(ticks < expected.size(), "more ticks than photos: one was printed twice");
             while (PrivateCups::activeJobs() >= 6)
                 QThread::msleep(10);
-            QElapsedTimer tick;
-            tick.start();
             m_station->tick();
-            ticking += tick.nsecsElapsed();
             ++ticks;
         }
         QTRY_COMPARE_WITH_TIMEOUT(PrivateCups::activeJobs(), 0, 600000);
@@ -300,10 +293,8 @@ private slots:
         }
         QCOMPARE(seen.size(), photos);
 
-        qInfo("%d orders, %d photos, %d pages: printed in %.1f s (the station's ticks %.1f s, "
-              "%.1f ms each), checked in %.1f s",
-              orders, photos, pages, printed / 1000.0, ticking / 1e9, ticking / 1e6 / ticks,
-              (total.elapsed() - printed) / 1000.0);
+        qInfo("%d orders, %d photos, %d pages: printed in %.1f s, checked in %.1f s", orders,
+              photos, pages, printed / 1000.0, (total.elapsed() - printed) / 1000.0);
     }
 };
 

@@ -1,26 +1,16 @@
 #pragma once
 
-#include <QDir>
-#include <QFile>
+#include "TestFiles.h"
+
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
 
 #include <stdio.h>
-#include <sys/mount.h>
-
-#include <cerrno>
-#include <cstring>
 
 // What the hardening tests share: job files and photos delivered as the order-taking program
-// delivers them, small file systems of their own, and station_harness processes to drive.
+// delivers them, and station_harness processes to drive.
 namespace Hardening {
-
-inline QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Writes under a name no station takes, then renames into place: a station never sees a file
 // half written.
@@ -45,31 +35,6 @@ inline QByteArray jobText(int photos, int tag)
             + QByteArray::number(tag).rightJustified(8, '0') + "\r\n";
     return text;
 }
-
-inline QStringList filesIn(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
-}
-
-// A tmpfs of `options` (such as "size=1m") mounted on `folder` while this lives; needs root.
-struct TmpfsMount
-{
-    TmpfsMount(const QString &folder, const char *options)
-        : path(QFile::encodeName(folder))
-    {
-        if (::mount("tmpfs", path.constData(), "tmpfs", 0, options) != 0)
-            error = QString::fromLocal8Bit(std::strerror(errno));
-    }
-    ~TmpfsMount()
-    {
-        if (mounted())
-            ::umount2(path.constData(), MNT_DETACH);
-    }
-    bool mounted() const { return error.isEmpty(); }
-
-    const QByteArray path;
-    QString error;
-};
 
 #ifdef STATION_HARNESS
 // A station_harness process; its output lines are collected as they come.

@@ -36,29 +36,6 @@ bool resetPeakResident()
     return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
 }
 
-// The JPEG without its first segment of `marker` (a table, say).
-QByteArray withoutSegment(QByteArray jpeg, uchar marker)
-{
-    const qsizetype at = jpeg.indexOf(QByteArray("\xFF", 1) + char(marker));
-    return jpeg.remove(at, 2 + ((uchar(jpeg[at + 2]) << 8) | uchar(jpeg[at + 3])));
-}
-
-// The four-quarter photo with grain over it, so that it compresses like a real one, as a
-// camera writes it (baseline, 4:2:0, quality 92).
-QByteArray cameraJpeg(int width, int height)
-{
-    QImage grain(256, 256, QImage::Format_ARGB32);
-    QRandomGenerator random(width);
-    for (int y = 0; y < grain.height(); ++y) {
-        auto *line = reinterpret_cast<QRgb *>(grain.scanLine(y));
-        for (int x = 0; x < grain.width(); ++x)
-            line[x] = qRgba(0, 0, 0, int(random.bounded(48)));
-    }
-    QImage image = quartersImage(width, height);
-    QPainter(&image).fillRect(image.rect(), QBrush(grain));
-    return encodeJpeg(image, 92);
-}
-
 } // namespace
 
 class TestBadPhotos : public QObject
@@ -108,7 +85,10 @@ private slots:
             QTest::addRow("progressive cut at %d%%", percent)
                 << progressive.left(progressive.size() * percent / 100);
         // Structurally whole, refused only by the decoder when it draws.
-        QTest::newRow("quantisation table missing") << withoutSegment(baseline, 0xDB);
+        QByteArray noTable = baseline;
+        const qsizetype dqt = noTable.indexOf("\xFF\xDB");
+        noTable.remove(dqt, 2 + ((uchar(noTable[dqt + 2]) << 8) | uchar(noTable[dqt + 3])));
+        QTest::newRow("quantisation table missing") << noTable;
         // Refused by the structure check.
         QTest::newRow("frame header of 2 components")
             << QByteArray(baseline).replace(baseline.indexOf("\xFF\xC0") + 9, 1, "\x02", 1);
@@ -165,20 +145,18 @@ private slots:
     void bombIsRefusedAtOnceWithoutMemory()
     {
         QFETCH(QByteArray, bytes);
-        QVERIFY(station->addJob("1AB00001.job", { { 0, 1, bytes } }));
+        QVERIFY(writeFile(station->path("bomb.jpg"), bytes));
         if (!resetPeakResident())
             QSKIP("/proc/self/clear_refs cannot be written: peak memory cannot be measured");
         const qint64 before = residentKb("VmRSS:");
 
+        // Refused at load, as every other unreadable photo, which printing and the viewer
+        // then treat alike.
         QElapsedTimer timer;
         timer.start();
         IgHandle handle = 0;
-        QVERIFY(IG_load_file(station->path("images/AB00001_0001.jpg"), &handle) != IgSuccess);
+        QVERIFY(IG_load_file(station->path("bomb.jpg"), &handle) != IgSuccess);
         QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
-        // Through the dispatcher: nothing drawn, the photo counts as printed.
-        station->tick();
-        QCOMPARE(documents(), QStringList { "blank" });
-        QCOMPARE(station->store.jobCount, int16_t(0));
         const qint64 growthKb = residentKb("VmHWM:") - before;
         QVERIFY2(growthKb < 64 * 1024, qPrintable(QStringLiteral("%1 kB").arg(growthKb)));
     }
@@ -192,7 +170,16 @@ private slots:
     void cameraSizePhotoPrints()
     {
         QFETCH(QSize, size);
-        const QByteArray bytes = cameraJpeg(size.width(), size.height());
+        // The quarters with grain over them, so that the photo compresses like a real one, as a
+        // camera writes it (baseline, 4:2:0, quality 92).
+        QImage grain(256, 256, QImage::Format_ARGB32);
+        QRandomGenerator random(size.width());
+        for (int y = 0; y < grain.height(); ++y)
+            for (int x = 0; x < grain.width(); ++x)
+                grain.setPixelColor(x, y, QColor(0, 0, 0, int(random.bounded(48))));
+        QImage image = quartersImage(size.width(), size.height());
+        QPainter(&image).fillRect(image.rect(), QBrush(grain));
+        const QByteArray bytes = encodeJpeg(image, 92);
         QVERIFY(bytes.size() > 4'000'000); // as big as a camera's file
         // A small photo first, so that what printing costs once per run is not measured.
         QVERIFY(station->addJob("1AB00001.job", { {}, { 0, 1, bytes } }));

@@ -92,17 +92,14 @@ private slots:
                                   TestPhotos::jpegBytes(60, 40)));
         QElapsedTimer timer;
         timer.start();
+        QStringList expected;
         for (int done = 1; done <= photos; ++done) {
-            m_station->tick();
-            const QString title = "Zelvo " + TestStation::imageName("SK00001", done);
-            if (titlesPrinted().size() != done || titlesPrinted().last() != title
-                || m_station->store.jobCount != (done < photos))
-                QFAIL(qPrintable(QStringLiteral("tick %1: %2 documents, the last '%3'")
-                                     .arg(done)
-                                     .arg(titlesPrinted().size())
-                                     .arg(titlesPrinted().value(done - 1))));
+            m_station->tick(); // one photo, in order; retired with the last
+            QCOMPARE(m_station->store.jobCount, int16_t(done < photos));
+            expected << "Zelvo " + TestStation::imageName("SK00001", done);
         }
         const qint64 elapsed = timer.elapsed();
+        QCOMPARE(titlesPrinted(), expected);
         QCOMPARE(m_station->files("backup/images"), photos);
         QVERIFY(QFile::exists(m_station->path("backup/jobs/3SK00001.job")));
         m_station->tick();
@@ -126,23 +123,14 @@ private slots:
         const qint64 elapsed = timer.elapsed();
         QCOMPARE(store.LstJobs.count(), waiting);
         QCOMPARE(shown, QStringList { "00001" });
-        int photos = 0;
-        for (int slot = 0; slot < waiting; ++slot) {
-            const JobRecord &job = store.printJobs[size_t(slot)];
-            if (job.queueOrder != slot || job.listKey.toInt() != slot + 1
-                || job.photoCount != 1 + (slot + 1) % 5)
-                QFAIL(qPrintable(QStringLiteral("slot %1 holds job %2 with queueOrder %3")
-                                     .arg(slot)
-                                     .arg(job.listKey)
-                                     .arg(job.queueOrder)));
-            photos += job.photoCount;
-        }
+        // In name order with their lines, as tst_jobfolders shows on a few.
+        const JobRecord &job = store.printJobs[size_t(waiting - 2)];
+        QVERIFY(job.listKey == "04999" && job.queueOrder == waiting - 2 && job.photoCount == 5);
         // The first tick takes the new job in behind them and prints from the top of the queue.
         m_station->tick();
         QCOMPARE(store.LstJobs.text(waiting), QStringLiteral("job 05001"));
         QCOMPARE(titlesPrinted(), QStringList { "Zelvo SK00001_0001.jpg" });
-        qInfo("start-up with %d waiting jobs (%d photos): LoadWaitingJobs took %lld ms", waiting,
-              photos, elapsed);
+        qInfo("start-up with %d waiting jobs: LoadWaitingJobs took %lld ms", waiting, elapsed);
         // Far above what it takes even under the sanitizers: catches a start-up that grows with
         // the square of the queue.
         QVERIFY2(elapsed < 20000, qPrintable(QString::number(elapsed)));

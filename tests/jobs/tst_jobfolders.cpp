@@ -42,10 +42,6 @@ class TestJobFolders : public QObject
     const QStringList &log = StationLogRecorder::warnings();
 
     QString at(const QString &relative) const { return m_dir->filePath(relative); }
-    QStringList files(const QString &folder) const
-    {
-        return QDir(at(folder)).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-    }
     // Job files 1AB<key>.job with their images, as the order-taking program leaves them.
     void deliver(const QStringList &keys, int photos = 2)
     {
@@ -86,7 +82,7 @@ private slots:
         JobStore store;
         StationLogRecorder recorder;
         QCOMPARE(ScanNewJobs(store, m_root, printAll), int(after != name));
-        QCOMPARE(files("jobs"), QStringList { after });
+        QCOMPARE(filesIn(at("jobs")), QStringList { after });
         QVERIFY(log.isEmpty() && inStep(store));
     }
 
@@ -246,7 +242,7 @@ private slots:
         if (photos > 0)
             QCOMPARE(store.printJobs[0].photoCount, photos);
         else
-            QCOMPARE(files("jobs"), QStringList { "1AB12345.job" });
+            QCOMPARE(filesIn(at("jobs")), QStringList { "1AB12345.job" });
     }
 
     // queueOrder only grows between renumberings: compacted, in print order, before it passes
@@ -286,7 +282,7 @@ private slots:
         StationLogRecorder recorder;
         RetireJob(store, slot, m_root);
         QVERIFY(log.isEmpty() && inStep(store));
-        QCOMPARE(files("backup/jobs") + files("backup/images"),
+        QCOMPARE(filesIn(at("backup/jobs")) + filesIn(at("backup/images")),
                  QStringList(
                      { "3AB" + key + ".job", "AB" + key + "_0001.jpg", "AB" + key + "_0002.jpg" }));
         QTEST(store.printJobs[0].listKey + " " + store.printJobs[1].listKey, "keysAfter");
@@ -317,7 +313,8 @@ private slots:
         QCOMPARE(readFile(at("backup/jobs/3AB00001.job"))
                      + readFile(at("backup/images/AB00001_0001.jpg")),
                  jobText(3) + "jpeg");
-        QCOMPARE(files("backup/images"), QStringList({ "AB00001_0001.jpg", "AB00001_0003.jpg" }));
+        QCOMPARE(filesIn(at("backup/images")),
+                 QStringList({ "AB00001_0001.jpg", "AB00001_0003.jpg" }));
         QVERIFY(inStep(store) && store.jobCount == 0 && store.printJobs.size() == 1);
         QVERIFY(cleared == 1 && store.lastShownIndex == -1);
         RetireJob(store, 0, m_root); // the stale slot is no job either
@@ -367,13 +364,13 @@ private slots:
         QCOMPARE(log.isEmpty(), jobFileMoved && imagesMoved);
         QVERIFY(inStep(store) && store.LstJobs.text(0) == "job 00002");
         // A job file that cannot go keeps its retiring name, so it is not listed again at a start.
-        QCOMPARE(files("jobs").contains("2AB00001.job.retiring"), !jobFileMoved);
+        QCOMPARE(filesIn(at("jobs")).contains("2AB00001.job.retiring"), !jobFileMoved);
         // No temporary copy is left beside the backup.
-        QCOMPARE(files("backup/jobs"),
+        QCOMPARE(filesIn(at("backup/jobs")),
                  jobFileMoved ? QStringList { "3AB00001.job" } : QStringList());
         QCOMPARE(readFile(at("backup/jobs/3AB00001.job")), jobFileMoved ? jobText(2) : "");
-        QCOMPARE(files("images").contains("AB00001_0001.jpg"), !imagesMoved);
-        QCOMPARE(files("backup/images").size(), imagesMoved ? 2 : 0);
+        QCOMPARE(filesIn(at("images")).contains("AB00001_0001.jpg"), !imagesMoved);
+        QCOMPARE(filesIn(at("backup/images")).size(), imagesMoved ? 2 : 0);
         JobStore restarted;
         QCOMPARE(LoadWaitingJobs(restarted, m_root), 1);
     }

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "TestFiles.h"
+
 #include <QBuffer>
 #include <QDebug>
-#include <QFile>
 #include <QImage>
 #include <QImageWriter>
 #include <QPainter>
@@ -55,12 +56,6 @@ inline QByteArray jpegBytes(int width, int height, int quality = 90, bool progre
     const QImage image = quartersImage(width, height);
     return encodeJpeg(grey ? image.convertToFormat(QImage::Format_Grayscale8) : image, quality,
                       progressive);
-}
-
-inline bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 inline bool writeJpeg(const QString &path, int width, int height)

@@ -31,16 +31,11 @@ public:
                 const QString &printer15x23)
     {
         CreateFolderLayout(m_dir.path());
-        ModConf::PrintAll = false;
+        resetSettings(m_dir.path());
         ModConf::Printer10x15 = printer10x15;
         ModConf::Printer13x18 = printer13x18;
         ModConf::Printer15x23 = printer15x23;
-        ModConf::Width10x15 = 613;
-        ModConf::Height10x15 = 413;
-        ModConf::Width13x18 = 700;
-        ModConf::Height13x18 = 500;
-        ModConf::Width15x23 = 900;
-        ModConf::Height15x23 = 600;
+        ModConf::ApplySettingsDefaults(m_dir.path(), printer10x15);
     }
 
     QString folder() const { return m_dir.path(); }
@@ -71,10 +66,10 @@ public:
                         .toLatin1();
             const QByteArray &bytes = photos[i].jpeg.isNull() ? jpeg : photos[i].jpeg;
             const QString image = imageName(name.mid(1, name.size() - 5), i + 1);
-            if (!bytes.isNull() && !TestPhotos::writeFile(path("images/" + image), bytes))
+            if (!bytes.isNull() && !writeFile(path("images/" + image), bytes))
                 return false;
         }
-        return TestPhotos::writeFile(path(QStringLiteral("jobs/") + name), text);
+        return writeFile(path(QStringLiteral("jobs/") + name), text);
     }
 
     void tick()

@@ -70,23 +70,11 @@ private slots:
         QCOMPARE(station->store.jobCount, 0);
     }
 
-    void photoWithNothingToDrawCountsAsPrinted()
-    {
-        QVERIFY(station->addJob("1AB00001.job", { { 0, 0 }, { 0, 1 } })); // no copies; missing
-        QVERIFY(QFile::remove(station->path("images/AB00001_0002.jpg")));
-        station->tick();
-        station->tick();
-        QCOMPARE(port->documents.size(), 2);
-        for (const auto &document : port->documents)
-            QVERIFY(document.ended && !document.drawn);
-        QCOMPARE(station->store.jobCount, 0);
-    }
-
     void jobWithEverythingPrintedIsRetiredWithoutPrinting()
     {
         QVERIFY(station->addJob("1AB00001.job", { {}, {} }));
-        QVERIFY(TestPhotos::writeFile(station->path("jobs/1AB00001.job"),
-                                      "10001000100001250\r\n10002000100001250\r\n"));
+        QVERIFY(writeFile(station->path("jobs/1AB00001.job"),
+                          "10001000100001250\r\n10002000100001250\r\n"));
         station->tick();
         QCOMPARE(station->store.jobCount, 0);
         QVERIFY(port->documents.isEmpty());
@@ -126,20 +114,6 @@ private slots:
         station->tick(); // the platform is back: printed and retired
         QCOMPARE(station->store.jobCount, 0);
         QVERIFY(QFile::exists(station->path("backup/jobs/3AB00001.job")));
-    }
-
-    void headOfTheQueueIsTheTopEntry()
-    {
-        QVERIFY(station->addJob("1AB00001.job", { {}, {} }));
-        QVERIFY(station->addJob("1AB00002.job", { { 2, 1 } }));
-        ScanNewJobs(station->store, station->folder(), false);
-        station->store.LstJobs.remove(1); // the operator moves job 00002 to the top
-        station->store.LstJobs.insert(0, "job 00002");
-        RenumberQueue(station->store);
-        PrintNextPhoto(station->store, station->folder());
-        QCOMPARE(printersUsed(), QStringList { "Big" });
-        QCOMPARE(station->store.jobCount, 1);
-        QCOMPARE(station->store.LstJobs.text(0), QStringLiteral("job 00001"));
     }
 };
 

@@ -164,27 +164,6 @@ private slots:
         QCOMPARE(placementMismatch(canvas, photoOnCanvas, quarters), QString());
     }
 
-    void thumbnailKeepsOnlyDeviceSize()
-    {
-        // A 12 MP photo shown as a 100 x 67 thumbnail, as the viewer does: what the image keeps
-        // is the thumbnail's pixels, not the photo's 48 MB, and a repaint decodes nothing.
-        QVERIFY(writeJpeg(path("big.jpg"), 4000, 3000));
-        IgHandle handle = 0;
-        QCOMPARE(IG_load_file(path("big.jpg"), &handle), int(IgSuccess));
-        QCOMPARE(IG_IP_resize(handle, 4000, 3000, 0), int(IgSuccess));
-        IG_device_rect_set(handle, IgRect { 0, 0, 99, 66 });
-        const quint64 decodes = imageDecodeCount();
-        QImage canvas(100, 67, QImage::Format_RGB32);
-        QPainter painter(&canvas);
-        QCOMPARE(IG_display_image(handle, &painter), int(IgSuccess));
-        QCOMPARE(IG_display_image(handle, &painter), int(IgSuccess));
-        painter.end();
-        QCOMPARE(imageDecodeCount(), decodes + 1);
-        QVERIFY(imagePixelBytesHeld(handle) <= 100 * 67 * 4);
-        QCOMPARE(placementMismatch(canvas, canvas.rect(), Upright), QString());
-        IG_image_delete(handle);
-    }
-
     void photoChangedSinceLoadIsNotDrawn()
     {
         QVERIFY(writeFile(path("changing.jpg"), m_jpeg));

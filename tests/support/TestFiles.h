@@ -2,7 +2,13 @@
 
 #include "ModConf.h"
 
+#include <QDir>
 #include <QFile>
+
+#include <sys/mount.h>
+
+#include <cerrno>
+#include <cstring>
 
 inline bool writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -16,6 +22,32 @@ inline QByteArray readFile(const QString &path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
+
+// Every file of `folder`, hidden ones too, by name.
+inline QStringList filesIn(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+// A tmpfs of `options` (such as "size=1m") mounted on `folder` while this lives; needs root.
+struct TmpfsMount
+{
+    TmpfsMount(const QString &folder, const char *options)
+        : path(QFile::encodeName(folder))
+    {
+        if (::mount("tmpfs", path.constData(), "tmpfs", 0, options) != 0)
+            error = QString::fromLocal8Bit(std::strerror(errno));
+    }
+    ~TmpfsMount()
+    {
+        if (mounted())
+            ::umount2(path.constData(), MNT_DETACH);
+    }
+    bool mounted() const { return error.isEmpty(); }
+
+    const QByteArray path;
+    QString error;
+};
 
 // The settings globals as they are before a start-up, the program in `appPath`.
 inline void resetSettings(const QString &appPath)

@@ -8,16 +8,17 @@
 
 #include <algorithm>
 
-// A printing platform in memory: printers with a resolution and a printable size, each
-// document noted and its pages kept as white images to look at, and failures on demand.
+// A printing platform in memory: printers with a resolution and a printable size (300 dpi and
+// 1800 x 1200 unless given), each document noted and its pages kept as white images to look at,
+// and failures on demand.
 class RecordingPrinterPort : public PrinterPort
 {
 public:
     struct Printer
     {
         QString name;
-        float dpi;
-        QSizeF printable;
+        float dpi = 300;
+        QSizeF printable { 1800, 1200 };
     };
     struct Document
     {
