@@ -1,4 +1,3 @@
-#include "FConf.h"
 #include "FIni.h"
 #include "ImageButton.h"
 #include "JobIntake.h"
@@ -15,7 +14,6 @@
 #include <QDir>
 #include <QLabel>
 #include <QLoggingCategory>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -36,7 +34,7 @@ class TestConsole : public QObject
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> m_app;
-    RecordingPrinterPort m_port;
+    RecordingPrinterPort m_port { QList<RecordingPrinterPort::Printer> { { "Kodak" } } };
     std::unique_ptr<FIni> m_window;
     const QPoint m_background { 220, 440 }; // bare window below the queue buttons
 
@@ -63,12 +61,7 @@ class TestConsole : public QObject
     QString path(const QString &relative) const { return m_app->filePath(relative); }
 
 private slots:
-    void initTestCase()
-    {
-        m_port.printers = { { "Kodak", 300, QSizeF(1800, 1200) } };
-        m_port.systemDefault = "Kodak";
-        QLoggingCategory::setFilterRules("zelvo.imaging.warning=false");
-    }
+    void initTestCase() { QLoggingCategory::setFilterRules("zelvo.imaging.warning=false"); }
 
     void init()
     {
@@ -344,24 +337,6 @@ private slots:
         QCOMPARE(int(viewer().thumbScroll), ScrollNone);
     }
 
-    void messageBoxesLookAsDescribed()
-    {
-        std::unique_ptr<QMessageBox> remove(FIni::makeRemoveBox(nullptr));
-        QCOMPARE(remove->windowTitle(), "Erro de Impressão");
-        QCOMPARE(remove->text(),
-                 "Atenção! O job selecionado será removido da lista de impressão. "
-                 "Você confirma a remoção ?");
-        QCOMPARE(remove->standardButtons(),
-                 QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
-        QCOMPARE(remove->defaultButton(),
-                 static_cast<QPushButton *>(remove->button(QMessageBox::Yes)));
-        std::unique_ptr<QMessageBox> check(FConf::makeMessageBox("m", nullptr));
-        QCOMPARE(check->windowTitle(), "Zelvo");
-        QCOMPARE(check->standardButtons(), QMessageBox::Ok);
-        for (QMessageBox *box : { remove.get(), check.get() })
-            QCOMPARE(box->icon(), QMessageBox::NoIcon);
-    }
-
     void removeAsksFirst_data()
     {
         QTest::addColumn<QMessageBox::StandardButton>("answer");
@@ -401,7 +376,6 @@ private slots:
         const auto shownImages = viewer().thumbImages;
         QTest::mouseClick(window(), Qt::LeftButton, {}, centreIn(viewer().ImgBtAgora[1]));
         QCOMPARE(entries(), (QStringList { "Urgente 1", "job 1" }));
-        QCOMPARE(w->LstJobs->currentRow(), 1);
         QVERIFY(viewer().thumbImages == shownImages); // the viewer still shows the source job
 
         // The urgent copy prints first; the source job then ends after its two other photos.

@@ -18,14 +18,13 @@ class TestStartup : public QObject
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> app;
-    RecordingPrinterPort printers;
+    RecordingPrinterPort printers { QList<RecordingPrinterPort::Printer> { { "Kodak 6800" },
+                                                                           { "Zelvo PDF" } } };
     QString ini() const { return ModConf::settingsFilePath(app->path()); }
 
 private slots:
     void init()
     {
-        printers.printers = { { "Kodak 6800" }, { "Zelvo PDF" } };
-        printers.systemDefault = "Kodak 6800";
         QLocale::setDefault(QLocale::c());
         app = std::make_unique<QTemporaryDir>();
         resetSettings(QString());
@@ -59,7 +58,6 @@ private slots:
         // Closed: the station runs on the defaults, printing orders awaiting payment.
         QCOMPARE(ModConf::Printer13x18, save ? "Zelvo PDF" : "Kodak 6800");
         QVERIFY(ModConf::PrintAll);
-        QCOMPARE(ModConf::Height15x23, 600.f);
         QCOMPARE(ModConf::SystemFolder, app->path());
         QVERIFY(window.Timer1.isActive());
     }
@@ -89,7 +87,6 @@ private slots:
         window.load();
         QCOMPARE(modals, QStringList());
         QCOMPARE(ModConf::Printer10x15, "Kodak 6800");
-        QCOMPARE(ModConf::Width13x18, 700.f);
         QVERIFY(window.Timer1.isActive());
         QCOMPARE(readFile(ini()), content); // start-up writes nothing
     }

@@ -137,16 +137,6 @@ QString PrivateCups::queue(char which) const
     return QStringLiteral("zelvo_%1_%2").arg(::getpid()).arg(QLatin1Char(which));
 }
 
-QString PrivateCups::backendConfig(char which) const
-{
-    return QStringLiteral("/etc/cups/cups-pdf-%1.conf").arg(queue(which));
-}
-
-QString PrivateCups::outFolder(char which) const
-{
-    return m_root + QStringLiteral("/out-") + QLatin1Char(which);
-}
-
 QString PrivateCups::addPdfQueue(char which)
 {
     const QString name = queue(which);

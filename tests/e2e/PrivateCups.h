@@ -48,8 +48,11 @@ public:
     static int waitForJob(const QString &queue, int jobId, int timeoutMs = 120000);
 
 private:
-    QString outFolder(char which) const;
-    QString backendConfig(char which) const;
+    QString outFolder(char which) const { return m_root + "/out-" + QLatin1Char(which); }
+    QString backendConfig(char which) const
+    {
+        return "/etc/cups/cups-pdf-" + queue(which) + ".conf";
+    }
 
     QString m_root;
     bool m_configured = false;

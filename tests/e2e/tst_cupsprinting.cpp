@@ -61,7 +61,6 @@ private slots:
     {
         m_station = std::make_unique<TestStation>(queue('a'), queue('b'), queue('c'));
         m_log = std::make_unique<StationLogRecorder>();
-        StationLogRecorder::clear();
     }
     void cleanup()
     {

@@ -25,17 +25,6 @@ inline bool dropFile(const QString &path, const QByteArray &bytes)
         == 0;
 }
 
-// A job file's text: `photos` lines of one copy each on 10x15, the amount telling the job
-// apart from every other, so that no two job files have the same content.
-inline QByteArray jobText(int photos, int tag)
-{
-    QByteArray text;
-    for (int i = 1; i <= photos; ++i)
-        text += "0" + QByteArray::number(i).rightJustified(4, '0') + "0001"
-            + QByteArray::number(tag).rightJustified(8, '0') + "\r\n";
-    return text;
-}
-
 #ifdef STATION_HARNESS
 // A station_harness process; its output lines are collected as they come.
 class Station

@@ -16,6 +16,7 @@
 #include "Dispatcher.h"
 #include "JobFileSystem.h"
 #include "JobIntake.h"
+#include "JobsTestSupport.h"
 #include "ModConf.h"
 #include "ModPrint.h"
 #include "SystemPrinterPort.h"
@@ -101,14 +102,8 @@ int main(int argc, char **argv)
     }
     if (args.contains(QLatin1String("--claim-by-link")))
         JobFs::sysCalls().renameNoReplace = [](const char *, const char *) { return EINVAL; };
-    if (args.contains(QLatin1String("--split-fs"))) {
-        // Every rename between two folders fails as it does between two file systems.
-        JobFs::SysCalls &calls = JobFs::sysCalls();
-        calls.rename = [rename = calls.rename](const char *from, const char *to) {
-            const auto folder = [](const QByteArray &p) { return p.left(p.lastIndexOf('/')); };
-            return folder(from) == folder(to) ? rename(from, to) : EXDEV;
-        };
-    }
+    if (args.contains(QLatin1String("--split-fs")))
+        splitFileSystems();
     const bool scanOnly = args.contains(QLatin1String("--scan-only"));
     const bool untilIdle = args.contains(QLatin1String("--exit-when-idle"));
 

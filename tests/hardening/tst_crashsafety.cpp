@@ -2,6 +2,7 @@
 #include "JobFileSystem.h"
 #include "JobIntake.h"
 #include "JobRetirement.h"
+#include "JobsTestSupport.h"
 #include "TestPhotos.h"
 
 #include <QElapsedTimer>
@@ -135,11 +136,8 @@ private slots:
         QRandomGenerator random(seed);
 
         // The backup on a file system of its own, so that retiring copies and removes.
+        // Without root there is no tmpfs: every folder is made to act as its own file system.
         const TmpfsMount backup(at("backup"), "size=64m");
-        if (!backup.mounted())
-            qInfo("Cannot mount a tmpfs on the backup folder (%s); every folder is made to act "
-                  "as its own file system instead",
-                  qPrintable(backup.error));
         QVERIFY(CreateFolderLayout(m_root));
         const QStringList base { m_root, m_dir->filePath("pdf") };
 
@@ -278,33 +276,27 @@ private slots:
         QVERIFY(dropFile(from, photo));
         QVERIFY(dropFile(to, "an older backup of the same name"));
 
-        const JobFs::SysCalls saved = JobFs::sysCalls();
-        const auto restore = qScopeGuard([&] { JobFs::sysCalls() = saved; });
+        ScopedSysCalls restore;
+        const JobFs::SysCalls &saved = restore.saved;
         QStringList steps; // each kind of call once, in the order first made
-        const auto step = [&](const QString &name) {
-            if (steps.isEmpty() || steps.last() != name)
-                steps << name;
+        const auto noting = [&steps](const char *name, auto call) {
+            return [&steps, name, call](auto... args) {
+                if (steps.isEmpty() || steps.last() != name)
+                    steps << name;
+                return call(args...);
+            };
         };
         JobFs::SysCalls &calls = JobFs::sysCalls();
-        calls.write = [&](int fd, const void *data, size_t length) {
-            step("write");
+        calls.write = noting("write", [&](int fd, const void *data, size_t length) {
             QByteArray bytes(static_cast<const char *>(data), qsizetype(length));
             if (fault == "alter")
                 bytes[0] = char(bytes[0] ^ 1); // a fault no call reports
             return saved.write(fd, bytes.constData(), length);
-        };
-        calls.syncFile = [&](int fd) {
-            step("flush");
-            return fault == "flush" ? EIO : saved.syncFile(fd);
-        };
-        calls.rename = [&](const char *a, const char *b) {
-            step("rename");
-            return saved.rename(a, b);
-        };
-        calls.unlink = [&](const char *path) {
-            step("remove");
-            return saved.unlink(path);
-        };
+        });
+        calls.syncFile
+            = noting("flush", [&](int fd) { return fault == "flush" ? EIO : saved.syncFile(fd); });
+        calls.rename = noting("rename", saved.rename);
+        calls.unlink = noting("remove", saved.unlink);
 
         QCOMPARE(JobFs::moveReplacing(from, to), error);
         if (error == 0) {

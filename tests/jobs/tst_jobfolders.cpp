@@ -16,14 +16,6 @@
 #include <cerrno>
 #include <memory>
 
-static QByteArray jobText(int photos)
-{
-    QByteArray text;
-    for (int i = 1; i <= photos; ++i)
-        text += "0" + QByteArray::number(i).rightJustified(4, '0') + "000100000100\r\n";
-    return text;
-}
-
 // The table, jobCount and the list hold the same jobs; an emptied table keeps one stale slot.
 static bool inStep(const JobStore &store)
 {
@@ -118,24 +110,20 @@ private slots:
     {
         QTest::addColumn<QByteArray>("name");
         QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>(
-            "whenOpened"); // what becomes of the file between listing and reading
-        QTest::addColumn<QString>("reason");
+        // What becomes of the file between listing and reading.
+        QTest::addColumn<QString>("whenOpened");
+        QTest::addColumn<QString>("reason"); // logged; "": nothing
+        const auto row = [](const char *tag, const QByteArray &name, const QByteArray &content,
+                            const char *whenOpened, const char *reason) {
+            QTest::newRow(tag) << name << content << QString(whenOpened) << QString(reason);
+        };
         const QByteArray name = "1AB12345.job", good = jobText(1);
-        QTest::newRow("short name") << QByteArray("1A.job") << good << ""
-                                    << "shorter than 7";
-        QTest::newRow("malformed") << name << QByteArray("0000100x200001250") << ""
-                                   << "line 1: copies";
-        QTest::newRow("name not text") << QByteArray("1AB\xff"
-                                                     "2345.job")
-                                       << good << ""
-                                       << "not valid text";
-        QTest::newRow("urgent marker") << QByteArray("1ABrgent.job") << good << ""
-                                       << "rgent";
-        QTest::newRow("removed") << name << good << "removed"
-                                 << ""; // taken elsewhere: no log
-        QTest::newRow("now a folder") << name << good << "folder"
-                                      << "not a regular file";
+        row("short name", "1A.job", good, "", "shorter than 7");
+        row("malformed", name, "0000100x200001250", "", "line 1: copies");
+        row("name not text", "1AB\3772345.job", good, "", "not valid text");
+        row("urgent marker", "1ABrgent.job", good, "", "rgent");
+        row("removed", name, good, "removed", ""); // taken elsewhere: no log
+        row("now a folder", name, good, "folder", "not a regular file");
     }
     void refusedJobFile_staysAndIsLoggedOnce()
     {
@@ -342,13 +330,8 @@ private slots:
         QFETCH(bool, jobFileMoved);
         QFETCH(bool, imagesMoved);
         ScopedSysCalls restore;
-        if (fault.startsWith("exdev")) { // every folder its own file system
-            JobFs::sysCalls().rename
-                = [rename = restore.saved.rename](const char *from, const char *to) {
-                      const auto folder = [](QByteArray p) { return p.left(p.lastIndexOf('/')); };
-                      return folder(from) == folder(to) ? rename(from, to) : EXDEV;
-                  };
-        }
+        if (fault.startsWith("exdev"))
+            splitFileSystems();
         if (fault == "folder")
             QVERIFY(QDir().mkdir(at("backup/jobs/3AB00001.job")));
         else

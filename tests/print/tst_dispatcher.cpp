@@ -15,22 +15,13 @@ private:
     std::unique_ptr<RecordingPrinterPort> port;
     std::unique_ptr<TestStation> station;
 
-    QStringList printersUsed() const
-    {
-        QStringList names;
-        for (const auto &document : port->documents)
-            names << document.printer;
-        return names;
-    }
-
 private slots:
     void init()
     {
-        port = std::make_unique<RecordingPrinterPort>();
-        port->printers = { { "Landscape", 300, QSizeF(1800, 1200) },
-                           { "Portrait", 300, QSizeF(1200, 1800) },
-                           { "Big", 300, QSizeF(2700, 1800) } };
-        port->systemDefault = "Landscape";
+        port = std::make_unique<RecordingPrinterPort>(
+            QList<RecordingPrinterPort::Printer> { { "Landscape" },
+                                                   { "Portrait", 300, QSizeF(1200, 1800) },
+                                                   { "Big", 300, QSizeF(2700, 1800) } });
         ModPrint::setPrinterPort(port.get());
         // Configured names match installed ones whatever their letter case.
         station = std::make_unique<TestStation>("Landscape", "portrait", "BIG");
@@ -47,7 +38,8 @@ private slots:
         QCOMPARE(ModPrint::TargetWidthPx, 2700.f); // 9 in at 300 dpi fits the Big page
         QCOMPARE(station->store.jobCount, 1);
         station->tick();
-        QCOMPARE(printersUsed(), (QStringList { "Landscape", "Big", "Portrait" }));
+        QCOMPARE(port->noted(&RecordingPrinterPort::Document::printer),
+                 (QStringList { "Landscape", "Big", "Portrait" }));
         QCOMPARE(station->store.jobCount, 0); // retired in the tick of its last photo
         QVERIFY(QFile::exists(station->path("backup/jobs/3AB12345.job")));
         QCOMPARE(station->files("backup/images"), 3);
@@ -66,7 +58,8 @@ private slots:
         QVERIFY(port->documents.last().drawn);
         station->tick();
         QCOMPARE(ModPrint::TargetWidthPx, 2100.f); // 13x18's 7 in, measured on the current one
-        QCOMPARE(printersUsed(), (QStringList { "Big", "Big", "Big" }));
+        QCOMPARE(port->noted(&RecordingPrinterPort::Document::printer),
+                 (QStringList { "Big", "Big", "Big" }));
         QCOMPARE(station->store.jobCount, 0);
     }
 

@@ -101,8 +101,7 @@ private slots:
     void jpegScale()
     {
         QFETCH(QSize, needed);
-        QFETCH(int, eighths);
-        QCOMPARE(jpegScaleEighths(QSizeF(6000, 4000), needed), eighths);
+        QTEST(jpegScaleEighths(QSizeF(6000, 4000), needed), "eighths");
     }
 
     void loadReadsTheHeaderOnlyUpToThePixelCap()

@@ -2,8 +2,6 @@
 
 #include <QTest>
 
-Q_DECLARE_METATYPE(IgRect)
-
 class TestPageGeometry : public QObject
 {
     Q_OBJECT
@@ -46,29 +44,29 @@ private slots:
         QTest::addColumn<QSizeF>("target"); // empty: the 10x15 target measured on the page
         QTest::addColumn<QSize>("photo");
         QTest::addColumn<int>("turn");
-        QTest::addColumn<IgRect>("imageRect");
-        QTest::addColumn<IgRect>("deviceRect");
+        QTest::addColumn<QList<int>>("imageRect"); // left, top, right, bottom
+        QTest::addColumn<QList<int>>("deviceRect");
 
         const QSizeF landscape(1800, 1200), portrait(1200, 1800), measured;
         QTest::newRow("landscape photo")
-            << landscape << measured << QSize(3000, 2000) << 0 << IgRect { 0, 0, 2999, 1999 }
-            << IgRect { -10, -6, 1808, 1206 };
+            << landscape << measured << QSize(3000, 2000) << 0 << QList { 0, 0, 2999, 1999 }
+            << QList { -10, -6, 1808, 1206 };
         QTest::newRow("portrait photo, code 1")
-            << landscape << measured << QSize(2000, 3000) << 1 << IgRect { 0, 0, 2999, 1999 }
-            << IgRect { -10, -6, 1808, 1206 };
+            << landscape << measured << QSize(2000, 3000) << 1 << QList { 0, 0, 2999, 1999 }
+            << QList { -10, -6, 1808, 1206 };
         QTest::newRow("square photo")
-            << landscape << measured << QSize(3000, 3000) << 0 << IgRect { 0, 0, 2999, 2999 }
-            << IgRect { 0, -300, 1799, 1499 };
+            << landscape << measured << QSize(3000, 3000) << 0 << QList { 0, 0, 2999, 2999 }
+            << QList { 0, -300, 1799, 1499 };
         QTest::newRow("portrait page, code 3")
-            << portrait << measured << QSize(3000, 2000) << 3 << IgRect { 0, 0, 1999, 2999 }
-            << IgRect { -6, -10, 1206, 1808 };
+            << portrait << measured << QSize(3000, 2000) << 3 << QList { 0, 0, 1999, 2999 }
+            << QList { -6, -10, 1206, 1808 };
         QTest::newRow("square photo on a portrait target turns")
-            << portrait << measured << QSize(2000, 2000) << 3 << IgRect { 0, 0, 1999, 1999 }
-            << IgRect { -300, 0, 1499, 1799 };
+            << portrait << measured << QSize(2000, 2000) << 3 << QList { 0, 0, 1999, 1999 }
+            << QList { -300, 0, 1499, 1799 };
         // (1800 - 1801) / 2 = -0.5 goes to 0, its even neighbour.
         QTest::newRow("same proportions, centring half to even")
             << landscape << QSizeF(1801, 1200) << QSize(1801, 1200) << 0
-            << IgRect { 0, 0, 1800, 1199 } << IgRect { 0, 0, 1800, 1199 };
+            << QList { 0, 0, 1800, 1199 } << QList { 0, 0, 1800, 1199 };
     }
 
     void placement()
@@ -76,21 +74,18 @@ private slots:
         QFETCH(QSizeF, page);
         QFETCH(QSizeF, target);
         QFETCH(QSize, photo);
-        QFETCH(int, turn);
-        QFETCH(IgRect, imageRect);
-        QFETCH(IgRect, deviceRect);
         const PageMetrics m
             = computePageMetrics(300, float(page.width()), float(page.height()), 6.13f, 4.13f);
         const PhotoPlacement p
             = placePhoto(target.isEmpty() ? m.targetWidthPx : float(target.width()),
                          target.isEmpty() ? m.targetHeightPx : float(target.height()),
                          m.pageWidthPx, m.pageHeightPx, photo.width(), photo.height());
-        QCOMPARE(p.turnCode, turn);
+        QTEST(p.turnCode, "turn");
         const auto corners = [](const IgRect &r) {
             return QList { r.left, r.top, r.right, r.bottom };
         };
-        QCOMPARE(corners(p.imageRect), corners(imageRect));
-        QCOMPARE(corners(p.deviceRect), corners(deviceRect));
+        QTEST(corners(p.imageRect), "imageRect");
+        QTEST(corners(p.deviceRect), "deviceRect");
     }
 
     void printerNameMatch_data()

@@ -5,12 +5,24 @@
 
 #include <QStringList>
 
+#include <cerrno>
+
 // Puts the real system calls back when a test that replaced some of them ends.
 struct ScopedSysCalls
 {
     JobFs::SysCalls saved = JobFs::sysCalls();
     ~ScopedSysCalls() { JobFs::sysCalls() = saved; }
 };
+
+// Every rename between two folders fails from now on, as it does between two file systems.
+inline void splitFileSystems()
+{
+    JobFs::SysCalls &calls = JobFs::sysCalls();
+    calls.rename = [rename = calls.rename](const char *from, const char *to) {
+        const auto folder = [](const QByteArray &p) { return p.left(p.lastIndexOf('/')); };
+        return folder(from) == folder(to) ? rename(from, to) : EXDEV;
+    };
+}
 
 // Appends job `key` to the table and the list as intake stores it: photos AB<key>_0001.jpg...
 // with one copy each, the entry "job <key>", or for an urgent key ("Urgente N") the key itself.

@@ -27,11 +27,26 @@ public:
         bool ended = false;
         bool drawn = false; // something at the centre of a page, where every photo goes
     };
+    // The first printer given is the system's default.
+    explicit RecordingPrinterPort(const QList<Printer> &installed = {})
+        : printers(installed)
+        , systemDefault(installed.value(0).name)
+    { }
+
     QList<Printer> printers;
     QString systemDefault;
     bool failBegin = false, failNewPage = false, failEnd = false;
     QList<Document> documents; // every document begun
     QList<QImage> pages; // of the open or last document
+
+    // One field of every document begun, in order.
+    QStringList noted(QString Document::*field) const
+    {
+        QStringList values;
+        for (const Document &document : documents)
+            values << document.*field;
+        return values;
+    }
 
     QStringList installedPrinters() const override
     {

@@ -23,6 +23,17 @@ inline QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// A job file's text: `photos` lines of one copy each on 10x15, the amount `tag` (in cents), so
+// that job files of different tags never have the same content.
+inline QByteArray jobText(int photos, int tag = 100)
+{
+    QByteArray text;
+    for (int i = 1; i <= photos; ++i)
+        text += "0" + QByteArray::number(i).rightJustified(4, '0') + "0001"
+            + QByteArray::number(tag).rightJustified(8, '0') + "\r\n";
+    return text;
+}
+
 // Every file of `folder`, hidden ones too, by name.
 inline QStringList filesIn(const QString &folder)
 {
