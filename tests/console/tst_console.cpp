@@ -1,3 +1,4 @@
+#include "FConf.h"
 #include "FIni.h"
 #include "ImageButton.h"
 #include "JobIntake.h"
@@ -14,6 +15,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QLoggingCategory>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -335,6 +337,24 @@ private slots:
         QTest::mouseRelease(window(), mouseButton, {}, m_background);
         QCOMPARE(viewer().ImgBtThumbDown->pictureKey(), "bt_down_off");
         QCOMPARE(int(viewer().thumbScroll), ScrollNone);
+    }
+
+    void messageBoxesLookAsDescribed()
+    {
+        std::unique_ptr<QMessageBox> remove(FIni::makeRemoveBox(nullptr));
+        QCOMPARE(remove->windowTitle(), "Erro de Impressão");
+        QCOMPARE(remove->text(),
+                 "Atenção! O job selecionado será removido da lista de impressão. "
+                 "Você confirma a remoção ?");
+        QCOMPARE(remove->standardButtons(),
+                 QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        QCOMPARE(remove->defaultButton(),
+                 static_cast<QPushButton *>(remove->button(QMessageBox::Yes)));
+        std::unique_ptr<QMessageBox> check(FConf::makeMessageBox("m", nullptr));
+        QCOMPARE(check->windowTitle(), "Zelvo");
+        QCOMPARE(check->standardButtons(), QMessageBox::Ok);
+        for (QMessageBox *box : { remove.get(), check.get() })
+            QCOMPARE(box->icon(), QMessageBox::NoIcon);
     }
 
     void removeAsksFirst_data()
