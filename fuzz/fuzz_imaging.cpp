@@ -2,6 +2,7 @@
 // bytes, then, as a file, IG_load_file and a small drawing through IG_display_image. A load
 // succeeds only for what the structure check accepts, reports the size the frame header
 // declares, and leaves no image behind once deleted.
+#include "FuzzSupport.h"
 #include "Imaging.h"
 #include "JpegStructure.h"
 
@@ -16,32 +17,13 @@
 #include <cstdlib>
 #include <memory>
 
+using namespace FuzzSupport;
+
 namespace {
 
 // Photos above this are loaded and measured but not drawn: a fuzzed header can declare up to
 // the layer's 200 MP cap, and decoding that on every input would only measure the decoder.
 constexpr qint64 MaxDrawnPixels = 4'000'000;
-
-QString tempFolder()
-{
-    // tmpfs where there is one, so that each input costs no disk I/O.
-    static std::unique_ptr<QTemporaryDir> dir = [] {
-        const QString shm = QStringLiteral("/dev/shm");
-        auto made = std::make_unique<QTemporaryDir>(
-            QFileInfo(shm).isWritable() ? shm + QStringLiteral("/zelvo-fuzz-XXXXXX")
-                                        : QDir::tempPath() + QStringLiteral("/zelvo-fuzz-XXXXXX"));
-        if (!made->isValid())
-            std::abort();
-        return made;
-    }();
-    return dir->path();
-}
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 } // namespace
 

@@ -2,6 +2,7 @@
 // An accepted name splits into status, prefix and key that make the name again; an accepted
 // file has one photo per line, whatever its line ends, and every image name is prefix + key +
 // "_" + photo number + ".jpg" naming a file inside the images folder.
+#include "FuzzSupport.h"
 #include "JobFile.h"
 
 #include <QDir>
@@ -12,27 +13,9 @@
 #include <cstdlib>
 #include <memory>
 
+using namespace FuzzSupport;
+
 namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-QString tempFolder()
-{
-    static std::unique_ptr<QTemporaryDir> dir = [] {
-        const QString shm = QStringLiteral("/dev/shm");
-        auto made = std::make_unique<QTemporaryDir>(
-            QFileInfo(shm).isWritable() ? shm + QStringLiteral("/zelvo-fuzz-XXXXXX")
-                                        : QDir::tempPath() + QStringLiteral("/zelvo-fuzz-XXXXXX"));
-        if (!made->isValid())
-            std::abort();
-        return made;
-    }();
-    return dir->path();
-}
 
 // Lines as the order-taking program means them: ended by LF (with or without CR), the last
 // one possibly without an end.

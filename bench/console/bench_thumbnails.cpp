@@ -6,6 +6,7 @@
 // process per case (this program with --measure=CORES), which reports its RSS high-water mark
 // (VmHWM) after one rebuild.
 
+#include "BenchSupport.h"
 #include "JobStore.h"
 #include "ModConf.h"
 #include "ThumbViewer.h"
@@ -119,18 +120,6 @@ struct ShownJob
     }
     void rebuild() { viewer->ShowJobThumbnails(QStringLiteral("00001")); }
 };
-
-long peakRssKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return 0;
-}
 
 // Child process: one rebuild, then "baselineKb peakKb heldBytes".
 int measureOnce(int cores)

@@ -5,6 +5,7 @@
 // size of the PDF that one print wrote. VmHWM belongs to the process image, unlike
 // getrusage's ru_maxrss, which Linux carries over from the forking parent across exec.
 
+#include "BenchSupport.h"
 #include "Imaging.h"
 #include "ModPrint.h"
 #include "PageGeometry.h"
@@ -147,24 +148,12 @@ PrintFunction printFunction(const QString &name)
     return name == QLatin1String("full") ? printAtFullSize : printAtDeviceSize;
 }
 
-long maxRssKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return 0;
-}
-
 // Child process: print once and report "baselineKb peakKb".
 int measureOnce(const QString &which, const QString &photo, const QString &pdf)
 {
-    const long baseline = maxRssKb();
+    const long baseline = peakRssKb();
     printFunction(which)(photo, pdf);
-    std::printf("%ld %ld\n", baseline, maxRssKb());
+    std::printf("%ld %ld\n", baseline, peakRssKb());
     return 0;
 }
 
