@@ -132,7 +132,7 @@ private slots:
         QCOMPARE(filesIn(root + "/jobs"), QStringList { "2AB12345.job" });
         QCOMPARE(readFile(newName), jobText(2, 7));
         JobFs::sysCalls() = saved;
-        RetireJob(store, 0, root);
+        RetireJob(store, 0);
         QCOMPARE(ScanNewJobs(store, root, false), 0); // never taken a second time
         QCOMPARE(readFile(root + "/backup/jobs/3AB12345.job"), jobText(2, 7));
     }
