@@ -48,7 +48,8 @@ private slots:
         if (byLink)
             arguments << "--claim-by-link";
         Station a(arguments), b(arguments);
-        QTRY_VERIFY_WITH_TIMEOUT(a.ready() && b.ready(), 30000);
+        QCOMPARE(waitWhileStationsWork({ &a, &b }, [&] { return a.ready() && b.ready(); }),
+                 QString());
         QElapsedTimer clock;
         clock.start();
         a.send("go");
@@ -61,7 +62,9 @@ private slots:
             }
             QTest::qWait(10);
         }
-        QTRY_VERIFY_WITH_TIMEOUT(a.claims().size() + b.claims().size() >= Jobs, 120000);
+        QCOMPARE(waitWhileStationsWork(
+                     { &a, &b }, [&] { return a.claims().size() + b.claims().size() >= Jobs; }),
+                 QString());
         const qint64 elapsed = clock.elapsed();
         a.send("quit");
         b.send("quit");
