@@ -47,7 +47,7 @@ std::optional<double> parseDecimal(QStringView field)
     qsizetype digits = 0, separators = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text[i];
-        if (c.isDigit() && c.unicode() < 128)
+        if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
             ++digits;
         else if (c == QLatin1Char('.') || c == QLatin1Char(','))
             ++separators;

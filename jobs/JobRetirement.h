@@ -8,8 +8,8 @@
 
 // Takes the job in slot `index` out of the queue: its job file goes to backup/jobs under status
 // "3", its photos to backup/images, each replacing an older backup of the same name, all in the
-// system folder the job was taken from (its record's systemFolder); its record
-// and its list entry go; the selection stays valid, and an emptied queue clears the viewer.
+// system folder the job was taken from (its record's systemFolder); its record and its list
+// entry go; the selection stays valid, and an emptied queue clears the viewer.
 // A file that is missing, or that the file system refuses to move, stays where it is and the
 // retirement goes on: nothing is deleted but an older backup. An index that is not a live slot
 // changes nothing.
