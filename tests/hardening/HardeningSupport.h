@@ -65,16 +65,13 @@ private:
     QByteArray pending;
 };
 
-// Waits until `done()` holds while the stations work. Returns why not as soon as one of them has
-// ended or none has said anything for `stallMs`, rather than at a timeout minutes later; "" once
-// done.
+// Waits until `done()` holds while the stations work, and says why not as soon as one of them
+// has ended or none has said anything for `stallMs`, instead of at a timeout minutes later.
 inline QString waitWhileStationsWork(const QList<const Station *> &stations,
                                      const std::function<bool()> &done, int stallMs = 15000)
 {
-    qsizetype said = -1;
     QElapsedTimer quiet;
-    while (!done()) {
-        qsizetype lines = 0;
+    for (qsizetype said = -1, lines = 0; !done(); QTest::qWait(10), lines = 0) {
         for (const Station *station : stations) {
             if (!station->running())
                 return QStringLiteral("a station ended (exit code %1), saying: %2")
@@ -86,11 +83,8 @@ inline QString waitWhileStationsWork(const QList<const Station *> &stations,
             said = lines;
             quiet.start();
         } else if (quiet.hasExpired(stallMs)) {
-            return QStringLiteral("the stations stalled: nothing said for %1 s after %2 lines")
-                .arg(stallMs / 1000)
-                .arg(lines);
+            return QStringLiteral("the stations stalled: nothing said for %1 ms").arg(stallMs);
         }
-        QTest::qWait(10);
     }
     return {};
 }
