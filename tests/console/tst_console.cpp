@@ -10,7 +10,6 @@
 #include "QueueListWidget.h"
 #include "RecordingPrinterPort.h"
 #include "TestPhotos.h"
-#include "TextsCutShort.h"
 #include "ThumbViewer.h"
 #include "Translations.h"
 #include "Twips.h"
@@ -481,30 +480,6 @@ private slots:
         QCOMPARE(filesIn(path("backup/images")),
                  (QStringList { "AB1_0001.jpg", "AB1_0002.jpg", "AB2_0001.jpg" }));
         QCOMPARE(filesIn(other.filePath("backup/images")), QStringList { "CD00009_0001.jpg" });
-    }
-
-    // Every text of both windows and both boxes is shown whole where it is laid out.
-    void everyTextFitsItsPlace()
-    {
-        addJob("1", 2, { 300, 200 });
-        m_window->store.printJobs[0].photos[0].copies = 12;
-        QVERIFY(QFile::remove(path("images/AB1_0002.jpg")));
-        select(0);
-        showWindow();
-        QStringList cut = textsCutShort(m_window.get());
-        FConf conf(m_port, m_window.get());
-        conf.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&conf));
-        cut << textsCutShort(&conf);
-        for (QMessageBox *box : { FIni::makeRemoveBox(&conf),
-                                  FConf::makeMessageBox("Digite valores numéricos para Largura e "
-                                                        "Altura da impressora 10x15.",
-                                                        &conf) }) {
-            box->show();
-            QVERIFY(QTest::qWaitForWindowExposed(box));
-            cut << textsCutShort(box);
-        }
-        QVERIFY2(cut.isEmpty(), qPrintable(cut.join('\n')));
     }
 
     void printNowPrintsAheadAndTheSourceEndsWithoutIt()
