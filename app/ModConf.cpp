@@ -95,13 +95,25 @@ void ApplySettingsDefaults(const QString &appPath, const QString &currentPrinter
 {
     if (isBlankText(SystemFolder))
         SystemFolder = appPath;
-    for (QString *printer : { &Printer10x15, &Printer13x18, &Printer15x23 }) {
-        if (isBlankText(*printer))
-            *printer = currentPrinter;
-    }
+    fillEmptyPrinterKeys(currentPrinter);
     for (const DimensionDefault &d : dimensions) {
         if (!(*d.global > 0))
             *d.global = d.fallback;
+    }
+}
+
+bool hasEmptyPrinterKey()
+{
+    return isBlankText(Printer10x15) || isBlankText(Printer13x18) || isBlankText(Printer15x23);
+}
+
+void fillEmptyPrinterKeys(const QString &printer)
+{
+    if (isBlankText(printer))
+        return;
+    for (QString *key : { &Printer10x15, &Printer13x18, &Printer15x23 }) {
+        if (isBlankText(*key))
+            *key = printer;
     }
 }
 

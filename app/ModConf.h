@@ -42,8 +42,14 @@ QString settingsFilePath(const QString &appPath);
 void ReadSettings(const QString &iniPath);
 
 // Fills in what the settings leave open: the program's folder for an empty system folder,
-// `currentPrinter` for an empty printer name, the fixed defaults for sizes not above 0.
+// `currentPrinter` for an empty printer name (unless that is empty too), the fixed defaults for
+// sizes not above 0.
 void ApplySettingsDefaults(const QString &appPath, const QString &currentPrinter);
+
+// Whether a printer name is empty or blanks only, so that it names no printer yet.
+bool hasEmptyPrinterKey();
+// Gives `printer` to every printer name that is empty or blanks only; none when it is empty.
+void fillEmptyPrinterKeys(const QString &printer);
 
 // PRINT_ALL's text: True or False in any letter case, or a number (0 is False). Anything else
 // gives nullopt.

@@ -2,6 +2,7 @@
 #include "ModPrint.h"
 #include "StationLog.h"
 #include "SystemPrinterPort.h"
+#include "Translations.h"
 
 #include <QApplication>
 
@@ -11,6 +12,7 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("Zelvo"));
     const QString appPath = QCoreApplication::applicationDirPath();
     installStationLog(appPath);
+    installQtTranslations(app);
 
     SystemPrinterPort printers(appPath + QStringLiteral("/pdf"));
     ModPrint::setPrinterPort(&printers);

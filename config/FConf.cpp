@@ -5,6 +5,7 @@
 #include "ModFolderDlg.h"
 #include "ModIni.h"
 #include "PrinterPort.h"
+#include "TextFit.h"
 #include "Twips.h"
 
 #include <QCheckBox>
@@ -92,6 +93,10 @@ FConf::FConf(PrinterPort &printers, QWidget *owner)
                     2775, 375);
     CmdSave->setAutoDefault(false);
     Command2->setAutoDefault(false);
+    // "em polegadas x 100" cut to "x 10" would have sizes entered ten times too small.
+    for (QLabel *label : findChildren<QLabel *>())
+        fitTextToWidth(label);
+    fitTextToWidth(chkTodos);
 
     showMessage = [this](const QString &text) {
         QMessageBox *box = makeMessageBox(text, this);

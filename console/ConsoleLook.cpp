@@ -1,7 +1,5 @@
 #include "ConsoleLook.h"
 
-#include <QFontMetricsF>
-#include <QLabel>
 #include <QPalette>
 #include <QWidget>
 
@@ -17,15 +15,6 @@ QFont labelFont(double pointSize)
     font.setPointSizeF(pointSize);
     font.setBold(true);
     return font;
-}
-
-void fitTextToWidth(QLabel *label)
-{
-    QFont font = label->font();
-    while (font.pointSizeF() > 6
-           && QFontMetricsF(font).horizontalAdvance(label->text()) > label->width())
-        font.setPointSizeF(font.pointSizeF() - 0.5);
-    label->setFont(font);
 }
 
 void setTextColour(QWidget *widget, const QColor &colour)

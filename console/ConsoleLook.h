@@ -3,7 +3,6 @@
 #include <QColor>
 #include <QFont>
 
-class QLabel;
 class QWidget;
 
 // The console's shared look: the labels' font and the colours the windows were drawn with.
@@ -16,9 +15,6 @@ inline const QColor LabelLight(203, 215, 227);
 
 // "MS Sans Serif" bold at `pointSize`, or the nearest sans-serif font the machine has.
 QFont labelFont(double pointSize);
-// Makes the label's font smaller, when it must, until its one line of text fits its width: a
-// machine without narrow sans-serif faces would cut "Fila de impressão" short.
-void fitTextToWidth(QLabel *label);
 void setTextColour(QWidget *widget, const QColor &colour);
 void setBackground(QWidget *widget, const QColor &colour);
 

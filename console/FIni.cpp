@@ -6,9 +6,11 @@
 #include "ImageButton.h"
 #include "JobIntake.h"
 #include "ModConf.h"
+#include "ModPrint.h"
 #include "PrinterPort.h"
 #include "QueueCommands.h"
 #include "QueueListWidget.h"
+#include "TextFit.h"
 #include "ThumbViewer.h"
 #include "Twips.h"
 
@@ -17,6 +19,8 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+
+#include <memory>
 
 using ConsoleLook::labelFont;
 using ConsoleLook::setTextColour;
@@ -58,13 +62,13 @@ FIni::FIni(PrinterPort &printers, const QString &appPath, QWidget *parent)
     Label1->setFont(labelFont(18));
     Label1->setAlignment(Qt::AlignCenter);
     setTextColour(Label1, Qt::white);
-    ConsoleLook::fitTextToWidth(Label1);
+    fitTextToWidth(Label1);
 
     Label2 = new QLabel(QStringLiteral("Fila de impressão"), this);
     Label2->setGeometry(twipsRect(420, 795, 2130, 300));
     Label2->setFont(labelFont(12));
     setTextColour(Label2, ConsoleLook::LabelGrey);
-    ConsoleLook::fitTextToWidth(Label2);
+    fitTextToWidth(Label2);
 
     LstJobs = new QueueListWidget(store.LstJobs, this);
     LstJobs->setObjectName(QStringLiteral("LstJobs"));
@@ -75,7 +79,7 @@ FIni::FIni(PrinterPort &printers, const QString &appPath, QWidget *parent)
     LblSetup->setGeometry(twipsRect(2850, 7485, 825, 360));
     LblSetup->label()->resize(LblSetup->size());
     LblSetup->label()->setFont(labelFont(13.5));
-    ConsoleLook::fitTextToWidth(LblSetup->label());
+    fitTextToWidth(LblSetup->label());
     LblSetup->setCursor(Qt::PointingHandCursor);
     setTextColour(LblSetup->label(), ConsoleLook::LabelLight);
     connect(LblSetup, &ClickLabel::clicked, this, &FIni::OpenConfiguration);
@@ -98,13 +102,6 @@ FIni::FIni(PrinterPort &printers, const QString &appPath, QWidget *parent)
     FraView->setGeometry(twipsRect(3870, 810, 6150, 6420));
     store.showJobThumbnails = [this](const QString &key) { FraView->ShowJobThumbnails(key); };
     store.clearThumbnails = [this] { FraView->clearThumbnails(); };
-
-    confirmRemove = [this] {
-        QMessageBox *box = makeRemoveBox(this);
-        const auto answer = QMessageBox::StandardButton(box->exec());
-        delete box;
-        return answer;
-    };
 
     // Off until start-up has the settings, the folders and the waiting jobs in place.
     Timer1.setInterval(15000);
@@ -160,10 +157,29 @@ QMessageBox *FIni::makeRemoveBox(QWidget *parent)
 
 void FIni::removeSelectedJob()
 {
-    // Asked whether or not an entry is selected; the selection is read after the answer.
-    if (confirmRemove() != QMessageBox::Yes)
+    // Asked whether or not an entry is selected. The answer applies to the job selected when
+    // the question came up, and only while that very record is still queued.
+    const quint64 asked = SelectedJobSerial(store);
+    const std::unique_ptr<QMessageBox> box(makeRemoveBox(this));
+    if (execModal(*box) == QMessageBox::Yes)
+        RemoveJob(store, asked);
+    runHeldBackTick();
+}
+
+int FIni::execModal(QDialog &dialog)
+{
+    ++modalDepth;
+    const int result = dialog.exec();
+    --modalDepth;
+    return result;
+}
+
+void FIni::runHeldBackTick()
+{
+    if (modalDepth > 0 || !tickHeldBack)
         return;
-    RemoveSelectedJob(store, ModConf::SystemFolder);
+    tickHeldBack = false;
+    onTimer1Tick();
 }
 
 void FIni::PlayClickSound()
@@ -187,7 +203,10 @@ void FIni::load()
         FConf conf(printers, this);
         conf.exec();
     }
-    ModConf::ApplySettingsDefaults(appPath, printers.currentPrinter());
+    // Printers left empty take the system's default printer now when CUPS can tell which, or
+    // else at the first photo that needs one.
+    ModConf::ApplySettingsDefaults(appPath, QString());
+    ModPrint::ResolveEmptyPrinterKeys(printers);
     CreateFolderLayout(ModConf::SystemFolder);
     LoadWaitingJobs(store, ModConf::SystemFolder);
     Timer1.start();
@@ -195,15 +214,24 @@ void FIni::load()
 
 void FIni::onTimer1Tick()
 {
+    if (modalDepth > 0) {
+        tickHeldBack = true;
+        return;
+    }
     ScanNewJobs(store, ModConf::SystemFolder, ModConf::PrintAll);
-    PrintNextPhoto(store, ModConf::SystemFolder);
+    PrintNextPhoto(store);
 }
 
 void FIni::OpenConfiguration()
 {
     Timer1.stop();
+    const QString systemFolder = ModConf::SystemFolder;
     FConf conf(printers, this);
-    conf.exec();
+    execModal(conf);
+    // Queued jobs stay with the folder they came from; new ones come from the new folder,
+    // which gets its folders as at start-up.
+    if (ModConf::SystemFolder != systemFolder)
+        CreateFolderLayout(ModConf::SystemFolder);
     Timer1.start();
 }
 

@@ -11,6 +11,7 @@
 #include <functional>
 
 class ImageButton;
+class QDialog;
 class PrinterPort;
 class QLabel;
 class QueueListWidget;
@@ -54,15 +55,15 @@ public:
     void load();
     // Opens the configuration window with the polling timer paused.
     void OpenConfiguration();
-    // A polling tick: takes new job files in, then prints the next photo.
+    // A polling tick: takes new job files in, then prints the next photo. While a modal window
+    // of this window is open the tick is held back and runs once when the window has closed and
+    // its answer has been acted on, so that the queue never changes under an open question.
     void onTimer1Tick();
     // Starts the key click from sounds/keypress.wav beside the program and returns at once.
     void PlayClickSound();
 
     // The question Remove asks: Yes, No and Cancel, Yes the default, no icon.
     static QMessageBox *makeRemoveBox(QWidget *parent);
-    // Asks it and returns the answer; tests replace it to answer without a window.
-    std::function<QMessageBox::StandardButton()> confirmRemove;
 
     // The job table, the queue list's model and the list's fields.
     JobStore store;
@@ -90,10 +91,15 @@ private:
                                  std::function<void()> command);
     void resetQueueButtons();
     void removeSelectedJob();
+    // Shows `dialog` modally; ticks that fall due meanwhile wait for runHeldBackTick().
+    int execModal(QDialog &dialog);
+    void runHeldBackTick();
     void unload();
 
     PrinterPort &printers;
     QString appPath;
     QPixmap background;
     bool unloaded = false;
+    int modalDepth = 0; // modal windows of this window open now
+    bool tickHeldBack = false;
 };

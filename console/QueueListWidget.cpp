@@ -34,6 +34,16 @@ QueueListWidget::QueueListWidget(QueueList &model, QWidget *parent)
     });
 }
 
+QItemSelectionModel::SelectionFlags QueueListWidget::selectionCommand(const QModelIndex &index,
+                                                                      const QEvent *event) const
+{
+    const QItemSelectionModel::SelectionFlags command = QListWidget::selectionCommand(index, event);
+    if (!index.isValid()
+        || command.testAnyFlags(QItemSelectionModel::Deselect | QItemSelectionModel::Toggle))
+        return QItemSelectionModel::NoUpdate;
+    return command;
+}
+
 void QueueListWidget::showSelection(int index)
 {
     const QSignalBlocker quiet(this);

@@ -5,7 +5,6 @@
 #include "JobFileSystem.h"
 #include "JobStore.h"
 #include "JobTable.h"
-#include "ModConf.h"
 #include "QueueCommands.h"
 #include "Twips.h"
 
@@ -239,7 +238,7 @@ ImageButton *ThumbViewer::makePrintNowButton(int index, const QString &pictureKe
             [button] { button->setPicture(QStringLiteral("bt_agora_on")); });
     connect(button, &ImageButton::mouseUp, this, [this, button, index] {
         button->setPicture(QStringLiteral("bt_agora_off"));
-        PrintNow(store, index, ModConf::SystemFolder);
+        PrintNow(store, index);
     });
     return button;
 }
@@ -356,7 +355,8 @@ void ThumbViewer::ShowJobThumbnails(const QString &key)
     std::vector<int> indices(static_cast<size_t>(n));
     std::iota(indices.begin(), indices.end(), 0);
     // An empty file name leaves the images folder itself, which is no photo.
-    const QString images = JobFs::joinPath(ModConf::SystemFolder, QStringLiteral("images/"));
+    const QString images
+        = job ? JobFs::joinPath(job->systemFolder, QStringLiteral("images/")) : QString();
     std::vector<QString> paths(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i)
         paths[size_t(i)] = images + job->photos[size_t(i)].imageFileName;

@@ -6,7 +6,7 @@
 #include "ModConf.h"
 #include "QueueCommands.h"
 #include "QueueListWidget.h"
-#include "StaticPrinterPort.h"
+#include "RecordingPrinterPort.h"
 
 #include <QApplication>
 #include <QDir>
@@ -98,13 +98,13 @@ int main(int argc, char **argv)
     writeJob(system, QStringLiteral("10233"), { 1, 1, 1 }, 20);
     writeJob(system, QStringLiteral("10235"), { 4 }, 30);
 
-    StaticPrinterPort printers({ QStringLiteral("Zelvo PDF") });
+    RecordingPrinterPort printers({ { QStringLiteral("Zelvo PDF") } });
     FIni window(printers, system);
     window.load();
     window.Timer1.stop(); // nothing is to print while the picture is taken
     // The fourth job's photo sent ahead as "Urgente 1", then the second job shown.
     window.store.LstJobs.select(3);
-    PrintNow(window.store, 0, system);
+    PrintNow(window.store, 0);
     window.store.LstJobs.select(2);
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))

@@ -1,5 +1,9 @@
 #include "JobFile.h"
 
+#include "JobsLog.h"
+
+#include <QLocale>
+
 #include <optional>
 
 namespace {
@@ -34,6 +38,28 @@ std::optional<int> parseColumnNumber(QStringView field)
         value = value * 10 + (c - u'0');
     }
     return negative ? -value : value;
+}
+
+// A decimal number with '.' or ',' before its fraction, blanks around it and a sign allowed.
+std::optional<double> parseDecimal(QStringView field)
+{
+    QString text = field.trimmed().toString();
+    qsizetype digits = 0, separators = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+            ++digits;
+        else if (c == QLatin1Char('.') || c == QLatin1Char(','))
+            ++separators;
+        else if (i != 0 || (c != QLatin1Char('+') && c != QLatin1Char('-')))
+            return std::nullopt;
+    }
+    if (digits == 0 || separators > 1)
+        return std::nullopt;
+    bool ok = false;
+    const double value
+        = QLocale::c().toDouble(text.replace(QLatin1Char(','), QLatin1Char('.')), &ok);
+    return ok ? std::optional<double>(value) : std::nullopt;
 }
 
 QString notANumber(const char *what, QStringView field)
@@ -82,15 +108,13 @@ PhotoLine parseJobLine(QStringView line, const QString &orderId)
     const auto printedValue = parseColumnNumber(printed);
     const auto paperSizeValue = parseColumnNumber(paperSize);
     const auto copiesValue = parseColumnNumber(copies);
-    const auto amountValue = parseColumnNumber(amount);
+    const auto amountValue = parseDecimal(amount);
     if (!printedValue)
         result.error = notANumber("printed (column 1)", printed);
     else if (!paperSizeValue)
         result.error = notANumber("paper size (column 6)", paperSize);
     else if (!copiesValue)
         result.error = notANumber("copies (columns 7-9)", copies);
-    else if (!amountValue)
-        result.error = notANumber("amount (columns 10-17)", amount);
     else if (photoNumber.contains(QLatin1Char('/')) || photoNumber.contains(QLatin1Char('\\'))
              || photoNumber.contains(QChar(0)))
         result.error = QStringLiteral("photo number (columns 2-5) cannot be part of a file name: "
@@ -105,7 +129,10 @@ PhotoLine parseJobLine(QStringView line, const QString &orderId)
     photo.printed = int16_t(*printedValue);
     photo.paperSize = int16_t(*paperSizeValue);
     photo.copies = int16_t(*copiesValue);
-    photo.amount = *amountValue / 100.0;
+    photo.amount = amountValue.value_or(0) / 100.0;
+    if (!amountValue)
+        result.warning
+            = notANumber("amount (columns 10-17)", amount) + QStringLiteral(", taken as 0");
     return result;
 }
 
@@ -134,6 +161,8 @@ JobPhotos parseJobFileText(const QByteArray &text, const QString &orderId)
             result.photos.clear();
             return result;
         }
+        if (result.warning.isEmpty() && !parsed.warning.isEmpty())
+            result.warning = QStringLiteral("line %1: %2").arg(lineNumber).arg(parsed.warning);
         result.photos.push_back(std::move(parsed.photo));
         start = next;
     }
@@ -164,6 +193,8 @@ JobFileRead ReadJobFile(const QString &filePath)
         result.error = photos.error;
         return result;
     }
+    if (!photos.warning.isEmpty())
+        qCWarning(lcJobs).noquote() << "Job file" << filePath << "-" << photos.warning;
     record.photos = std::move(photos.photos);
     record.photoCount = int16_t(record.photos.size());
     return result;

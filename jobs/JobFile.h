@@ -30,17 +30,21 @@ struct PhotoLine
 {
     PhotoItem photo;
     QString error; // empty when the line is well-formed
+    QString warning; // what was read leniently (an unreadable amount); empty when nothing
 };
 
 // One line of a job file, without its line end. Fields that run past the end of the line
-// are shortened or empty; a numeric field must hold a whole number (blanks around it and a
-// sign allowed), so an empty one makes the line malformed.
+// are shortened or empty. The columns the station uses must hold a whole number (blanks around
+// it and a sign allowed), so an empty one makes the line malformed. The amount, which it only
+// carries, is a decimal number of hundredths with '.' or ',' (blanks and a sign allowed); one
+// that cannot be read counts as 0, with a warning.
 PhotoLine parseJobLine(QStringView line, const QString &orderId);
 
 struct JobPhotos
 {
     std::vector<PhotoItem> photos;
     QString error; // the first fault found, with its line number; photos is then empty
+    QString warning; // the first warning, with its line number
 };
 
 // The lines of a job file's single-byte text, ended by CRLF or LF; a final line without a line
@@ -56,5 +60,5 @@ struct JobFileRead
 };
 
 // Reads a job file into a record: names from the file name, one photo per line. The file is
-// read whole and checked before anything else happens to it.
+// read whole and checked before anything else happens to it. A warning is logged once.
 JobFileRead ReadJobFile(const QString &filePath);

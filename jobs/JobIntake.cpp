@@ -78,8 +78,8 @@ bool claimJobFile(JobStore &store, const QString &folder, const JobFs::FolderEnt
     return true;
 }
 
-bool takeJobFile(JobStore &store, const QString &folder, const JobFs::FolderEntry &file,
-                 Intake intake)
+bool takeJobFile(JobStore &store, const QString &systemFolder, const QString &folder,
+                 const JobFs::FolderEntry &file, Intake intake)
 {
     const QString path = JobFs::joinPath(folder, file.name);
     if (!nameIsText(file)) {
@@ -104,6 +104,7 @@ bool takeJobFile(JobStore &store, const QString &folder, const JobFs::FolderEntr
         return false;
     store.refusedJobFiles.remove(file.name);
 
+    read.record.systemFolder = systemFolder;
     storeJobRecord(store, std::move(read.record));
     if (intake == Intake::WaitingJob) {
         if (store.lastShownIndex == -1)
@@ -140,7 +141,7 @@ int takeJobFiles(JobStore &store, const QString &systemFolder, Intake intake, bo
         const bool wanted = intake == Intake::WaitingJob
             ? status == QLatin1Char('2')
             : status == QLatin1Char('1') || (status == QLatin1Char('0') && printAll);
-        if (wanted && takeJobFile(store, folder, file, intake))
+        if (wanted && takeJobFile(store, systemFolder, folder, file, intake))
             ++taken;
     }
     return taken;

@@ -27,4 +27,10 @@ struct JobRecord
     int16_t queueOrder = 0; // the dispatcher takes the smallest
     std::vector<PhotoItem> photos;
     bool urgent = false;
+    // The system folder the job was taken from: its photos are there and it retires there, also
+    // after Setup has moved the station to another folder.
+    QString systemFolder;
+    // Unique in the run, given when the record is stored: it names this very record, where a
+    // slot or a key may come to hold another (two jobs can share a key).
+    quint64 serial = 0;
 };

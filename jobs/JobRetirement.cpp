@@ -75,7 +75,8 @@ bool sourceStillQueued(const JobStore &store, int32_t index)
     const JobRecord &copy = store.printJobs[size_t(index)];
     for (int32_t i = 0; i < store.jobCount && size_t(i) < store.printJobs.size(); ++i) {
         const JobRecord &other = store.printJobs[size_t(i)];
-        if (i != index && !other.urgent && other.fileName == copy.fileName)
+        if (i != index && !other.urgent && other.fileName == copy.fileName
+            && other.systemFolder == copy.systemFolder)
             return true;
     }
     return false;
@@ -113,7 +114,7 @@ int FinishInterruptedRetirements(const QString &systemFolder)
     return finished;
 }
 
-void RetireJob(JobStore &store, int32_t index, const QString &systemFolder)
+void RetireJob(JobStore &store, int32_t index)
 {
     if (index < 0 || index >= store.jobCount || size_t(index) >= store.printJobs.size()) {
         qCWarning(lcJobs) << "RetireJob: slot" << index << "is not a job in the queue of"
@@ -121,6 +122,7 @@ void RetireJob(JobStore &store, int32_t index, const QString &systemFolder)
         return;
     }
     const JobRecord &job = store.printJobs[size_t(index)];
+    const QString systemFolder = job.systemFolder;
 
     QStringList imageNames;
     for (int i = 0; i < job.photoCount && size_t(i) < job.photos.size(); ++i)

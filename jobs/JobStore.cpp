@@ -98,6 +98,7 @@ void storeJobRecord(JobStore &store, JobRecord record)
     const size_t slot = size_t(store.jobCount);
     store.printJobs.resize(slot + 1);
     record.queueOrder = queueOrderForNewJob(store);
+    record.serial = ++store.lastSerial;
     const QString entry = formJobEntryText(record.listKey);
     store.printJobs[slot] = std::move(record);
     store.LstJobs.insert(int(slot), entry);

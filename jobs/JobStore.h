@@ -27,6 +27,7 @@ struct JobStore
     QueueList LstJobs;
     int32_t lastShownIndex = -1; // the entry whose photos the viewer was last asked to show
     bool forceThumbRefresh = false; // once set, every selection reloads the viewer
+    quint64 lastSerial = 0; // the serial number of the record stored last
 
     // Hooks into the thumbnail viewer, set by the window; either may stay empty.
     std::function<void(const QString &key)> showJobThumbnails;
@@ -57,6 +58,6 @@ void RenumberQueue(JobStore &store);
 // Whether one more job fits into the table and the list.
 bool hasRoomForJob(const JobStore &store);
 
-// Stores a record read from a job file in slot jobCount, with the next queueOrder, and
-// inserts its entry at list position jobCount. The caller raises jobCount.
+// Stores a record read from a job file in slot jobCount, with the next queueOrder and serial
+// number, and inserts its entry at list position jobCount. The caller raises jobCount.
 void storeJobRecord(JobStore &store, JobRecord record);

@@ -80,20 +80,27 @@ QString formRemoveKey(const QString &entryText)
     return entryText.mid(4);
 }
 
-bool RemoveSelectedJob(JobStore &store, const QString &systemFolder)
+quint64 SelectedJobSerial(const JobStore &store)
 {
     const int selected = store.LstJobs.selectedIndex();
     if (selected < 0)
+        return 0;
+    const int32_t slot = findLiveRecord(store, formRemoveKey(store.LstJobs.text(selected)));
+    return slot < 0 ? 0 : store.printJobs[size_t(slot)].serial;
+}
+
+bool RemoveJob(JobStore &store, quint64 serial)
+{
+    if (serial == 0)
         return false;
-    const QString key = formRemoveKey(store.LstJobs.text(selected));
-    const int32_t slot = findLiveRecord(store, key);
-    if (slot < 0) {
-        qCWarning(lcJobs).noquote()
-            << "Remove: no job holds the key" << key << "- the queue is left as it is";
-        return false;
+    for (int32_t slot = 0; slot < store.jobCount && size_t(slot) < store.printJobs.size(); ++slot) {
+        if (store.printJobs[size_t(slot)].serial == serial) {
+            RetireJob(store, slot);
+            return true;
+        }
     }
-    RetireJob(store, slot, systemFolder);
-    return true;
+    qCInfo(lcJobs) << "Remove: the job asked about has left the queue meanwhile - nothing removed";
+    return false;
 }
 
 UrgentPlace findUrgentPlace(const QueueList &list)
@@ -142,8 +149,7 @@ bool copyImageFile(const QString &from, const QString &to)
     return false;
 }
 
-PrintNowResult PrintNow(JobStore &store, int k, const QString &systemFolder,
-                        const CopyImageFunction &copy)
+PrintNowResult PrintNow(JobStore &store, int k, const CopyImageFunction &copy)
 {
     const int selected = store.LstJobs.selectedIndex();
     if (selected < 0)
@@ -161,13 +167,14 @@ PrintNowResult PrintNow(JobStore &store, int k, const QString &systemFolder,
         const JobRecord &job = store.printJobs[size_t(source)];
         urgent.fileName = job.fileName;
         urgent.orderPrefix = job.orderPrefix;
+        urgent.systemFolder = job.systemFolder;
         urgent.photos.push_back(job.photos[size_t(k)]);
     }
     PhotoItem &photo = urgent.photos.front();
     photo.printed = 0;
 
     // The copy comes first, so that a copy that fails leaves no urgent job behind.
-    const QString images = JobFs::joinPath(systemFolder, QStringLiteral("images"));
+    const QString images = JobFs::joinPath(urgent.systemFolder, QStringLiteral("images"));
     const QString sourceImage = JobFs::joinPath(images, photo.imageFileName);
     if (!photo.imageFileName.isEmpty() && JobFs::isFile(sourceImage)) {
         const QString copyName = freeUrgentCopyName(images, photo.imageFileName);
@@ -187,6 +194,7 @@ PrintNowResult PrintNow(JobStore &store, int k, const QString &systemFolder,
     urgent.printedCount = 0;
     urgent.queueOrder = 1;
     urgent.urgent = true;
+    urgent.serial = ++store.lastSerial;
     store.LstJobs.insert(place.index, urgent.listKey);
 
     const size_t slot = size_t(store.jobCount);

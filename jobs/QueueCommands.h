@@ -25,9 +25,14 @@ bool MoveSelectedJob(JobStore &store, QueueMove move);
 // "job ".
 QString formRemoveKey(const QString &entryText);
 
-// Retires the selected job, once the operator has confirmed. False when nothing is selected
-// or no record holds the entry's key (retiring slot 0 then would take away another job).
-bool RemoveSelectedJob(JobStore &store, const QString &systemFolder);
+// The serial number of the selected job's record, by Remove's key; 0 when nothing is selected
+// or no record holds the key (FindJobByKey's slot 0 would then be another job).
+quint64 SelectedJobSerial(const JobStore &store);
+
+// Retires the job whose record bears `serial`, once the operator has confirmed. The question
+// takes time, and the queue may change meanwhile: false, and nothing changes, when that record
+// is no longer queued.
+bool RemoveJob(JobStore &store, quint64 serial);
 
 // The number of the next urgent job and the entry index it is inserted at: 1 at the top when
 // no urgent entry is listed, else one more than the highest number, directly below the
@@ -56,9 +61,9 @@ enum class PrintNowResult {
 };
 
 // Makes photo k of the selected job an urgent job of its own that prints ahead of the normal
-// jobs: a copy of the photo under a free "u" name, an "Urgente N" entry and record, and the
+// jobs: a copy of the photo under a free "u" name in the job's own images folder, an
+// "Urgente N" entry and record (of the same system folder), and the
 // photo marked printed in its job so the job ends without it. A photo already marked printed
 // gets a further copy and is not counted again. The selection and the viewer stay as they
 // are; the next selection reloads the viewer.
-PrintNowResult PrintNow(JobStore &store, int k, const QString &systemFolder,
-                        const CopyImageFunction &copy = copyImageFile);
+PrintNowResult PrintNow(JobStore &store, int k, const CopyImageFunction &copy = copyImageFile);

@@ -4,6 +4,7 @@
 #include "JobTable.h"
 #include "ModConf.h"
 #include "ModPrint.h"
+#include "PrinterPort.h"
 
 #include <QLoggingCategory>
 
@@ -18,7 +19,7 @@ bool printingHeldUp = false;
 
 } // namespace
 
-void PrintNextPhoto(JobStore &store, const QString &systemFolder)
+void PrintNextPhoto(JobStore &store)
 {
     if (store.jobCount < 1)
         return;
@@ -30,11 +31,20 @@ void PrintNextPhoto(JobStore &store, const QString &systemFolder)
     const auto next = std::find_if(job.photos.begin(), job.photos.end(),
                                    [](const PhotoItem &photo) { return photo.printed == 0; });
     if (next == job.photos.end()) {
-        RetireJob(store, index, systemFolder);
+        RetireJob(store, index);
         return;
     }
     PhotoItem &photo = *next;
 
+    // A printer left empty is chosen at the first photo that needs it; while the print system
+    // cannot tell which, the photo waits.
+    const PrinterPort *port = ModPrint::printerPort();
+    if (const auto paper = ModConf::paperSettings(photo.paperSize); paper
+        && paper->printer.trimmed().isEmpty()
+        && (!port || !ModPrint::ResolveEmptyPrinterKeys(*port))) {
+        printingHeldUp = true;
+        return;
+    }
     // An unknown paper size keeps the printer, target and page of the photo before it.
     if (const auto paper = ModConf::paperSettings(photo.paperSize)) {
         ModPrint::TargetWidthIn = paper->width / 100;
@@ -48,7 +58,7 @@ void PrintNextPhoto(JobStore &store, const QString &systemFolder)
         return;
     }
     if (photo.copies > 0)
-        ModPrint::PrintPhoto(systemFolder + QStringLiteral("/images/") + photo.imageFileName,
+        ModPrint::PrintPhoto(job.systemFolder + QStringLiteral("/images/") + photo.imageFileName,
                              photo.copies);
     if (!ModPrint::EndPrintDocument()) {
         printingHeldUp = true;
@@ -62,5 +72,5 @@ void PrintNextPhoto(JobStore &store, const QString &systemFolder)
     photo.printed = 1;
     ++job.printedCount;
     if (job.photoCount == job.printedCount)
-        RetireJob(store, index, systemFolder);
+        RetireJob(store, index);
 }

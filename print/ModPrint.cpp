@@ -1,6 +1,7 @@
 #include "ModPrint.h"
 
 #include "Imaging.h"
+#include "ModConf.h"
 #include "PageGeometry.h"
 #include "PrinterPort.h"
 
@@ -10,6 +11,8 @@
 #include <QSet>
 
 Q_LOGGING_CATEGORY(lcPrint, "zelvo.print")
+
+const QString PrinterPort::BuiltInPdfPrinter = QStringLiteral("Zelvo PDF");
 
 namespace ModPrint {
 
@@ -62,6 +65,38 @@ void setPrinterPort(PrinterPort *port)
 PrinterPort *printerPort()
 {
     return currentPort;
+}
+
+QString printerForEmptyKey(const PrintQueues &queues)
+{
+    if (!queues.answering)
+        return {};
+    if (!queues.systemDefault.isEmpty())
+        return queues.systemDefault;
+    return queues.names.isEmpty() ? PrinterPort::BuiltInPdfPrinter : queues.names.constFirst();
+}
+
+bool ResolveEmptyPrinterKeys(const PrinterPort &port)
+{
+    if (!ModConf::hasEmptyPrinterKey())
+        return true;
+    const PrintQueues queues = port.printQueues();
+    const QString printer = printerForEmptyKey(queues);
+    if (printer.isEmpty()) {
+        qCWarning(lcPrint,
+                  "A printer is not set and the print system is not answering: photos "
+                  "of its paper size wait for it");
+        return false;
+    }
+    if (queues.systemDefault.isEmpty() && !queues.names.isEmpty())
+        qCWarning(lcPrint,
+                  "The print system marks no queue as its default: the paper sizes without a "
+                  "printer take '%s', the first queue it lists",
+                  qUtf8Printable(printer));
+    else
+        qCInfo(lcPrint, "The paper sizes without a printer take '%s'", qUtf8Printable(printer));
+    ModConf::fillEmptyPrinterKeys(printer);
+    return true;
 }
 
 void SelectPrinter(const QString &printerName)

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 class PrinterPort;
+struct PrintQueues;
 
 // Printer selection, page metrics and photo printing. Everything goes through the printer
 // port set here: the station sets the real one at start-up, tests a recording double.
@@ -27,6 +28,16 @@ extern float TargetHeightIn;
 // port is not owned.
 void setPrinterPort(PrinterPort *port);
 PrinterPort *printerPort();
+
+// The printer that a printer name left empty in the settings stands for, by what the print
+// system answers: the queue it marks as default; when it marks none, the first queue it lists;
+// when it has no queue at all, the built-in PDF printer. "" while it does not answer: the name
+// stays empty and photos of its paper size wait, as they do for a named queue that is missing.
+QString printerForEmptyKey(const PrintQueues &queues);
+
+// Gives the printer names left empty what printerForEmptyKey chooses for what `port` answers
+// now, and logs the choice. False, with a warning, when a name stays empty.
+bool ResolveEmptyPrinterKeys(const PrinterPort &port);
 
 // Makes the installed printer that `printerName` names the current one (see
 // findPrinterByName; when none matches the current printer stays) and measures it into the

@@ -6,13 +6,28 @@
 
 class QPainter;
 
+// What the print system answers about its queues when asked.
+struct PrintQueues
+{
+    bool answering = false; // false: no answer, so nothing can be told about its queues
+    QStringList names; // its queues in its own listing order; the built-in printer is none
+    QString systemDefault; // the queue marked as the default, "" when none is
+};
+
 // The printing platform as the station sees it: the installed printers, one current printer,
 // and at most one open print document on it. The real one goes through Qt PrintSupport and
 // CUPS, plus the built-in PDF printer; tests use a recording double.
 class PrinterPort
 {
 public:
+    // The built-in printer that writes each document as a new PDF file. CUPS queue names cannot
+    // hold spaces, so no queue can take its name.
+    static const QString BuiltInPdfPrinter;
+
     virtual ~PrinterPort() = default;
+
+    // Asks the print system for its queues, now.
+    virtual PrintQueues printQueues() const = 0;
 
     // Device names in the platform's order; the built-in PDF printer comes last.
     virtual QStringList installedPrinters() const = 0;

@@ -21,8 +21,6 @@
 
 Q_LOGGING_CATEGORY(lcPrinter, "zelvo.printer")
 
-const QString SystemPrinterPort::BuiltInPdfPrinter = QStringLiteral("Zelvo PDF");
-
 namespace {
 
 // A file name made of the document's title: letters, digits, dots, dashes and underscores
@@ -100,6 +98,19 @@ SystemPrinterPort::SystemPrinterPort(const QString &pdfFolder)
 SystemPrinterPort::~SystemPrinterPort()
 {
     discardDocument();
+}
+
+PrintQueues SystemPrinterPort::printQueues() const
+{
+    // Qt lists no queue both when CUPS has none and when it does not answer, so an empty list
+    // counts only when the scheduler answered before and after it.
+    if (!schedulerAnswers())
+        return {};
+    PrintQueues queues { true, QPrinterInfo::availablePrinterNames(),
+                         QPrinterInfo::defaultPrinterName() };
+    if (queues.names.isEmpty() && !schedulerAnswers())
+        return {};
+    return queues;
 }
 
 QStringList SystemPrinterPort::installedPrinters() const

@@ -21,9 +21,6 @@ class QTemporaryFile;
 class SystemPrinterPort : public PrinterPort
 {
 public:
-    // The built-in printer's device name. CUPS queue names cannot hold spaces, so no queue
-    // can take it.
-    static const QString BuiltInPdfPrinter;
     // The built-in printer's page: A4 portrait without margins, at this resolution.
     static constexpr int BuiltInPdfDpi = 300;
 
@@ -35,6 +32,7 @@ public:
 
     QString pdfFolder() const { return m_pdfFolder; }
 
+    PrintQueues printQueues() const override;
     QStringList installedPrinters() const override;
     // The system's default queue, or the built-in PDF printer when the system has none.
     QString defaultPrinter() const override;

@@ -8,7 +8,6 @@
 
 #include "BenchSupport.h"
 #include "JobStore.h"
-#include "ModConf.h"
 #include "ThumbViewer.h"
 
 #include <QApplication>
@@ -101,9 +100,9 @@ struct ShownJob
 
     ShownJob()
     {
-        ModConf::SystemFolder = systemFolder;
         JobRecord job;
         job.listKey = QStringLiteral("00001");
+        job.systemFolder = systemFolder;
         for (const QString &file : photoFiles) {
             PhotoItem photo;
             photo.imageFileName = QFileInfo(file).fileName();

@@ -47,6 +47,7 @@ public:
     explicit PdfFilePort(QString file)
         : m_file(std::move(file))
     { }
+    PrintQueues printQueues() const override { return { true, { QStringLiteral("bench") }, {} }; }
     QStringList installedPrinters() const override { return { QStringLiteral("bench") }; }
     QString defaultPrinter() const override { return QStringLiteral("bench"); }
     QString currentPrinter() const override { return QStringLiteral("bench"); }

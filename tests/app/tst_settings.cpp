@@ -60,6 +60,7 @@ private slots:
         QCOMPARE(QStringList({ Printer10x15, Printer13x18, Printer15x23 }),
                  QStringList(3, "Default Printer"));
         QCOMPARE(sizes(), QList<float>({ 613, 413, 700, 500, 900, 600 }));
+        QCOMPARE(parseDimension("32767"), 32767.f); // the largest the configuration window takes
     }
 
     void printAllWordsAndNumbers()
@@ -100,6 +101,8 @@ private slots:
             << "1";
         QTest::newRow("first section and key win")
             << QByteArray("[General]\nPrint_All=1\nPRINT_ALL=2\n[general]\nPRINT_ALL=3\n") << "1";
+        QTest::newRow("opening quote without its closing one kept")
+            << QByteArray("[General]\nPRINT_ALL=\"True\n") << "\"True";
         QTest::newRow("key of the next section")
             << QByteArray("[General]\nA=1\n[Printers]\nPRINT_ALL=2\n") << "";
     }

@@ -1,4 +1,5 @@
 #include "FConf.h"
+#include "ModFolderDlg.h"
 #include "NextModal.h"
 #include "RecordingPrinterPort.h"
 #include "TestFiles.h"
@@ -6,10 +7,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTreeView>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -116,6 +119,7 @@ private slots:
         row("15x23 empty height", true, "613|413|700|500|900| ", "@", size("15x23"));
         row("rounds to 0", true, "0,5|413|700|500|900|600", "@", size("10x15"));
         row("beyond 16 bits", true, "613|413|700|500|32768|600", "@", size("15x23"));
+        row("16 bits", true, "613|413|700|500|900|32767", "@", "");
         row("missing folder", true, good, "/no/such/folder", folder);
         row("a file is no folder", true, good, "/etc/hostname", folder);
         row("rounds to 1", true, "0,6|413|700|500|900|600", "@", "");
@@ -204,11 +208,12 @@ private slots:
         QCOMPARE(filesIn(disk), files);
     }
 
+    // The prompt inside the dialog, the full path of the folder selected in its status line.
     void folderPickerOpensOnTheTypedFolder_data()
     {
         QTest::addColumn<bool>("typedExists");
         QTest::addColumn<bool>("choose");
-        QTest::newRow("typed folder, chosen") << true << true;
+        QTest::newRow("typed folder, another chosen") << true << true;
         QTest::newRow("missing folder, cancelled") << false << false;
     }
     void folderPickerOpensOnTheTypedFolder()
@@ -216,21 +221,32 @@ private slots:
         QFETCH(bool, typedExists);
         QFETCH(bool, choose);
         QTemporaryDir typed;
-        const QString chosen = app.filePath("chosen");
+        const QString start = typedExists ? typed.path() : app.path();
+        const QString chosen = start + "/chosen";
         QVERIFY(QDir().mkpath(chosen));
         auto w = openWindow();
         const QString typedText = typedExists ? typed.path() : "/no/such";
         w->txtDir->setText(typedText);
-        QString openedOn;
+        QStringList seen; // prompt, status line on opening, status line once a folder is clicked
         answerNextModal([&](QWidget *modal) {
-            auto *dialog = qobject_cast<QFileDialog *>(modal);
-            QVERIFY(dialog);
-            openedOn = dialog->directory().absolutePath();
-            dialog->selectFile(chosen);
-            choose ? static_cast<QDialog *>(dialog)->accept() : dialog->reject();
+            auto *dialog = qobject_cast<ModFolderDlg::FolderBrowseDialog *>(modal);
+            if (!dialog) {
+                modal->close();
+                return;
+            }
+            seen << dialog->promptLabel->text() << dialog->statusLine->text();
+            QTreeView *tree = dialog->folders;
+            const auto model = static_cast<QFileSystemModel *>(tree->model());
+            tree->expand(tree->currentIndex());
+            // The folder's children come from a background listing.
+            const auto place = [&] { return tree->visualRect(model->index(chosen)); };
+            if (QTest::qWaitFor([&] { return place().isValid(); }))
+                QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, place().center());
+            seen << dialog->statusLine->text();
+            QTest::mouseClick(choose ? dialog->okButton : dialog->cancelButton, Qt::LeftButton);
         });
         QTest::mouseClick(w->Command2, Qt::LeftButton);
-        QCOMPARE(openedOn, typedExists ? typed.path() : app.path());
+        QCOMPARE(seen, (QStringList { "Por favor, selecione uma pasta:", start, chosen }));
         QCOMPARE(w->txtDir->text(), choose ? chosen : typedText);
     }
 };

@@ -6,16 +6,21 @@
 #include "JobsTestSupport.h"
 #include "ModConf.h"
 #include "ModPrint.h"
+#include "NextModal.h"
 #include "QueueListWidget.h"
 #include "RecordingPrinterPort.h"
 #include "TestPhotos.h"
 #include "ThumbViewer.h"
+#include "Translations.h"
 #include "Twips.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLoggingCategory>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -43,7 +48,8 @@ class TestConsole : public QObject
     // Adds job `key` (see appendJob); its photos are written at `size`, or missing without one.
     void addJob(const QString &key, int photos, QSize size = {})
     {
-        for (const PhotoItem &photo : appendJob(m_window->store, key, photos).photos) {
+        for (const PhotoItem &photo :
+             appendJob(m_window->store, key, photos, m_app->path()).photos) {
             if (!size.isEmpty())
                 QVERIFY(TestPhotos::writeJpeg(path("images/" + photo.imageFileName), size.width(),
                                               size.height()));
@@ -63,7 +69,11 @@ class TestConsole : public QObject
     QString path(const QString &relative) const { return m_app->filePath(relative); }
 
 private slots:
-    void initTestCase() { QLoggingCategory::setFilterRules("zelvo.imaging.warning=false"); }
+    void initTestCase()
+    {
+        QLoggingCategory::setFilterRules("zelvo.imaging.warning=false");
+        QVERIFY(installQtTranslations(*QCoreApplication::instance()));
+    }
 
     void init()
     {
@@ -73,6 +83,7 @@ private slots:
         ModConf::SystemFolder = ModConf::AppPath = m_app->path();
         ModConf::Printer10x15 = "Kodak";
         ModPrint::setPrinterPort(&m_port);
+        m_port.documents.clear();
         m_window = std::make_unique<FIni>(m_port, m_app->path());
         m_window->FraView->TimerThumb.stop();
     }
@@ -95,6 +106,8 @@ private slots:
         QTest::newRow("12 photos: one step") << 12 << 6700 << 1 << 5480 << 1826;
         QTest::newRow("30 photos: 11 steps") << 30 << 16150 << 11 << 5480 << 1038;
         QTest::newRow("63 photos: stops 100 twips short") << 63 << 33475 << 28 << 5607 << 1008;
+        QTest::newRow("298 photos: the ball just at the track's end")
+            << 298 << 157900 << 155 << 5610 << 993;
     }
     void viewerLayoutAndScrolling()
     {
@@ -118,7 +131,7 @@ private slots:
         QList<int> tops;
         for (int16_t scroll : { ScrollNone, ScrollDown }) {
             viewer().thumbScroll = scroll;
-            for (int tick = 0; tick < 40; ++tick) {
+            for (int tick = 0; tick < 160; ++tick) {
                 const int before = viewer().fraInTop();
                 viewer().onTimerThumbTick();
                 if (viewer().fraInTop() != before)
@@ -134,7 +147,7 @@ private slots:
         QCOMPARE(viewer().BallThumb->geometry(), twipsRect(5580, downBall, 255, 255));
         QCOMPARE(viewer().FraIn->y(), twipsToPixels(viewer().fraInTop()));
         viewer().thumbScroll = ScrollUp;
-        for (int tick = 0; tick < 40; ++tick)
+        for (int tick = 0; tick < 160; ++tick)
             viewer().onTimerThumbTick();
         QCOMPARE(viewer().fraInTop(), 105);
         QTEST(viewer().ballThumbTop(), "upBall");
@@ -191,8 +204,8 @@ private slots:
         QVERIFY(!shown(viewer().LblQuantidade[0]) && !shown(viewer().ImgBtAgora[0]));
 
         // The queue emptied: the panel is cleared and the next job will be shown.
-        RetireJob(m_window->store, 1, m_app->path());
-        RetireJob(m_window->store, 0, m_app->path());
+        RetireJob(m_window->store, 1);
+        RetireJob(m_window->store, 0);
         QCOMPARE(viewer().fraInHeight(), 0);
         QCOMPARE(m_window->store.lastShownIndex, -1);
     }
@@ -361,30 +374,112 @@ private slots:
     {
         QTest::addColumn<QMessageBox::StandardButton>("answer");
         QTest::addColumn<int>("selected");
-        QTest::addColumn<bool>("removed");
-        QTest::newRow("yes") << QMessageBox::Yes << 1 << true;
-        QTest::newRow("no") << QMessageBox::No << 1 << false;
-        QTest::newRow("yes without selection") << QMessageBox::Yes << -1 << false;
+        QTest::addColumn<bool>("tickWhileAsked");
+        QTest::addColumn<QStringList>("left");
+        const QStringList both { "job 1", "job 2" };
+        QTest::newRow("yes") << QMessageBox::Yes << 1 << false << QStringList { "job 1" };
+        QTest::newRow("no") << QMessageBox::No << 1 << false << both;
+        QTest::newRow("yes without selection") << QMessageBox::Yes << -1 << false << both;
+        // Run at once, the tick would print and retire job 1, and Yes would take job 2.
+        QTest::newRow("yes, a tick falls due meanwhile")
+            << QMessageBox::Yes << 0 << true << QStringList { "job 2" };
     }
     void removeAsksFirst()
     {
         QFETCH(QMessageBox::StandardButton, answer);
         QFETCH(int, selected);
-        QFETCH(bool, removed);
-        addJob("1", 1);
-        addJob("2", 1, { 300, 200 });
+        QFETCH(bool, tickWhileAsked);
+        addJob("1", 1, { 300, 200 });
+        addJob("2", 2, { 300, 200 });
         showWindow();
         select(selected);
         FIni *w = m_window.get();
-        QStringList asked; // the button's picture when the question comes up
-        w->confirmRemove = [&] {
-            asked << w->ImgBtCancel->pictureKey();
-            return answer;
-        };
+        QSignalSpy ticks(&w->Timer1, &QTimer::timeout);
+        QString picture; // the button's when the question comes up
+        QStringList buttons;
+        answerNextModal([&](QWidget *modal) {
+            auto *box = qobject_cast<QMessageBox *>(modal);
+            picture = w->ImgBtCancel->pictureKey();
+            for (QMessageBox::StandardButton b :
+                 { QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel })
+                buttons << box->button(b)->text().remove('&');
+            if (tickWhileAsked) {
+                w->Timer1.start(10);
+                ticks.wait();
+                w->Timer1.stop();
+            }
+            QTest::mouseClick(box->button(answer), Qt::LeftButton);
+        });
         QTest::mouseClick(window(), Qt::LeftButton, {}, centreIn(w->ImgBtCancel));
-        QCOMPARE(asked, QStringList { "bt_cancel_off" });
-        QCOMPARE(entries().size(), removed ? 1 : 2);
-        QCOMPARE(QFile::exists(path("backup/images/AB2_0001.jpg")), removed);
+        QCOMPARE(picture, "bt_cancel_off");
+        QCOMPARE(buttons, (QStringList { "Sim", "Não", "Cancelar" }));
+        QTEST(entries(), "left");
+        // Nothing printed under the box; the tick held back ran once the answer was acted on.
+        QCOMPARE(m_port.noted(&RecordingPrinterPort::Document::title),
+                 tickWhileAsked ? QStringList { "Zelvo AB2_0001.jpg" } : QStringList());
+        QCOMPARE(QFile::exists(path("backup/images/AB2_0002.jpg")), !entries().contains("job 2"));
+    }
+
+    // The highlight cannot be cleared, so it always shows the job the commands act on.
+    void highlightIsTheJobTheCommandsMove_data()
+    {
+        QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+        QTest::addColumn<bool>("belowTheRows");
+        QTest::newRow("Ctrl+click on the selected row")
+            << Qt::KeyboardModifiers(Qt::ControlModifier) << false;
+        QTest::newRow("click below the last row") << Qt::KeyboardModifiers() << true;
+    }
+    void highlightIsTheJobTheCommandsMove()
+    {
+        QFETCH(Qt::KeyboardModifiers, modifiers);
+        QFETCH(bool, belowTheRows);
+        for (const char *key : { "1", "2", "3" })
+            addJob(key, 1);
+        showWindow();
+        QListWidget *list = m_window->LstJobs;
+        const QPoint second = list->visualItemRect(list->item(1)).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, second);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers,
+                          belowTheRows ? QPoint(second.x(), list->viewport()->height() - 3)
+                                       : second);
+        QCOMPARE(list->selectedItems(), QList<QListWidgetItem *> { list->item(1) });
+        QTest::mouseClick(window(), Qt::LeftButton, {}, centreIn(m_window->ImgBtDown));
+        QCOMPARE(entries(), (QStringList { "job 1", "job 3", "job 2" }));
+        QCOMPARE(list->selectedItems(), QList<QListWidgetItem *> { list->item(2) });
+    }
+
+    // Jobs queued when Setup saves another system folder print their own photos and retire
+    // into their own folder; new jobs come from the new one.
+    void queuedJobsKeepTheirSystemFolderAcrossSetup()
+    {
+        addJob("1", 2, { 300, 200 });
+        addJob("2", 1, { 300, 200 });
+        select(0);
+        showWindow();
+        QTemporaryDir other;
+        answerNextModal([&](QWidget *modal) {
+            auto *conf = qobject_cast<FConf *>(modal);
+            conf->txtDir->setText(other.path());
+            for (QComboBox *c : { conf->comboPrinter1, conf->comboPrinter2, conf->comboPrinter3 })
+                c->setCurrentIndex(0);
+            QTest::mouseClick(conf->CmdSave, Qt::LeftButton);
+        });
+        QTest::mouseClick(m_window->LblSetup, Qt::LeftButton, {}, QPoint(5, 5));
+        m_window->Timer1.stop();
+        QCOMPARE(ModConf::SystemFolder, other.path());
+        QVERIFY(writeFile(other.filePath("jobs/1CD00009.job"), jobText(1)));
+        QVERIFY(TestPhotos::writeJpeg(other.filePath("images/CD00009_0001.jpg"), 300, 200));
+        select(1);
+        QCOMPARE(viewer().LblQuantidade[0]->text(), "1 cópia");
+
+        for (int tick = 0; tick < 4; ++tick)
+            m_window->onTimer1Tick();
+        QCOMPARE(entries(), QStringList());
+        const auto &printed = m_port.documents;
+        QCOMPARE(std::count_if(printed.begin(), printed.end(), [](auto &d) { return d.drawn; }), 4);
+        QCOMPARE(filesIn(path("backup/images")),
+                 (QStringList { "AB1_0001.jpg", "AB1_0002.jpg", "AB2_0001.jpg" }));
+        QCOMPARE(filesIn(other.filePath("backup/images")), QStringList { "CD00009_0001.jpg" });
     }
 
     void printNowPrintsAheadAndTheSourceEndsWithoutIt()

@@ -4,6 +4,7 @@
 #include "QueueListWidget.h"
 #include "RecordingPrinterPort.h"
 #include "TestFiles.h"
+#include "TextsCutShort.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -107,6 +108,33 @@ private slots:
         QVERIFY(asked && !activeWhileOpen);
         QVERIFY(window.Timer1.isActive());
         QVERIFY(window.Timer1.remainingTime() > 14000); // a full interval after closing
+    }
+
+    // Every text of both windows and both boxes is shown whole where it is laid out; the window
+    // shows a job whose photo is missing.
+    void everyTextFitsItsPlace()
+    {
+        QVERIFY(writeFile(ini(), "[General]\nPRINT_ALL=True\n"));
+        QVERIFY(QDir().mkpath(app->filePath("jobs")));
+        QVERIFY(writeFile(app->filePath("jobs/2AB00001.job"), "00001001200001250\r\n"));
+        FIni window(printers, app->path());
+        window.load();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QStringList cut = textsCutShort(&window);
+        FConf conf(printers, &window);
+        conf.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&conf));
+        cut << textsCutShort(&conf);
+        for (QMessageBox *box : { FIni::makeRemoveBox(&conf),
+                                  FConf::makeMessageBox("Digite valores numéricos para Largura e "
+                                                        "Altura da impressora 10x15.",
+                                                        &conf) }) {
+            box->show();
+            QVERIFY(QTest::qWaitForWindowExposed(box));
+            cut << textsCutShort(box);
+        }
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join('\n')));
     }
 
     void waitingJobsAreListedAtStartUp()

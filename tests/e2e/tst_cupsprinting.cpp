@@ -1,3 +1,4 @@
+#include "ModConf.h"
 #include "ModPrint.h"
 #include "PageGeometry.h"
 #include "PdfInspect.h"
@@ -223,6 +224,56 @@ private slots:
         QCOMPARE(m_station->store.jobCount, int16_t(0));
         QCOMPARE(PrivateCups::waitForJob(queue('a'), fresh.lastJobId()), int(IPP_JSTATE_COMPLETED));
         QCOMPARE(m_cups->pdfs('a', "SK30000").size(), 1);
+    }
+
+    // Printers left empty in the settings, as scripts/run writes them, are chosen at the first
+    // photo by what CUPS answers; the built-in PDF printer only when CUPS has no queue at all.
+    void emptyPrintersFollowWhatCupsAnswers_data()
+    {
+        QTest::addColumn<QString>("cups");
+        QTest::addColumn<QString>("chosen"); // a queue's letter, or "pdf"
+        QTest::newRow("not answering: the photo waits, then the default queue") << "stopped"
+                                                                                << "b";
+        QTest::newRow("queues, none marked default: the first listed") << "no default"
+                                                                       << "a";
+        QTest::newRow("no queue at all: the built-in printer") << "no queue"
+                                                               << "pdf";
+    }
+    void emptyPrintersFollowWhatCupsAnswers()
+    {
+        QFETCH(QString, cups);
+        QFETCH(QString, chosen);
+        m_station = std::make_unique<TestStation>(QString(), QString(), QString());
+        const QString orderId
+            = QStringLiteral("SK4000%1")
+                  .arg(QStringList { "stopped", "no default", "no queue" }.indexOf(cups));
+        QVERIFY(m_station->addJob('1' + orderId + ".job", { { 0, 1 } }, m_jpeg));
+        // Queues added anew are none of them the default.
+        for (char which : { 'a', 'b', 'c' })
+            QCOMPARE(PrivateCups::admin("lpadmin", { "-x", queue(which) }), QString());
+        if (cups == "no default")
+            QCOMPARE(m_cups->start("abc"), QString());
+        if (cups == "stopped") {
+            QVERIFY(m_cups->stop());
+            m_station->tick();
+            QCOMPARE(ModConf::Printer10x15, QString());
+            QVERIFY(StationLogRecorder::warnings().join('\n').contains("not answering"));
+            QCOMPARE(m_cups->start("abc"), QString());
+            QCOMPARE(PrivateCups::admin("lpadmin", { "-d", queue('b') }), QString());
+        }
+        m_station->tick();
+
+        const QString printer
+            = chosen == "pdf" ? SystemPrinterPort::BuiltInPdfPrinter : queue(chosen[0].toLatin1());
+        QCOMPARE(
+            QStringList({ ModConf::Printer10x15, ModConf::Printer13x18, ModConf::Printer15x23 }),
+            QStringList(3, printer));
+        if (chosen == "pdf") {
+            QVERIFY(m_port->lastPdfFile().contains(orderId));
+        } else {
+            QCOMPARE(waitForLastJob(chosen[0].toLatin1()), int(IPP_JSTATE_COMPLETED));
+            QCOMPARE(m_cups->pdfs(chosen[0].toLatin1(), orderId).size(), 1);
+        }
     }
 
     // A day at the counter in a few minutes, run alone by ctest as tst_soak: ZELVO_SOAK_JOBS

@@ -2,9 +2,13 @@
 
 #include "TestFiles.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
+#include <QTest>
+
+#include <functional>
 
 #include <stdio.h>
 
@@ -60,6 +64,30 @@ public:
 private:
     QByteArray pending;
 };
+
+// Waits until `done()` holds while the stations work, and says why not as soon as one of them
+// has ended or none has said anything for `stallMs`, instead of at a timeout minutes later.
+inline QString waitWhileStationsWork(const QList<const Station *> &stations,
+                                     const std::function<bool()> &done, int stallMs = 15000)
+{
+    QElapsedTimer quiet;
+    for (qsizetype said = -1, lines = 0; !done(); QTest::qWait(10), lines = 0) {
+        for (const Station *station : stations) {
+            if (!station->running())
+                return QStringLiteral("a station ended (exit code %1), saying: %2")
+                    .arg(station->process.exitCode())
+                    .arg(QString::fromLocal8Bit(station->errors.right(2000)));
+            lines += station->lines.size();
+        }
+        if (lines != said) {
+            said = lines;
+            quiet.start();
+        } else if (quiet.hasExpired(stallMs)) {
+            return QStringLiteral("the stations stalled: nothing said for %1 ms").arg(stallMs);
+        }
+    }
+    return {};
+}
 #endif
 
 } // namespace Hardening

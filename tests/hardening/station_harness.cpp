@@ -130,7 +130,7 @@ int main(int argc, char **argv)
             say(QStringLiteral("CLAIM %1 %2").arg(job.fileName).arg(job.photoCount));
         }
         if (!scanOnly)
-            PrintNextPhoto(store, system);
+            PrintNextPhoto(store);
         if (untilIdle && taken == 0 && (scanOnly || store.jobCount == 0))
             break;
     }

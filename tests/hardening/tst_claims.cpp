@@ -48,7 +48,8 @@ private slots:
         if (byLink)
             arguments << "--claim-by-link";
         Station a(arguments), b(arguments);
-        QTRY_VERIFY_WITH_TIMEOUT(a.ready() && b.ready(), 30000);
+        QCOMPARE(waitWhileStationsWork({ &a, &b }, [&] { return a.ready() && b.ready(); }),
+                 QString());
         QElapsedTimer clock;
         clock.start();
         a.send("go");
@@ -61,7 +62,9 @@ private slots:
             }
             QTest::qWait(10);
         }
-        QTRY_VERIFY_WITH_TIMEOUT(a.claims().size() + b.claims().size() >= Jobs, 120000);
+        QCOMPARE(waitWhileStationsWork(
+                     { &a, &b }, [&] { return a.claims().size() + b.claims().size() >= Jobs; }),
+                 QString());
         const qint64 elapsed = clock.elapsed();
         a.send("quit");
         b.send("quit");
@@ -132,7 +135,7 @@ private slots:
         QCOMPARE(filesIn(root + "/jobs"), QStringList { "2AB12345.job" });
         QCOMPARE(readFile(newName), jobText(2, 7));
         JobFs::sysCalls() = saved;
-        RetireJob(store, 0, root);
+        RetireJob(store, 0);
         QCOMPARE(ScanNewJobs(store, root, false), 0); // never taken a second time
         QCOMPARE(readFile(root + "/backup/jobs/3AB12345.job"), jobText(2, 7));
     }

@@ -71,7 +71,7 @@ private slots:
         timer.restart();
         QCOMPARE(ScanNewJobs(store, m_station->folder(), false), 0);
         const qint64 fullTickMs = timer.elapsed();
-        PrintNextPhoto(store, m_station->folder());
+        PrintNextPhoto(store);
         QCOMPARE(titlesPrinted(), QStringList { "Zelvo SK00000_0001.jpg" });
         QCOMPARE(ScanNewJobs(store, m_station->folder(), false), 1);
         QCOMPARE(store.LstJobs.text(MaxJobs - 1), QStringLiteral("job 32767"));

@@ -61,6 +61,7 @@ private slots:
         QTest::newRow("awaiting payment") << "0AB12345.job" << false << "0AB12345.job";
         QTest::newRow("awaiting payment, print all") << "0AB12345.job" << true << "2AB12345.job";
         QTest::newRow("upper-case extension") << "1AB12345.JOB" << false << "2AB12345.JOB";
+        QTest::newRow("7 characters, no job number") << "1AB.job" << false << "2AB.job";
         QTest::newRow("already taken") << "2AB12345.job" << true << "2AB12345.job";
         QTest::newRow("retired") << "3AB12345.job" << true << "3AB12345.job";
         QTest::newRow("other extension") << "1AB12345.txt" << true << "1AB12345.txt";
@@ -268,7 +269,7 @@ private slots:
         const QString key = store.printJobs[size_t(slot)].listKey;
 
         StationLogRecorder recorder;
-        RetireJob(store, slot, m_root);
+        RetireJob(store, slot);
         QVERIFY(log.isEmpty() && inStep(store));
         QCOMPARE(filesIn(at("backup/jobs")) + filesIn(at("backup/images")),
                  QStringList(
@@ -294,10 +295,10 @@ private slots:
         store.clearThumbnails = [&] { ++cleared; };
         QCOMPARE(ScanNewJobs(store, m_root, false), 1);
         StationLogRecorder recorder;
-        RetireJob(store, 1, m_root); // not a job of the queue: nothing happens
+        RetireJob(store, 1); // not a job of the queue: nothing happens
         QCOMPARE(store.jobCount, 1);
 
-        RetireJob(store, 0, m_root);
+        RetireJob(store, 0);
         QCOMPARE(readFile(at("backup/jobs/3AB00001.job"))
                      + readFile(at("backup/images/AB00001_0001.jpg")),
                  jobText(3) + "jpeg");
@@ -305,7 +306,7 @@ private slots:
                  QStringList({ "AB00001_0001.jpg", "AB00001_0003.jpg" }));
         QVERIFY(inStep(store) && store.jobCount == 0 && store.printJobs.size() == 1);
         QVERIFY(cleared == 1 && store.lastShownIndex == -1);
-        RetireJob(store, 0, m_root); // the stale slot is no job either
+        RetireJob(store, 0); // the stale slot is no job either
         QCOMPARE(log.size(), 2);
 
         deliver({ "00002" }); // the next job after an emptied queue: queueOrder 0, selected
@@ -343,7 +344,7 @@ private slots:
         QCOMPARE(ScanNewJobs(store, m_root, false), 2);
 
         StationLogRecorder recorder;
-        RetireJob(store, 0, m_root);
+        RetireJob(store, 0);
         QCOMPARE(log.isEmpty(), jobFileMoved && imagesMoved);
         QVERIFY(inStep(store) && store.LstJobs.text(0) == "job 00002");
         // A job file that cannot go keeps its retiring name, so it is not listed again at a start.

@@ -14,8 +14,8 @@ private slots:
     void parseJobLine_data()
     {
         QTest::addColumn<QString>("line");
-        QTest::addColumn<QString>(
-            "expected"); // "printed|image|paper|copies|amount", or "!" + error
+        // "printed|image|paper|copies|amount" and " ?" + a warning, or "!" + error
+        QTest::addColumn<QString>("expected");
         const auto row = [](const char *tag, const char *line, const char *expected) {
             QTest::newRow(tag) << QString::fromLatin1(line) << QString::fromLatin1(expected);
         };
@@ -24,7 +24,11 @@ private slots:
         row("blanks kept in photo number", "0 12 2  3     150", "0|AB12345_ 12 .jpg|2|3|1.5");
         row("short line shortens amount", "0000100010012", "0|AB12345_0001.jpg|0|1|0.12");
         row("signs and blanks", "000011 -1 +250   ", "0|AB12345_0001.jpg|1|-1|2.5");
-        row("shorter than 10: no amount", "000010002", "!amount");
+        row("decimal amount", "000010002   12.50", "0|AB12345_0001.jpg|0|2|0.125");
+        row("decimal comma and blanks", "000010002  -12,5 ", "0|AB12345_0001.jpg|0|2|-0.125");
+        row("unreadable amount counts as 0", "0000100021.2.3abc",
+            "0|AB12345_0001.jpg|0|2|0 ?amount");
+        row("shorter than 10: no amount", "000010002", "0|AB12345_0001.jpg|0|2|0 ?amount");
         row("blanks only", "   \t ", "!the line is blank");
         row("letter in copies", "000010x0200001250", "!copies");
         row("blank inside copies", "0000101 200001250", "!copies");
@@ -43,7 +47,8 @@ private slots:
                                                           .arg(p.imageFileName)
                                                           .arg(p.paperSize)
                                                           .arg(p.copies)
-                                                          .arg(p.amount);
+                                                          .arg(p.amount)
+                + (parsed.warning.isEmpty() ? QString() : " ?" + parsed.warning);
         QFETCH(QString, expected);
         QVERIFY2(got.startsWith(expected), qPrintable(got));
     }
@@ -67,6 +72,9 @@ private slots:
                                                 << "!line 2: the line is blank";
         QTest::newRow("malformed third line") << a + "\n" + a + "\nxx"
                                               << "!line 3: printed";
+        QTest::newRow("unreadable amounts: the first is told")
+            << a + "\n" + "000010002 x\n000010002 y"
+            << "3:AB1_0001.jpg ?line 2: amount";
         QTest::newRow("32767 lines") << (a + "\r\n").repeated(32767) << "32767:AB1_0001.jpg";
         QTest::newRow("32768 lines")
             << (a + "\r\n").repeated(32767) + a << "!more than 32767 lines";
@@ -79,8 +87,9 @@ private slots:
         const QString got = !parsed.error.isEmpty()
             ? "!" + parsed.error
             : QStringLiteral("%1:%2")
-                  .arg(parsed.photos.size())
-                  .arg(parsed.photos.empty() ? QString() : parsed.photos[0].imageFileName);
+                    .arg(parsed.photos.size())
+                    .arg(parsed.photos.empty() ? QString() : parsed.photos[0].imageFileName)
+                + (parsed.warning.isEmpty() ? QString() : " ?" + parsed.warning);
         QFETCH(QString, expected);
         QVERIFY2(got.startsWith(expected), qPrintable(got));
     }

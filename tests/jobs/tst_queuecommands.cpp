@@ -27,7 +27,7 @@ class TestQueueCommands : public QObject
     // Job <key> with `photos` photos in the images folder, photo i with i copies.
     void addJob(const QString &key, int photos)
     {
-        JobRecord &job = appendJob(store(), key, photos);
+        JobRecord &job = appendJob(store(), key, photos, m_dir->path());
         for (int i = 0; i < photos; ++i) {
             job.photos[size_t(i)].copies = int16_t(i + 1);
             QVERIFY(
@@ -115,7 +115,7 @@ private slots:
             store().printJobs[1].listKey = QStringLiteral("9");
         store().LstJobs.select(selected);
 
-        QCOMPARE(RemoveSelectedJob(store(), m_dir->path()), !recordGone);
+        QCOMPARE(RemoveJob(store(), SelectedJobSerial(store())), !recordGone);
         QCOMPARE(entries(), left);
         QCOMPARE(int(store().jobCount), left.size());
         QCOMPARE(QFile::exists(m_dir->filePath("backup/images/ABUrgente 1_0001.jpg")),
@@ -131,7 +131,7 @@ private slots:
         store().LstJobs.select(1);
         m_shown = 0;
 
-        QCOMPARE(PrintNow(store(), 1, m_dir->path()), PrintNowResult::Made);
+        QCOMPARE(PrintNow(store(), 1), PrintNowResult::Made);
         QCOMPARE(entries(), (QStringList { "Urgente 1", "job 1", "job 2" }));
         const JobRecord &urgent = store().printJobs[2];
         QVERIFY(urgent.listKey == "Urgente 1" && urgent.urgent && urgent.fileName == "2AB2.job");
@@ -145,7 +145,7 @@ private slots:
         QCOMPARE(m_shown, 0); // the viewer keeps it until the next selection
 
         // The same photo again: a further copy, not counted a second time.
-        PrintNow(store(), 1, m_dir->path());
+        PrintNow(store(), 1);
         QCOMPARE(entries(), (QStringList { "Urgente 1", "Urgente 2", "job 1", "job 2" }));
         QCOMPARE(store().printJobs[3].photos[0].imageFileName, "AB2_0002u1.jpg");
         QCOMPARE(int(store().printJobs[1].printedCount), 1);
@@ -153,16 +153,16 @@ private slots:
 
         // Once every urgent job is gone the numbers start again at 1, at the top.
         for (const char *key : { "Urgente 1", "Urgente 2" })
-            RetireJob(store(), FindJobByKey(store().printJobs, key), m_dir->path());
+            RetireJob(store(), FindJobByKey(store().printJobs, key));
         store().LstJobs.select(0);
-        PrintNow(store(), 0, m_dir->path());
+        PrintNow(store(), 0);
         QCOMPARE(entries(), (QStringList { "Urgente 1", "job 1", "job 2" }));
 
         // Urgente 1 moved to the bottom: the next one goes directly below it.
         store().LstJobs.select(0);
         MoveSelectedJob(store(), QueueMove::ToBottom);
         store().LstJobs.select(0);
-        PrintNow(store(), 1, m_dir->path());
+        PrintNow(store(), 1);
         QCOMPARE(entries(), (QStringList { "job 1", "job 2", "Urgente 1", "Urgente 2" }));
         QVERIFY(ordersFollowTheList());
     }
@@ -174,11 +174,11 @@ private slots:
         addJob("1", 2);
         QVERIFY(writeFile(m_dir->filePath("jobs/2AB1.job"), "job file"));
         store().LstJobs.select(0);
-        QCOMPARE(PrintNow(store(), 0, m_dir->path()), PrintNowResult::Made);
-        RetireJob(store(), FindJobByKey(store().printJobs, "Urgente 1"), m_dir->path());
+        QCOMPARE(PrintNow(store(), 0), PrintNowResult::Made);
+        RetireJob(store(), FindJobByKey(store().printJobs, "Urgente 1"));
         QVERIFY(QFile::exists(m_dir->filePath("backup/images/AB1_0001u0.jpg")));
         QVERIFY(QFile::exists(m_dir->filePath("jobs/2AB1.job")));
-        RetireJob(store(), FindJobByKey(store().printJobs, "1"), m_dir->path());
+        RetireJob(store(), FindJobByKey(store().printJobs, "1"));
         QVERIFY(QFile::exists(m_dir->filePath("backup/jobs/3AB1.job")));
     }
 
@@ -203,7 +203,7 @@ private slots:
         if (photoMissing)
             QVERIFY(QFile::remove(images("AB5_0001.jpg")));
         store().LstJobs.select(0);
-        QCOMPARE(PrintNow(store(), 0, m_dir->path()), PrintNowResult::Made);
+        QCOMPARE(PrintNow(store(), 0), PrintNowResult::Made);
         QTEST(store().printJobs[1].photos[0].imageFileName, "copy");
         QCOMPARE(QDir(images()).entryList(QDir::Files).size(),
                  present.size() + (photoMissing ? 0 : 2));
@@ -233,8 +233,7 @@ private slots:
         const QStringList imagesBefore = QDir(images()).entryList(QDir::Files);
         const auto failingCopy = [](const QString &, const QString &) { return false; };
 
-        QTEST(PrintNow(store(), situation == "photo 5" ? 5 : 0, m_dir->path(), failingCopy),
-              "result");
+        QTEST(PrintNow(store(), situation == "photo 5" ? 5 : 0, failingCopy), "result");
         QCOMPARE(entries(), before);
         QCOMPARE(store().printJobs.size(), size_t(2));
         QCOMPARE(int(store().printJobs[1].printedCount), 0);

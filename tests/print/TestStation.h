@@ -75,7 +75,7 @@ public:
     void tick()
     {
         ScanNewJobs(store, folder(), ModConf::PrintAll);
-        PrintNextPhoto(store, folder());
+        PrintNextPhoto(store);
     }
 
     JobStore store;

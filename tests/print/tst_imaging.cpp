@@ -63,8 +63,9 @@ private slots:
         QTest::newRow("data after EOI") << good + "camera trailer" << true;
         QTest::newRow("fill bytes before EOI")
             << patched(good.size() - 2, "\xFF\xFF", 2, true) << true;
-        QTest::newRow("restart marker in scan data")
-            << patched(scan + 10, "\xFF\xD3", 2, true) << true;
+        const char restarts[] = "\xFF\xD0\xFF\xD1\xFF\xD2\xFF\xD3\xFF\xD4\xFF\xD5\xFF\xD6\xFF\xD7";
+        QTest::newRow("restart markers RST0 to RST7 in scan data")
+            << patched(scan + 10, restarts, 16, true) << true;
 
         QTest::newRow("no scan") << QByteArray("\xFF\xD8\xFF\xD9", 4) << false;
         QTest::newRow("EOI missing") << good.left(good.size() - 2) << false;

@@ -24,11 +24,15 @@ inline void splitFileSystems()
     };
 }
 
-// Appends job `key` to the table and the list as intake stores it: photos AB<key>_0001.jpg...
-// with one copy each, the entry "job <key>", or for an urgent key ("Urgente N") the key itself.
-inline JobRecord &appendJob(JobStore &store, const QString &key, int photos = 1)
+// Appends job `key` of `systemFolder` to the table and the list as intake stores it: photos
+// AB<key>_0001.jpg... with one copy each, the entry "job <key>", or for an urgent key
+// ("Urgente N") the key itself.
+inline JobRecord &appendJob(JobStore &store, const QString &key, int photos = 1,
+                            const QString &systemFolder = {})
 {
     JobRecord job;
+    job.systemFolder = systemFolder;
+    job.serial = ++store.lastSerial;
     job.listKey = key;
     job.fileName = "2AB" + key + ".job";
     job.orderPrefix = QStringLiteral("AB");

@@ -35,6 +35,7 @@ public:
 
     QList<Printer> printers;
     QString systemDefault;
+    bool printSystemAnswers = true;
     bool failBegin = false, failNewPage = false, failEnd = false;
     QList<Document> documents; // every document begun
     QList<QImage> pages; // of the open or last document
@@ -48,6 +49,14 @@ public:
         return values;
     }
 
+    PrintQueues printQueues() const override
+    {
+        if (!printSystemAnswers)
+            return {};
+        QStringList queues = installedPrinters();
+        queues.removeAll(BuiltInPdfPrinter);
+        return { true, queues, systemDefault };
+    }
     QStringList installedPrinters() const override
     {
         QStringList names;
