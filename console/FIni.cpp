@@ -107,6 +107,7 @@ FIni::FIni(PrinterPort &printers, const QString &appPath, QWidget *parent)
     Timer1.setInterval(15000);
     Timer1.stop();
     connect(&Timer1, &QTimer::timeout, this, &FIni::onTimer1Tick);
+    connect(&leaseTimer, &QTimer::timeout, this, [this] { RenewLeases(store.station, true); });
 }
 
 FIni::~FIni()
@@ -208,7 +209,9 @@ void FIni::load()
     ModConf::ApplySettingsDefaults(appPath, QString());
     ModPrint::ResolveEmptyPrinterKeys(printers);
     CreateFolderLayout(ModConf::SystemFolder);
+    store.station.id = stationIdFor(appPath);
     LoadWaitingJobs(store, ModConf::SystemFolder);
+    leaseTimer.start(int(store.station.leaseTimeoutMs / 4));
     Timer1.start();
 }
 
@@ -260,6 +263,7 @@ void FIni::unload()
         return;
     unloaded = true;
     Timer1.stop();
+    leaseTimer.stop();
     FraView->releaseThumbImages();
     FraView->unloadElements();
     // Nothing is written: a job taken into the queue keeps its name and is listed again at the

@@ -79,6 +79,9 @@ public:
     ImageButton *ImgBtCancel;
     ThumbViewer *FraView;
     QTimer Timer1;
+    // Renews this station's lease on its system folder. Apart from Timer1, so that the lease
+    // holds while the configuration window has the polling stopped.
+    QTimer leaseTimer;
     ClickSound clickSound;
 
 protected:

@@ -4,6 +4,14 @@
 
 #include <QLocale>
 
+#include <QFile>
+#include <QScopeGuard>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <optional>
 
 namespace {
@@ -163,6 +171,7 @@ JobPhotos parseJobFileText(const QByteArray &text, const QString &orderId)
         }
         if (result.warning.isEmpty() && !parsed.warning.isEmpty())
             result.warning = QStringLiteral("line %1: %2").arg(lineNumber).arg(parsed.warning);
+        parsed.photo.lineOffset = start;
         result.photos.push_back(std::move(parsed.photo));
         start = next;
     }
@@ -197,5 +206,43 @@ JobFileRead ReadJobFile(const QString &filePath)
         qCWarning(lcJobs).noquote() << "Job file" << filePath << "-" << photos.warning;
     record.photos = std::move(photos.photos);
     record.photoCount = int16_t(record.photos.size());
+    record.fileIdentity = content.identity;
     return result;
+}
+
+bool recordPhotoPrinted(const QString &jobFilePath, const JobFs::FileIdentity &identity,
+                        const PhotoItem &photo)
+{
+    const auto refuse = [&](const QString &why) {
+        qCWarning(lcJobs).noquote() << "Cannot record" << photo.imageFileName << "as printed in"
+                                    << jobFilePath << "-" << why;
+        return false;
+    };
+    if (photo.lineOffset < 0)
+        return refuse(QStringLiteral("the photo was not read from it"));
+    const int fd = ::open(QFile::encodeName(jobFilePath).constData(),
+                          O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return refuse(JobFs::describeError(errno));
+    const auto closing = qScopeGuard([fd] { ::close(fd); });
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return refuse(JobFs::describeError(errno));
+    if (!S_ISREG(st.st_mode) || JobFs::FileIdentity { st.st_dev, st.st_ino } != identity)
+        return refuse(QStringLiteral("it is another file than the one read"));
+
+    const QByteArray expected = photo.photoNumber.toLatin1();
+    QByteArray head(1 + expected.size(), '\0');
+    if (::pread(fd, head.data(), size_t(head.size()), photo.lineOffset) != head.size()
+        || head[0] < '0' || head[0] > '9' || head.mid(1) != expected)
+        return refuse(
+            QStringLiteral("its line at byte %1 is not the photo's").arg(photo.lineOffset));
+    if (head[0] != '0')
+        return true;
+    const ssize_t put = JobFs::sysCalls().writeAt(fd, "1", 1, photo.lineOffset);
+    if (put != 1)
+        return refuse(JobFs::describeError(put < 0 ? int(-put) : EIO));
+    if (const int error = JobFs::sysCalls().syncData(fd))
+        return refuse(JobFs::describeError(error));
+    return true;
 }

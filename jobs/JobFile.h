@@ -62,3 +62,11 @@ struct JobFileRead
 // Reads a job file into a record: names from the file name, one photo per line. The file is
 // read whole and checked before anything else happens to it. A warning is logged once.
 JobFileRead ReadJobFile(const QString &filePath);
+
+// Records in the job file at `jobFilePath` that `photo` has been printed: its line's column 1
+// becomes '1', one byte written in place and flushed to disk, so that after a crash or a restart
+// the job goes on with its next photo. Only the file `identity` names is written, and only at a
+// line that still holds the photo (a digit, then its photo number). True when the mark is on
+// disk, a line already marked included; a failure is logged.
+bool recordPhotoPrinted(const QString &jobFilePath, const JobFs::FileIdentity &identity,
+                        const PhotoItem &photo);

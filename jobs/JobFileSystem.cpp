@@ -117,10 +117,10 @@ void syncFolder(const QByteArray &folder)
     }
 }
 
-// The cross-file-system half of moveReplacing: the old backup is replaced only by a complete,
-// flushed and verified copy, and the source goes only after that. The temporary copy stays
-// locked until it has its name, so that removeLeftoverCopies in another station leaves it alone.
-int copyThenRemove(const QByteArray &from, const QByteArray &to)
+// Puts a complete, flushed and verified copy of `from` at `to`, replacing what is there only
+// then. The temporary copy stays locked until it has its name, so that removeLeftoverCopies in
+// another station leaves it alone.
+int copyIntoPlace(const QByteArray &from, const QByteArray &to)
 {
     const int source = ::open(from.constData(), O_RDONLY | O_CLOEXEC);
     if (source < 0)
@@ -156,10 +156,9 @@ int copyThenRemove(const QByteArray &from, const QByteArray &to)
         ::unlink(temporary.constData());
     ::close(target);
     ::close(source);
-    if (error != 0)
-        return error;
-    syncFolder(folder);
-    return sysCalls().unlink(from.constData());
+    if (error == 0)
+        syncFolder(folder);
+    return error;
 }
 
 } // namespace
@@ -184,6 +183,11 @@ SysCalls realSysCalls()
         return put >= 0 ? put : ssize_t(-errno);
     };
     calls.syncFile = [](int fd) { return resultOf(::fsync(fd)); };
+    calls.writeAt = [](int fd, const void *data, size_t size, off_t offset) {
+        const ssize_t put = ::pwrite(fd, data, size, offset);
+        return put >= 0 ? put : ssize_t(-errno);
+    };
+    calls.syncData = [](int fd) { return resultOf(::fdatasync(fd)); };
     return calls;
 }
 
@@ -211,6 +215,21 @@ std::vector<FolderEntry> listFolderFiles(const QString &folder)
         return a.nativeName < b.nativeName;
     });
     return files;
+}
+
+QStringList listSubfolders(const QString &folder)
+{
+    namespace fs = std::filesystem;
+    QStringList names;
+    std::error_code error;
+    fs::directory_iterator it(fs::path(nativePath(folder).toStdString()), error);
+    for (; !error && it != fs::directory_iterator(); it.increment(error)) {
+        std::error_code statusError;
+        if (it->is_directory(statusError) && !it->is_symlink(statusError))
+            names << QFile::decodeName(QByteArray::fromStdString(it->path().filename().native()));
+    }
+    names.sort();
+    return names;
 }
 
 QString joinPath(const QString &folder, const QString &name)
@@ -271,7 +290,15 @@ int moveReplacing(const QString &from, const QString &to)
     const int error = sysCalls().rename(source.constData(), target.constData());
     if (error != EXDEV)
         return error;
-    return copyThenRemove(source, target);
+    // The source goes only once its copy is in place.
+    if (const int copyError = copyIntoPlace(source, target))
+        return copyError;
+    return sysCalls().unlink(source.constData());
+}
+
+int copyReplacing(const QString &from, const QString &to)
+{
+    return copyIntoPlace(nativePath(from), nativePath(to));
 }
 
 int removeLeftoverCopies(const QString &folder)

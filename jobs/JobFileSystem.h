@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <sys/types.h>
 
@@ -29,6 +30,9 @@ struct SysCalls
     // bytes written (or -errno), and 0 or errno.
     std::function<ssize_t(int fd, const void *data, size_t size)> write;
     std::function<int(int fd)> syncFile;
+    // The in-place write that records a printed photo in its job file, and its flush.
+    std::function<ssize_t(int fd, const void *data, size_t size, off_t offset)> writeAt;
+    std::function<int(int fd)> syncData;
 };
 
 SysCalls &sysCalls();
@@ -47,6 +51,9 @@ std::vector<FolderEntry> listFolderFiles(const QString &folder);
 
 // `folder` + "/" + `name`, without doubling a separator the folder already ends in.
 QString joinPath(const QString &folder, const QString &name);
+
+// The names of the folders in `folder` (links to folders not followed), sorted.
+QStringList listSubfolders(const QString &folder);
 
 bool isFolder(const QString &path);
 // Something that is not a folder is there (a file, or a link to one).
@@ -68,6 +75,10 @@ int claimRename(const QString &from, const QString &to);
 // failure `from` is still there, and unless only its removal failed, any older file at `to` is
 // untouched and no temporary file is left.
 int moveReplacing(const QString &from, const QString &to);
+
+// Copies `from` to `to`, replacing a file already at `to`, the way moveReplacing copies across
+// file systems; `from` stays. 0 or errno; on failure any older file at `to` is untouched.
+int copyReplacing(const QString &from, const QString &to);
 
 // Removes the temporary copies that a move cut short (a crash, a power cut) left in `folder`;
 // a copy that another process is still making is left alone. Returns the number removed.

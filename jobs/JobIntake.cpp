@@ -100,8 +100,13 @@ bool takeJobFile(JobStore &store, const QString &systemFolder, const QString &fo
         refuseJobFile(store, path, file.name, read.error);
         return false;
     }
-    if (intake == Intake::NewJob && !claimJobFile(store, folder, file, read))
-        return false;
+    if (intake == Intake::NewJob) {
+        if (!claimJobFile(store, folder, file, read))
+            return false;
+        // Without its marker the job is still printed here; other stations adopt it only once
+        // its claim is older than the lease timeout.
+        markJobOwned(store.station, systemFolder, read.record.fileName);
+    }
     store.refusedJobFiles.remove(file.name);
 
     read.record.systemFolder = systemFolder;
@@ -126,23 +131,42 @@ int takeJobFiles(JobStore &store, const QString &systemFolder, Intake intake, bo
     const std::vector<JobFs::FolderEntry> files = JobFs::listFolderFiles(folder);
 
     // A refused file that has gone is forgotten, so that it is logged again if it comes back.
-    QSet<QString> present;
-    present.reserve(qsizetype(files.size()));
+    QStringList names;
+    names.reserve(qsizetype(files.size()));
     for (const JobFs::FolderEntry &file : files)
-        present.insert(file.name);
+        names << file.name;
+    const QSet<QString> present(names.cbegin(), names.cend());
     store.refusedJobFiles.removeIf(
         [&](QHash<QString, QString>::iterator it) { return !present.contains(it.key()); });
 
+    // Claimed jobs ("2") are listed only when this station holds them: its own at start-up,
+    // and at any time those it takes over or adopts.
+    const AcquiredJobs acquired
+        = acquireJobs(store.station, systemFolder, names, intake == Intake::WaitingJob);
+    if (intake == Intake::WaitingJob)
+        FinishInterruptedRetirements(store.station, systemFolder, acquired.retiring);
+    else
+        for (const QString &job : acquired.retiring)
+            finishRetirement(store.station, systemFolder, job);
+
+    // A job of this queue whose marker could not be written may come back as adopted.
+    QSet<QString> queued;
+    for (int32_t i = 0; !acquired.jobs.isEmpty() && i < store.jobCount; ++i)
+        queued << store.printJobs[size_t(i)].fileName;
     int taken = 0;
     for (const JobFs::FolderEntry &file : files) {
         if (!isJobFileName(file.name))
             continue;
         const QChar status = file.name.at(0);
-        const bool wanted = intake == Intake::WaitingJob
-            ? status == QLatin1Char('2')
-            : status == QLatin1Char('1') || (status == QLatin1Char('0') && printAll);
-        if (wanted && takeJobFile(store, systemFolder, folder, file, intake))
+        if (status == QLatin1Char('2')) {
+            if (acquired.jobs.contains(file.name) && !queued.contains(file.name)
+                && takeJobFile(store, systemFolder, folder, file, Intake::WaitingJob))
+                ++taken;
+        } else if (intake == Intake::NewJob
+                   && (status == QLatin1Char('1') || (status == QLatin1Char('0') && printAll))
+                   && takeJobFile(store, systemFolder, folder, file, intake)) {
             ++taken;
+        }
     }
     return taken;
 }
@@ -168,7 +192,6 @@ int LoadWaitingJobs(JobStore &store, const QString &systemFolder)
 {
     for (const char *backup : { "backup/jobs", "backup/images" })
         JobFs::removeLeftoverCopies(JobFs::joinPath(systemFolder, QLatin1String(backup)));
-    FinishInterruptedRetirements(systemFolder);
     return takeJobFiles(store, systemFolder, Intake::WaitingJob, false);
 }
 

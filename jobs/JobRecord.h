@@ -1,5 +1,7 @@
 #pragma once
 
+#include "JobFileSystem.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -14,6 +16,7 @@ struct PhotoItem
     double amount = 0; // carried along, never used by the station
     int16_t printed = 0; // 0 = still to print
     QString photoNumber; // four characters exactly as written, blanks included
+    qint64 lineOffset = -1; // where its line starts in the job file; -1 when not read from one
 };
 
 // One job of the queue, read from a job file or made by print now.
@@ -33,4 +36,6 @@ struct JobRecord
     // Unique in the run, given when the record is stored: it names this very record, where a
     // slot or a key may come to hold another (two jobs can share a key).
     quint64 serial = 0;
+    // The job file read, so that progress is never written into a later file of the same name.
+    JobFs::FileIdentity fileIdentity;
 };

@@ -4,6 +4,7 @@
 #include "JobFileSystem.h"
 #include "JobsLog.h"
 
+#include <QSet>
 #include <QStringList>
 
 #include <algorithm>
@@ -19,6 +20,16 @@ void moveToBackup(const QString &from, const QString &to)
     if (const int error = JobFs::moveReplacing(from, to)) {
         qCWarning(lcJobs).noquote() << "Cannot move" << from << "to" << to << "-"
                                     << JobFs::describeError(error) << "- the file stays";
+    }
+}
+
+void copyToBackup(const QString &from, const QString &to)
+{
+    if (!JobFs::isFile(from))
+        return;
+    if (const int error = JobFs::copyReplacing(from, to)) {
+        qCWarning(lcJobs).noquote()
+            << "Cannot copy" << from << "to" << to << "-" << JobFs::describeError(error);
     }
 }
 
@@ -41,18 +52,85 @@ QString backupJobPath(const QString &systemFolder, const QString &fileName)
                            QLatin1Char('3') + fileName.mid(1));
 }
 
+// The photos that a job file of the same order waiting in the jobs folder ("0" or "1": the
+// order delivered again while this one was queued) still needs; all of `imageNames` when such
+// a file cannot be read. Its photos have the same names as this job's.
+QSet<QString> photosOfWaitingDuplicate(const QString &systemFolder, const QString &fileName,
+                                       const QStringList &imageNames)
+{
+    const JobFileName retired = splitJobFileName(fileName);
+    QSet<QString> needed;
+    for (const JobFs::FolderEntry &file : JobFs::listFolderFiles(jobsFolder(systemFolder))) {
+        const QChar status = file.name.at(0);
+        if ((status != QLatin1Char('0') && status != QLatin1Char('1')) || !isJobFileName(file.name))
+            continue;
+        const JobFileName waiting = splitJobFileName(file.name);
+        if (!waiting.error.isEmpty() || waiting.orderPrefix != retired.orderPrefix
+            || waiting.listKey != retired.listKey)
+            continue;
+        qCWarning(lcJobs).noquote()
+            << "Order" << retired.orderPrefix + retired.listKey
+            << "was delivered twice:" << file.name
+            << "waits in the jobs folder, so the photos it names are copied to"
+            << "backup and stay for it";
+        const JobFileRead read = ReadJobFile(JobFs::joinPath(jobsFolder(systemFolder), file.name));
+        if (!read.ok())
+            return QSet<QString>(imageNames.cbegin(), imageNames.cend());
+        for (const PhotoItem &photo : read.record.photos)
+            needed << photo.imageFileName;
+    }
+    return needed;
+}
+
 // Moves a job's photos into backup/images and then the job file at `jobFile` (none when
 // empty) into backup/jobs under its status "3" name. The job file goes last: while it is
-// still in the jobs folder, the retirement can be finished at the next start.
+// still in the jobs folder, the retirement can be finished at the next start. Photos that the
+// same order delivered again still needs are copied instead.
 void moveToBackupFolders(const QString &systemFolder, const QString &jobFile,
                          const QString &fileName, const QStringList &imageNames)
 {
     const QString images = JobFs::joinPath(systemFolder, QStringLiteral("images"));
     const QString backupImages = JobFs::joinPath(systemFolder, QStringLiteral("backup/images"));
-    for (const QString &name : imageNames)
-        moveToBackup(JobFs::joinPath(images, name), JobFs::joinPath(backupImages, name));
+    const QSet<QString> stay = photosOfWaitingDuplicate(systemFolder, fileName, imageNames);
+    for (const QString &name : imageNames) {
+        const QString from = JobFs::joinPath(images, name),
+                      to = JobFs::joinPath(backupImages, name);
+        stay.contains(name) ? copyToBackup(from, to) : moveToBackup(from, to);
+    }
     if (!jobFile.isEmpty())
         moveToBackup(jobFile, backupJobPath(systemFolder, fileName));
+}
+
+// Moves the job file of a held job to its ".retiring" name, or straight into backup when it
+// cannot be renamed; the path of what is left to move last ("" when nothing).
+QString beginRetirement(const QString &systemFolder, const QString &fileName)
+{
+    const QString jobPath = JobFs::joinPath(jobsFolder(systemFolder), fileName);
+    const QString retiringPath = jobPath + RetiringSuffix;
+    if (const int error = JobFs::moveReplacing(jobPath, retiringPath)) {
+        qCWarning(lcJobs).noquote()
+            << "Cannot rename" << jobPath << "to" << retiringPath << "-"
+            << JobFs::describeError(error) << "- it goes to backup before its photos";
+        moveToBackup(jobPath, backupJobPath(systemFolder, fileName));
+        return QString();
+    }
+    return retiringPath;
+}
+
+QStringList imageNamesIn(const QString &path, const QString &fileName)
+{
+    const JobFileName name = splitJobFileName(fileName);
+    const JobFs::FileContent content = JobFs::readWholeFile(path);
+    const JobPhotos photos = parseJobFileText(content.data, name.orderPrefix + name.listKey);
+    if (!content.error.isEmpty() || !photos.error.isEmpty()) {
+        qCWarning(lcJobs).noquote() << "Cannot tell the photos of" << path << "-"
+                                    << (content.error.isEmpty() ? photos.error : content.error)
+                                    << "- they stay in the images folder";
+    }
+    QStringList imageNames;
+    for (const PhotoItem &photo : photos.photos)
+        imageNames << photo.imageFileName;
+    return imageNames;
 }
 
 // The first entry of the job: "job " + listKey, or for an urgent job its listKey itself.
@@ -68,47 +146,43 @@ int findEntryOfJob(const QueueList &list, const QString &listKey)
     return -1;
 }
 
-// Whether the job an urgent copy in `index` was made from is still in the queue: an ordinary
-// job holding the same job file.
-bool sourceStillQueued(const JobStore &store, int32_t index)
-{
-    const JobRecord &copy = store.printJobs[size_t(index)];
-    for (int32_t i = 0; i < store.jobCount && size_t(i) < store.printJobs.size(); ++i) {
-        const JobRecord &other = store.printJobs[size_t(i)];
-        if (i != index && !other.urgent && other.fileName == copy.fileName
-            && other.systemFolder == copy.systemFolder)
-            return true;
-    }
-    return false;
-}
-
 } // namespace
 
-int FinishInterruptedRetirements(const QString &systemFolder)
+void finishRetirement(const Station &station, const QString &systemFolder, const QString &fileName)
 {
-    const QString jobs = jobsFolder(systemFolder);
-    int finished = 0;
-    for (const JobFs::FolderEntry &file : JobFs::listFolderFiles(jobs)) {
+    const QString marker = fileName + RetiringSuffix;
+    QString path = JobFs::joinPath(jobsFolder(systemFolder), marker);
+    if (!JobFs::isFile(path)) {
+        // Cut short before the job file left its name, unless that name is now another job's.
+        const QString holder = holderOf(station, systemFolder, fileName);
+        if (JobFs::isFile(JobFs::joinPath(jobsFolder(systemFolder), fileName))
+            && (holder.isEmpty() || holder == station.id))
+            path = beginRetirement(systemFolder, fileName);
+        else
+            path.clear();
+    }
+    if (!path.isEmpty()) {
+        qCInfo(lcJobs).noquote() << "Finishing the retirement of" << fileName
+                                 << "that was left under way";
+        moveToBackupFolders(systemFolder, path, fileName, imageNamesIn(path, fileName));
+    }
+    forgetJob(station, systemFolder, marker);
+}
+
+int FinishInterruptedRetirements(const Station &station, const QString &systemFolder,
+                                 const QStringList &held)
+{
+    for (const QString &fileName : held)
+        finishRetirement(station, systemFolder, fileName);
+    int finished = int(held.size());
+    // Job files under their ".retiring" name that no station holds: left by an earlier version.
+    for (const JobFs::FolderEntry &file : JobFs::listFolderFiles(jobsFolder(systemFolder))) {
         if (!file.name.endsWith(RetiringSuffix))
             continue;
         const QString fileName = file.name.chopped(RetiringSuffix.size());
-        if (!isJobFileName(fileName))
+        if (!isJobFileName(fileName) || !holderOf(station, systemFolder, file.name).isEmpty())
             continue;
-        const QString path = JobFs::joinPath(jobs, file.name);
-        const JobFileName name = splitJobFileName(fileName);
-        const JobFs::FileContent content = JobFs::readWholeFile(path);
-        const JobPhotos photos = parseJobFileText(content.data, name.orderPrefix + name.listKey);
-        QStringList imageNames;
-        for (const PhotoItem &photo : photos.photos)
-            imageNames << photo.imageFileName;
-        qCInfo(lcJobs).noquote() << "Finishing the retirement of" << fileName
-                                 << "that the last run left under way";
-        if (!content.error.isEmpty() || !photos.error.isEmpty()) {
-            qCWarning(lcJobs).noquote() << "Cannot tell the photos of" << path << "-"
-                                        << (content.error.isEmpty() ? photos.error : content.error)
-                                        << "- they stay in the images folder";
-        }
-        moveToBackupFolders(systemFolder, path, fileName, imageNames);
+        finishRetirement(station, systemFolder, fileName);
         ++finished;
     }
     return finished;
@@ -128,21 +202,22 @@ void RetireJob(JobStore &store, int32_t index)
     for (int i = 0; i < job.photoCount && size_t(i) < job.photos.size(); ++i)
         imageNames << job.photos[size_t(i)].imageFileName;
     const QString jobPath = JobFs::joinPath(jobsFolder(systemFolder), job.fileName);
-    const QString retiringPath = jobPath + RetiringSuffix;
-    if (job.urgent && sourceStillQueued(store, index)) {
-        // The file is the source job's, which still has photos to print: moved now, that job
-        // would not be listed again after a restart and its other photos would be lost.
-        moveToBackupFolders(systemFolder, QString(), job.fileName, imageNames);
-    } else if (!JobFs::isFile(jobPath)) {
-        moveToBackupFolders(systemFolder, QString(), job.fileName, imageNames);
-    } else if (const int error = JobFs::moveReplacing(jobPath, retiringPath)) {
-        qCWarning(lcJobs).noquote()
-            << "Cannot rename" << jobPath << "to" << retiringPath << "-"
-            << JobFs::describeError(error) << "- it goes to backup before its photos";
-        moveToBackup(jobPath, backupJobPath(systemFolder, job.fileName));
+    const QString holder = holderOf(store.station, systemFolder, job.fileName);
+    const bool heldElsewhere = !holder.isEmpty() && holder != store.station.id;
+    if (heldElsewhere && !job.urgent) {
+        // Taken over while this station could not renew its lease: the other station prints it.
+        qCWarning(lcJobs).noquote() << "Job" << job.fileName << "is held by station" << holder
+                                    << "now; it leaves this queue and its files stay";
+    } else if ((job.urgent && urgentSourceQueued(store, index)) || heldElsewhere
+               || !JobFs::isFile(jobPath)) {
+        // An urgent copy's job file is its source's, which still has photos to print (here or
+        // at the station that holds it): moved now, that job would lose its other photos.
         moveToBackupFolders(systemFolder, QString(), job.fileName, imageNames);
     } else {
-        moveToBackupFolders(systemFolder, retiringPath, job.fileName, imageNames);
+        markJobRetiring(store.station, systemFolder, job.fileName);
+        moveToBackupFolders(systemFolder, beginRetirement(systemFolder, job.fileName), job.fileName,
+                            imageNames);
+        forgetJob(store.station, systemFolder, job.fileName + RetiringSuffix);
     }
 
     const QString listKey = job.listKey;

@@ -15,10 +15,20 @@
 // changes nothing.
 // The job file is first renamed in the jobs folder to its name + ".retiring", then the photos
 // move, then the job file; a job file that cannot move stays under that name, so that the job
-// is never listed again.
+// is never listed again. Photos that a later delivery of the same order waiting in the jobs
+// folder names are copied, not moved. A job that another station holds now (it took the job
+// over) leaves the queue with all its files left to that station; an urgent copy never moves
+// its source's job file while the source is queued here or held elsewhere.
 void RetireJob(JobStore &store, int32_t index);
 
-// At start-up: finishes every retirement that a run cut short left in the jobs folder (a job
-// file under its ".retiring" name), moving the photos its lines name and then the job file into
-// backup. Returns the number of such job files found.
-int FinishInterruptedRetirements(const QString &systemFolder);
+// Finishes the retirement of `fileName` that this station holds by its ".retiring" marker (its
+// own, cut short by a crash, or taken over from a station that is gone): the job file, under
+// its ".retiring" name or still under its own, and the photos its lines name go into backup,
+// and the marker goes.
+void finishRetirement(const Station &station, const QString &systemFolder, const QString &fileName);
+
+// At start-up: finishes the retirements this station holds (`held`) and every one that no
+// station holds (a job file under its ".retiring" name left by an earlier version). Returns the
+// number finished.
+int FinishInterruptedRetirements(const Station &station, const QString &systemFolder,
+                                 const QStringList &held);

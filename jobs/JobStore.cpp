@@ -3,6 +3,8 @@
 #include "JobTable.h"
 #include "JobsLog.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 #include <limits>
 #include <numeric>
@@ -45,6 +47,8 @@ int16_t queueOrderForNewJob(JobStore &store)
 
 JobStore::JobStore()
 {
+    station.id = stationIdFor(QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
+                                                           : QString());
     LstJobs.setSelectionHandler([this] { LstJobsSelectionChanged(*this); });
 }
 
@@ -102,4 +106,16 @@ void storeJobRecord(JobStore &store, JobRecord record)
     const QString entry = formJobEntryText(record.listKey);
     store.printJobs[slot] = std::move(record);
     store.LstJobs.insert(int(slot), entry);
+}
+
+bool urgentSourceQueued(const JobStore &store, int32_t index)
+{
+    const JobRecord &copy = store.printJobs[size_t(index)];
+    for (int32_t i = 0; i < store.jobCount && size_t(i) < store.printJobs.size(); ++i) {
+        const JobRecord &other = store.printJobs[size_t(i)];
+        if (i != index && !other.urgent && other.fileName == copy.fileName
+            && other.systemFolder == copy.systemFolder)
+            return true;
+    }
+    return false;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "JobOwnership.h"
 #include "JobRecord.h"
 #include "QueueList.h"
 
@@ -37,6 +38,10 @@ struct JobStore
     // Job files left in the jobs folder, with the reason logged for each, so that a file that
     // stays refused is logged once and not on every tick.
     QHash<QString, QString> refusedJobFiles;
+
+    // This station among the others on its system folder; its id comes from the program's
+    // folder.
+    Station station;
 };
 
 // The key of a queue entry: the whole text of an urgent entry (it contains "rgente"), the text
@@ -61,3 +66,7 @@ bool hasRoomForJob(const JobStore &store);
 // Stores a record read from a job file in slot jobCount, with the next queueOrder and serial
 // number, and inserts its entry at list position jobCount. The caller raises jobCount.
 void storeJobRecord(JobStore &store, JobRecord record);
+
+// Whether the job the urgent copy in slot `index` was made from is still in the queue: an
+// ordinary job holding the same job file.
+bool urgentSourceQueued(const JobStore &store, int32_t index);

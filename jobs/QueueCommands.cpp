@@ -166,6 +166,7 @@ PrintNowResult PrintNow(JobStore &store, int k, const CopyImageFunction &copy)
     {
         const JobRecord &job = store.printJobs[size_t(source)];
         urgent.fileName = job.fileName;
+        urgent.fileIdentity = job.fileIdentity;
         urgent.orderPrefix = job.orderPrefix;
         urgent.systemFolder = job.systemFolder;
         urgent.photos.push_back(job.photos[size_t(k)]);

@@ -1,5 +1,7 @@
 #include "Dispatcher.h"
 
+#include "JobFile.h"
+#include "JobOwnership.h"
 #include "JobRetirement.h"
 #include "JobTable.h"
 #include "ModConf.h"
@@ -36,6 +38,15 @@ void PrintNextPhoto(JobStore &store)
     }
     PhotoItem &photo = *next;
 
+    // Printed only while no other station can be taking this station's jobs over, and only a
+    // job that no other station holds now.
+    if (!leaseAllowsPrinting(store.station, job.systemFolder))
+        return;
+    const QString holder = holderOf(store.station, job.systemFolder, job.fileName);
+    if (!holder.isEmpty() && holder != store.station.id) {
+        RetireJob(store, index);
+        return;
+    }
     // A printer left empty is chosen at the first photo that needs it; while the print system
     // cannot tell which, the photo waits.
     const PrinterPort *port = ModPrint::printerPort();
@@ -64,6 +75,14 @@ void PrintNextPhoto(JobStore &store)
         printingHeldUp = true;
         return;
     }
+    // First of all, so that a crash from here on cannot print the photo again. An urgent copy
+    // records it in its source's job file while the source is queued: once retired, it is
+    // never printed again anyway, and its name may hold a later delivery of the same order.
+    if (photo.lineOffset >= 0 && (!job.urgent || urgentSourceQueued(store, index)))
+        recordPhotoPrinted(
+            JobFs::joinPath(JobFs::joinPath(job.systemFolder, QStringLiteral("jobs")),
+                            job.fileName),
+            job.fileIdentity, photo);
     if (printingHeldUp) {
         printingHeldUp = false;
         qCInfo(lcPrint, "Printing goes on: '%s' was accepted", qUtf8Printable(title));

@@ -1,6 +1,7 @@
 #include "JobIntake.h"
 #include "JobStore.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -13,7 +14,9 @@ namespace {
 // Start-up with this many jobs waiting from an earlier run ("2" files of one to five photos):
 // LoadWaitingJobs reads and lists them all before the polling timer starts. The files stay in
 // the page cache between iterations, as after a restart of the program (not of the machine).
-void BM_LoadWaitingJobs(benchmark::State &state)
+// The station holds them all (an earlier run of it recorded so), or, `adopting`, none holds
+// them: the first start after an earlier version, which records the station as their owner.
+void loadWaitingJobs(benchmark::State &state, bool adopting)
 {
     const int jobs = int(state.range(0));
     QTemporaryDir dir;
@@ -28,8 +31,12 @@ void BM_LoadWaitingJobs(benchmark::State &state)
             state.SkipWithError("cannot write job files");
     }
     std::optional<JobStore> store;
+    if (!adopting)
+        LoadWaitingJobs(store.emplace(), dir.path());
     for (auto _ : state) {
         state.PauseTiming();
+        if (adopting)
+            QDir(dir.filePath(".zelvo")).removeRecursively();
         store.emplace();
         state.ResumeTiming();
         benchmark::DoNotOptimize(LoadWaitingJobs(*store, dir.path()));
@@ -40,7 +47,18 @@ void BM_LoadWaitingJobs(benchmark::State &state)
         state.ResumeTiming();
     }
 }
+
+void BM_LoadWaitingJobs(benchmark::State &state)
+{
+    loadWaitingJobs(state, false);
+}
 BENCHMARK(BM_LoadWaitingJobs)->Arg(5000)->Iterations(10)->Unit(benchmark::kMillisecond);
+
+void BM_LoadWaitingJobs_Adopting(benchmark::State &state)
+{
+    loadWaitingJobs(state, true);
+}
+BENCHMARK(BM_LoadWaitingJobs_Adopting)->Arg(5000)->Iterations(5)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -1,8 +1,11 @@
 #pragma once
 
 #include "TestFiles.h"
+#include "TestPhotos.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
@@ -29,23 +32,59 @@ inline bool dropFile(const QString &path, const QByteArray &bytes)
         == 0;
 }
 
+// Job 1AB<key>.job of `photos` JPEG photos, as the order-taking program delivers it: the photos
+// first. `tag` sets the photos' sizes and the amounts, so that no two jobs have the same bytes.
+// Returns the photos' bytes by name; `text` gets the job file's.
+inline QMap<QString, QByteArray> deliverJob(const QString &root, const QString &key, int photos,
+                                            int tag, QByteArray *text = nullptr)
+{
+    QMap<QString, QByteArray> delivered;
+    for (int p = 1; p <= photos; ++p) {
+        const QString name = QStringLiteral("AB%1_%2.jpg").arg(key).arg(p, 4, 10, QChar('0'));
+        delivered[name] = TestPhotos::jpegBytes(16 + tag % 64, 12 + p + 4 * (tag / 64));
+        if (!dropFile(root + "/images/" + name, delivered[name]))
+            return {};
+    }
+    const QByteArray job = jobText(photos, tag);
+    if (text)
+        *text = job;
+    return dropFile(root + "/jobs/1AB" + key + ".job", job) ? delivered
+                                                            : QMap<QString, QByteArray>();
+}
+
+// The documents the built-in printer wrote into `pdfFolder`, counted by photo; `blank` gets
+// those without the photo in them.
+inline QMap<QString, int> documentsByPhoto(const QString &pdfFolder, QStringList *blank = nullptr)
+{
+    static const QRegularExpression pdfName(QStringLiteral("_Zelvo_(.+\\.jpg)(-\\d+)?\\.pdf$"));
+    QMap<QString, int> prints;
+    for (const QString &name : QDir(pdfFolder).entryList(QDir::Files)) {
+        ++prints[pdfName.match(name).captured(1)];
+        if (blank && !readFile(pdfFolder + '/' + name).contains("/Image"))
+            *blank << name;
+    }
+    return prints;
+}
+
 #ifdef STATION_HARNESS
 // A station_harness process; its output lines are collected as they come.
-class Station
+class StationProcess
 {
 public:
-    explicit Station(const QStringList &arguments)
+    explicit StationProcess(const QStringList &arguments)
     {
         QObject::connect(&process, &QProcess::readyReadStandardOutput, [this] {
             pending += process.readAllStandardOutput();
-            for (qsizetype end; (end = pending.indexOf('\n')) >= 0; pending.remove(0, end + 1))
+            for (qsizetype end; (end = pending.indexOf('\n')) >= 0; pending.remove(0, end + 1)) {
                 lines << QString::fromUtf8(pending.left(end));
+                times << QDateTime::currentMSecsSinceEpoch();
+            }
         });
         QObject::connect(&process, &QProcess::readyReadStandardError,
                          [this] { errors += process.readAllStandardError(); });
         process.start(QStringLiteral(STATION_HARNESS), arguments);
     }
-    ~Station()
+    ~StationProcess()
     {
         process.kill();
         process.waitForFinished();
@@ -59,6 +98,7 @@ public:
 
     QProcess process;
     QStringList lines;
+    QList<qint64> times; // when each line came, in ms since the epoch
     QByteArray errors;
 
 private:
@@ -67,12 +107,12 @@ private:
 
 // Waits until `done()` holds while the stations work, and says why not as soon as one of them
 // has ended or none has said anything for `stallMs`, instead of at a timeout minutes later.
-inline QString waitWhileStationsWork(const QList<const Station *> &stations,
+inline QString waitWhileStationsWork(const QList<const StationProcess *> &stations,
                                      const std::function<bool()> &done, int stallMs = 15000)
 {
     QElapsedTimer quiet;
     for (qsizetype said = -1, lines = 0; !done(); QTest::qWait(10), lines = 0) {
-        for (const Station *station : stations) {
+        for (const StationProcess *station : stations) {
             if (!station->running())
                 return QStringLiteral("a station ended (exit code %1), saying: %2")
                     .arg(station->process.exitCode())

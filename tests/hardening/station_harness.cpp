@@ -4,13 +4,16 @@
 //
 //   station_harness SYSTEM_FOLDER PDF_FOLDER [--scan-only] [--wait-go] [--exit-when-idle]
 //                   [--claim-by-link] [--split-fs] [--crash-at CALL:N[:after]]
+//                   [--station ID] [--lease-timeout MS]
 //
 // --scan-only: ticks take new jobs and print nothing. --wait-go: after start-up, wait for "go"
 // on standard input. --exit-when-idle: end after a tick that found no new job and left the
 // queue empty. --claim-by-link: claim as on a file system without rename-without-replace.
 // --split-fs: treat every folder as its own file system. --crash-at: see installCrashPoint.
+// --station: the station's id (default "harness"); --lease-timeout: its lease timeout.
 // "quit" on standard input (or its end) runs one more tick and ends. Standard output gets
-// "READY <jobs listed at start-up>", then "CLAIM <job file> <photos>" for every job taken, each
+// "LISTED <job file>" for every job listed at start-up, "READY <jobs listed>", then
+// "CLAIM <job file> <photos>" for every job taken later (claimed, taken over or adopted), each
 // line flushed at once so that a killed station has told all it did.
 
 #include "Dispatcher.h"
@@ -39,8 +42,9 @@ void say(const QString &line)
 }
 
 // "CALL:N[:after]": the station kills itself with SIGKILL at the N-th call of one of the
-// file-system calls that claim and retire (renameNoReplace, rename, link, unlink), before the
-// call or, with ":after", once it is done: a crash at an exact point.
+// file-system calls that claim and retire (renameNoReplace, rename, link, unlink) or record a
+// printed photo (writeAt, syncData), before the call or, with ":after", once it is done: a
+// crash at an exact point.
 bool installCrashPoint(const QString &point)
 {
     const QStringList parts = point.split(QLatin1Char(':'));
@@ -53,7 +57,7 @@ bool installCrashPoint(const QString &point)
             const bool hit = ++count == n;
             if (hit && !after)
                 ::raise(SIGKILL);
-            const int result = call(args...);
+            const auto result = call(args...);
             if (hit)
                 ::raise(SIGKILL);
             return result;
@@ -68,6 +72,10 @@ bool installCrashPoint(const QString &point)
         calls.link = wrap(calls.link);
     else if (parts[0] == QLatin1String("unlink"))
         calls.unlink = wrap(calls.unlink);
+    else if (parts[0] == QLatin1String("writeAt"))
+        calls.writeAt = wrap(calls.writeAt);
+    else if (parts[0] == QLatin1String("syncData"))
+        calls.syncData = wrap(calls.syncData);
     else
         return false;
     return true;
@@ -114,7 +122,17 @@ int main(int argc, char **argv)
     ModConf::ApplySettingsDefaults(system, SystemPrinterPort::BuiltInPdfPrinter);
     CreateFolderLayout(system);
     JobStore store;
-    say(QStringLiteral("READY %1").arg(LoadWaitingJobs(store, system)));
+    const auto option = [&](const char *name, const QString &otherwise) {
+        const qsizetype at = args.indexOf(QLatin1String(name));
+        return at > 0 ? args.value(at + 1) : otherwise;
+    };
+    store.station.id = option("--station", QStringLiteral("harness"));
+    store.station.leaseTimeoutMs
+        = option("--lease-timeout", QString::number(DefaultLeaseTimeoutMs)).toLongLong();
+    const int listed = LoadWaitingJobs(store, system);
+    for (int i = 0; i < store.jobCount; ++i)
+        say(QStringLiteral("LISTED %1").arg(store.printJobs[size_t(i)].fileName));
+    say(QStringLiteral("READY %1").arg(listed));
     if (args.contains(QLatin1String("--wait-go")) && readCommand() != "go")
         return 0;
 
@@ -123,6 +141,7 @@ int main(int argc, char **argv)
     for (bool quit = false; !quit;) {
         pollfd input { STDIN_FILENO, POLLIN, 0 };
         quit = ::poll(&input, 1, 0) > 0;
+        RenewLeases(store.station);
         const int before = store.jobCount;
         const int taken = ScanNewJobs(store, system, ModConf::PrintAll);
         for (int i = before; i < store.jobCount; ++i) {

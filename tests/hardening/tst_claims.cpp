@@ -4,6 +4,7 @@
 #include "JobRetirement.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QHash>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -11,14 +12,26 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <limits>
 
 using namespace Hardening;
 
 // Two stations on one system folder: every job file is taken by exactly one of them, and no
-// file is ever replaced.
+// file is ever replaced. Two and three stations restarted while jobs flow, and one gone for
+// good: every photo printed exactly once. An order delivered twice prints whole both times.
 class TestClaims : public QObject
 {
     Q_OBJECT
+
+    // The jobs listed, claimed, taken over or adopted, by file name, in `station`'s lines.
+    static QStringList jobsTold(const StationProcess &station, const char *what)
+    {
+        QStringList jobs;
+        for (const QString &line : station.lines)
+            if (line.startsWith(QLatin1String(what)))
+                jobs << line.section(' ', 1, 1);
+        return jobs;
+    }
 
 private slots:
     void twoStations_claimEachJobOnce_data()
@@ -47,7 +60,7 @@ private slots:
         QStringList arguments { root, dir.filePath("pdf"), "--scan-only", "--wait-go" };
         if (byLink)
             arguments << "--claim-by-link";
-        Station a(arguments), b(arguments);
+        StationProcess a(arguments), b(arguments);
         QCOMPARE(waitWhileStationsWork({ &a, &b }, [&] { return a.ready() && b.ready(); }),
                  QString());
         QElapsedTimer clock;
@@ -72,7 +85,7 @@ private slots:
         QCOMPARE(a.process.exitCode() + b.process.exitCode(), 0);
 
         QSet<QString> claimed;
-        for (const Station *station : { &a, &b }) {
+        for (const StationProcess *station : { &a, &b }) {
             for (const QString &claim : station->claims()) {
                 const QStringList words = claim.split(' '); // CLAIM <file> <photos>
                 QVERIFY2(!claimed.contains(words[1]), qPrintable("claimed twice: " + words[1]));
@@ -138,6 +151,138 @@ private slots:
         RetireJob(store, 0);
         QCOMPARE(ScanNewJobs(store, root, false), 0); // never taken a second time
         QCOMPARE(readFile(root + "/backup/jobs/3AB12345.job"), jobText(2, 7));
+    }
+
+    void stations_restartedWhileJobsFlow_printEachPhotoOnce_data()
+    {
+        QTest::addColumn<int>("stations");
+        QTest::newRow("two") << 2;
+        QTest::newRow("three") << 3;
+    }
+    void stations_restartedWhileJobsFlow_printEachPhotoOnce()
+    {
+        QFETCH(int, stations);
+        // Restarts of each station; a longer run: ZELVO_STATION_RESTARTS=50.
+        const int restarts = qEnvironmentVariableIsSet("ZELVO_STATION_RESTARTS")
+            ? qEnvironmentVariableIntValue("ZELVO_STATION_RESTARTS")
+            : ZELVO_STATION_RESTARTS;
+        constexpr qint64 TimeoutMs = 3000;
+        QTemporaryDir dir;
+        const QString root = dir.filePath("system"), pdf = dir.filePath("pdf");
+        QVERIFY(QDir().mkdir(root) && CreateFolderLayout(root));
+        QStringList photos;
+        const auto deliver = [&](int count) {
+            for (int n = 0; n < count; ++n) {
+                const int number = photos.size();
+                photos << deliverJob(root, QString::number(10000 + number), 1 + number % 3, number)
+                              .keys();
+            }
+        };
+        std::vector<std::unique_ptr<StationProcess>> running(static_cast<size_t>(stations));
+        QList<QSet<QString>> held(stations); // every job each station has listed or claimed
+        const auto start = [&](int s, const QStringList &more = {}) {
+            running[size_t(s)] = std::make_unique<StationProcess>(
+                QStringList { root, pdf, "--station", "s" + QString::number(s), "--lease-timeout",
+                              QString::number(TimeoutMs) }
+                + more);
+            QTRY_VERIFY_WITH_TIMEOUT(running[size_t(s)]->ready(), 30000);
+            for (const QString &job : jobsTold(*running[size_t(s)], "LISTED"))
+                QVERIFY2(held[s].contains(job), qPrintable(job + " listed by another station"));
+        };
+        const auto stop = [&](int s) {
+            StationProcess &station = *running[size_t(s)];
+            station.send("quit");
+            QTRY_VERIFY_WITH_TIMEOUT(!station.running(), 30000);
+            for (const QString &job : jobsTold(station, "CLAIM"))
+                held[s] << job;
+        };
+        for (int s = 0; s < stations; ++s)
+            start(s);
+
+        // Each station stopped and started again in turn while jobs arrive and print.
+        for (int round = 0; round < restarts * stations; ++round) {
+            deliver(3);
+            const int printed = documentsByPhoto(pdf).size();
+            QTRY_VERIFY_WITH_TIMEOUT(documentsByPhoto(pdf).size() > printed, 30000);
+            stop(round % stations);
+            start(round % stations);
+        }
+
+        // The last one gone for good: with the others stopped it takes a batch of jobs, and it
+        // is killed right after it recorded its second printed photo. The others, started
+        // again meanwhile, do not list its jobs.
+        const int gone = stations - 1;
+        for (int s = 0; s < stations; ++s)
+            stop(s);
+        deliver(5);
+        start(gone, { "--crash-at", "syncData:2:after" });
+        QTRY_VERIFY_WITH_TIMEOUT(!running[size_t(gone)]->running(), 30000);
+        for (const QString &job : jobsTold(*running[size_t(gone)], "CLAIM"))
+            held[gone] << job;
+        for (int s = 0; s < gone; ++s)
+            start(s);
+        const QStringList orphans = filesIn(root + "/jobs");
+        QVERIFY2(
+            !orphans.isEmpty()
+                && QSet<QString>(orphans.begin(), orphans.end()).subtract(held[gone]).isEmpty(),
+            "the station went with jobs of no one else queued");
+        const qint64 lastRenewal = QFileInfo(root + "/.zelvo/leases/s" + QString::number(gone))
+                                       .lastModified()
+                                       .toMSecsSinceEpoch();
+
+        // Its jobs are taken over once its lease is older than the timeout, never before.
+        QTRY_VERIFY_WITH_TIMEOUT(filesIn(root + "/jobs").isEmpty(), 60000);
+        qint64 firstTaken = std::numeric_limits<qint64>::max();
+        for (int s = 0; s < gone; ++s) {
+            StationProcess &station = *running[size_t(s)];
+            for (qsizetype i = 0; i < station.lines.size(); ++i)
+                if (orphans.contains(station.lines[i].section(' ', 1, 1)))
+                    firstTaken = std::min(firstTaken, station.times[i] - lastRenewal);
+            stop(s);
+        }
+        QVERIFY2(
+            firstTaken >= TimeoutMs && firstTaken < 3 * TimeoutMs,
+            qPrintable(QStringLiteral("taken over %1 ms after the last renewal").arg(firstTaken)));
+
+        QStringList blank;
+        const QMap<QString, int> documents = documentsByPhoto(pdf, &blank);
+        QVERIFY2(blank.isEmpty(), qPrintable(blank.join(' ') + ": without their photos"));
+        for (const QString &photo : photos)
+            QVERIFY2(
+                documents.value(photo) == 1,
+                qPrintable(
+                    QStringLiteral("%1 printed %2 times").arg(photo).arg(documents.value(photo))));
+        qInfo("%d stations, %d restarts each; %d jobs taken over from the one gone, %lld ms after "
+              "its last renewal (timeout %lld ms); %d photos, each printed once",
+              stations, restarts, int(orphans.size()), firstTaken, TimeoutMs, int(photos.size()));
+    }
+
+    void orderDeliveredTwice_bothPrintWhole()
+    {
+        QTemporaryDir dir;
+        const QString root = dir.path(), pdf = dir.filePath("pdf");
+        QVERIFY(CreateFolderLayout(root));
+        QVERIFY(!deliverJob(root, "12345", 2, 1).isEmpty());
+        StationProcess claiming({ root, pdf, "--exit-when-idle", "--scan-only" });
+        QTRY_VERIFY_WITH_TIMEOUT(!claiming.running(), 30000);
+        // Delivered again, with one photo more, while the first is queued: it waits.
+        QVERIFY(!deliverJob(root, "12345", 3, 2).isEmpty());
+        StationProcess printing({ root, pdf });
+        QTRY_VERIFY_WITH_TIMEOUT(filesIn(root + "/jobs").isEmpty(), 30000);
+        printing.send("quit");
+        QTRY_VERIFY_WITH_TIMEOUT(!printing.running(), 30000);
+
+        QCOMPARE(jobsTold(printing, "LISTED") + jobsTold(printing, "CLAIM"),
+                 QStringList({ "2AB12345.job", "2AB12345.job" }));
+        QStringList blank;
+        const QMap<QString, int> documents = documentsByPhoto(pdf, &blank);
+        QVERIFY2(blank.isEmpty(), qPrintable(blank.join(' ') + ": without their photos"));
+        QCOMPARE(documents,
+                 (QMap<QString, int> { { "AB12345_0001.jpg", 2 },
+                                       { "AB12345_0002.jpg", 2 },
+                                       { "AB12345_0003.jpg", 1 } }));
+        QCOMPARE(filesIn(root + "/images"), QStringList());
+        QCOMPARE(printing.errors.count("delivered twice"), 1);
     }
 };
 

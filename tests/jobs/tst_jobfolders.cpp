@@ -358,6 +358,33 @@ private slots:
         JobStore restarted;
         QCOMPARE(LoadWaitingJobs(restarted, m_root), 1);
     }
+
+    // The same order delivered again while the first is queued: the photos its file names have
+    // the same names as the first's and must stay for it.
+    void retireJob_orderDeliveredAgainKeepsItsPhotos_data()
+    {
+        QTest::addColumn<QByteArray>("again"); // the second delivery's job file
+        QTest::addColumn<QStringList>("staying");
+        QTest::newRow("naming photo 2")
+            << QByteArray("00002000100000100\r\n") << QStringList { "AB00001_0002.jpg" };
+        QTest::newRow("unreadable: all stay")
+            << QByteArray("garbage\r\n") << QStringList({ "AB00001_0001.jpg", "AB00001_0002.jpg" });
+    }
+    void retireJob_orderDeliveredAgainKeepsItsPhotos()
+    {
+        QFETCH(QByteArray, again);
+        QFETCH(QStringList, staying);
+        deliver({ "00001" });
+        JobStore store;
+        QCOMPARE(ScanNewJobs(store, m_root, false), 1);
+        QVERIFY(writeFile(at("jobs/1AB00001.job"), again));
+        StationLogRecorder recorder;
+        RetireJob(store, 0);
+        QCOMPARE(filesIn(at("images")), staying);
+        QCOMPARE(filesIn(at("backup/images")),
+                 QStringList({ "AB00001_0001.jpg", "AB00001_0002.jpg" }));
+        QCOMPARE(log.filter("delivered twice").size(), 1);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestJobFolders)

@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include <memory>
+
 // The station's main job without its window: a system folder with the job folders, the job
 // store, and the polling timer's tick (take new job files in, then print the next photo), which
 // the tests call directly instead of waiting 15 seconds. Photos of 10x15, 13x18 and 15x23 go
@@ -76,6 +78,16 @@ public:
     {
         ScanNewJobs(store, folder(), ModConf::PrintAll);
         PrintNextPhoto(store);
+    }
+
+    // The station stopped and started again: a new job store lists the jobs it had taken.
+    int restart()
+    {
+        const Station same = store.station;
+        std::destroy_at(&store);
+        std::construct_at(&store);
+        store.station = same;
+        return LoadWaitingJobs(store, folder());
     }
 
     JobStore store;

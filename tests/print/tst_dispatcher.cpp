@@ -1,5 +1,6 @@
 #include "Imaging.h"
 #include "ModPrint.h"
+#include "QueueCommands.h"
 #include "RecordingPrinterPort.h"
 #include "TestStation.h"
 
@@ -107,6 +108,88 @@ private slots:
         station->tick(); // the platform is back: printed and retired
         QCOMPARE(station->store.jobCount, 0);
         QVERIFY(QFile::exists(station->path("backup/jobs/3AB00001.job")));
+    }
+
+    // Each accepted photo is marked in the job file at once; a refused one is not.
+    void progressSurvivesARestart()
+    {
+        QVERIFY(station->addJob("1AB00001.job", { {}, {}, {} }));
+        station->tick();
+        port->failEnd = true;
+        station->tick();
+        port->failEnd = false;
+        QCOMPARE(readFile(station->path("jobs/2AB00001.job")).left(19), "10001000100001250\r\n");
+        QCOMPARE(station->restart(), 1);
+        for (int tick = 0; tick < 3; ++tick) // the last finds nothing to print and retires it
+            station->tick();
+        QCOMPARE(titles(),
+                 QStringList({ "AB00001_0001.jpg", "AB00001_0002.jpg", "AB00001_0002.jpg",
+                               "AB00001_0003.jpg" }));
+        QCOMPARE(station->store.jobCount, 0);
+        QCOMPARE(readFile(station->path("backup/jobs/3AB00001.job")).count("\n1"), 2);
+    }
+
+    // Print now records the photo only once its urgent copy is accepted, in the source's file.
+    void printNow_recordedWhenTheUrgentCopyIsAccepted_data()
+    {
+        QTest::addColumn<bool>("urgentPrinted");
+        QTest::newRow("restart after the urgent copy printed") << true;
+        QTest::newRow("restart before") << false;
+    }
+    void printNow_recordedWhenTheUrgentCopyIsAccepted()
+    {
+        QFETCH(bool, urgentPrinted);
+        QVERIFY(station->addJob("1AB00001.job", { {}, {} }));
+        ScanNewJobs(station->store, station->folder(), false);
+        QCOMPARE(PrintNow(station->store, 1), PrintNowResult::Made);
+        if (urgentPrinted)
+            PrintNextPhoto(station->store);
+        station->restart();
+        station->tick();
+        station->tick();
+        QCOMPARE(titles(),
+                 urgentPrinted ? QStringList({ "AB00001_0002u0.jpg", "AB00001_0001.jpg" })
+                               : QStringList({ "AB00001_0001.jpg", "AB00001_0002.jpg" }));
+    }
+
+    // Another station took the job over (this one could not renew its lease meanwhile): it
+    // leaves this queue unprinted, its files left to that station.
+    void jobHeldByAnotherStation_leavesTheQueueUnprinted()
+    {
+        QVERIFY(station->addJob("1AB00001.job", { {}, {} }));
+        ScanNewJobs(station->store, station->folder(), false);
+        const QString owners = station->path(".zelvo/owners/");
+        QVERIFY(QDir().mkdir(owners + "other")
+                && writeFile(station->path(".zelvo/leases/other"), ""));
+        QVERIFY(QFile::rename(owners + station->store.station.id + "/2AB00001.job",
+                              owners + "other/2AB00001.job"));
+        station->tick();
+        QVERIFY(port->documents.isEmpty());
+        QCOMPARE(station->store.jobCount, 0);
+        QCOMPARE(station->files("jobs") + station->files("images"), 3);
+    }
+
+    // While the lease cannot be renewed, other stations may be taking this one's jobs over.
+    void leaseThatCannotBeRenewed_holdsPrinting()
+    {
+        QVERIFY(station->addJob("1AB00001.job", { {} }));
+        station->tick();
+        QVERIFY(station->addJob("1AB00002.job", { {} }));
+        const QString lease = station->path(".zelvo/leases/" + station->store.station.id);
+        QVERIFY(QFile::remove(lease) && QDir().mkdir(lease)); // cannot be written
+        station->store.station.leases[station->folder()].renewedAtMs = 0;
+        station->tick();
+        QCOMPARE(titles(), QStringList { "AB00001_0001.jpg" });
+        QCOMPARE(station->store.jobCount, 1);
+        QVERIFY(QDir().rmdir(lease));
+        station->tick();
+        QCOMPARE(titles(), QStringList({ "AB00001_0001.jpg", "AB00002_0001.jpg" }));
+    }
+
+private:
+    QStringList titles() const
+    {
+        return port->noted(&RecordingPrinterPort::Document::title).replaceInStrings("Zelvo ", "");
     }
 };
 

@@ -1,0 +1,186 @@
+#include "JobFile.h"
+#include "JobIntake.h"
+#include "JobOwnership.h"
+#include "JobsTestSupport.h"
+#include "StationLogRecorder.h"
+#include "TestFiles.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+// Printing progress recorded in the claimed job file, and stations on one system folder that
+// list only the jobs they hold, take over those of a station gone for good and adopt claimed
+// jobs that nobody holds. Each station is a job store of its own; the lease ages are set as
+// file times against the station's own last renewal, the clock that counts.
+class TestStations : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_root;
+
+    QString at(const QString &relative) const { return m_root + '/' + relative; }
+    static void setFileTime(const QString &path, qint64 ns)
+    {
+        const timespec times[2] = { { 0, UTIME_OMIT }, { ns / 1000000000, ns % 1000000000 } };
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+    }
+    // A station `id` on the folder whose lease was renewed at `ns` (server time).
+    void addStation(const QString &id, qint64 ns)
+    {
+        QVERIFY(QDir().mkpath(at(".zelvo/owners/" + id)) && QDir().mkpath(at(".zelvo/leases")));
+        QVERIFY(writeFile(at(".zelvo/leases/" + id), id.toUtf8()));
+        setFileTime(at(".zelvo/leases/" + id), ns);
+    }
+    static constexpr qint64 TimeoutNs = DefaultLeaseTimeoutMs * 1000000;
+
+private slots:
+    void init()
+    {
+        QVERIFY(QDir(m_dir.path()).removeRecursively() && QDir().mkpath(m_dir.path()));
+        m_root = m_dir.path();
+        QVERIFY(CreateFolderLayout(m_root));
+    }
+
+    void stationId_stableAndPerProgramFolder()
+    {
+        QVERIFY(QDir().mkpath(at("a")) && QDir().mkpath(at("b")));
+        QCOMPARE(stationIdFor(at("a")), stationIdFor(at("a/../a")));
+        QVERIFY(stationIdFor(at("a")) != stationIdFor(at("b")));
+    }
+
+    void recordPhotoPrinted_data()
+    {
+        QTest::addColumn<int>("photo");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<bool>("recorded");
+        QTest::newRow("first line") << 0 << "" << true;
+        QTest::newRow("last line, no line end") << 2 << "" << true;
+        QTest::newRow("file replaced since it was read") << 1 << "replaced" << false;
+        QTest::newRow("line no longer the photo's") << 1 << "edited" << false;
+        QTest::newRow("write refused") << 1 << "write" << false;
+        QTest::newRow("flush fails") << 1 << "flush" << false;
+    }
+    void recordPhotoPrinted()
+    {
+        QFETCH(int, photo);
+        QFETCH(QString, fault);
+        QFETCH(bool, recorded);
+        const QString path = at("jobs/2AB00001.job");
+        const QByteArray text = "00001000100000100\r\n00002100200000200\n00003200300000300";
+        QVERIFY(writeFile(path, text));
+        const JobFileRead read = ReadJobFile(path);
+        QVERIFY(read.ok());
+        QByteArray expected = text;
+        expected[read.record.photos[size_t(photo)].lineOffset] = '1';
+        ScopedSysCalls restore;
+        if (fault == "replaced") { // the file read still there under another name
+            QVERIFY(QFile::rename(path, path + ".old") && writeFile(path, text));
+            expected = text;
+        } else if (fault == "edited") {
+            expected = QByteArray(text).replace("00002", "00009");
+            QVERIFY(writeFile(path, expected));
+        } else if (fault == "write") {
+            JobFs::sysCalls().writeAt = [](int, const void *, size_t, off_t) { return -EIO; };
+            expected = text;
+        } else if (fault == "flush") {
+            JobFs::sysCalls().syncData = [](int) { return EIO; };
+        }
+        QCOMPARE(
+            ::recordPhotoPrinted(path, read.record.fileIdentity, read.record.photos[size_t(photo)]),
+            recorded);
+        QCOMPARE(readFile(path), expected);
+    }
+
+    void restartListsOnlyOwnJobs_goneStationTakenOverAfterTheTimeout_data()
+    {
+        QTest::addColumn<qint64>("silentNs"); // since b's lease was last renewed
+        QTest::newRow("within the timeout") << TimeoutNs - 1000000000;
+        QTest::newRow("past the timeout") << TimeoutNs + 1000000000;
+    }
+    void restartListsOnlyOwnJobs_goneStationTakenOverAfterTheTimeout()
+    {
+        QFETCH(qint64, silentNs);
+        JobStore a, b;
+        a.station.id = "a";
+        b.station.id = "b";
+        QVERIFY(writeFile(at("jobs/1AB00001.job"), jobText(2, 1)));
+        QCOMPARE(ScanNewJobs(a, m_root, false), 1);
+        QVERIFY(writeFile(at("jobs/1AB00002.job"), jobText(2, 2)));
+        QCOMPARE(ScanNewJobs(b, m_root, false), 1);
+        QVERIFY(::recordPhotoPrinted(at("jobs/2AB00002.job"), b.printJobs[0].fileIdentity,
+                                     b.printJobs[0].photos[0]));
+
+        JobStore restarted;
+        restarted.station.id = "a";
+        QCOMPARE(LoadWaitingJobs(restarted, m_root), 1);
+        const qint64 now = restarted.station.leases[m_root].fileTimeNs;
+        setFileTime(at(".zelvo/leases/b"), now - silentNs);
+        const bool gone = silentNs > TimeoutNs;
+        QCOMPARE(ScanNewJobs(restarted, m_root, false), int(gone));
+        QCOMPARE(entryTexts(restarted.LstJobs),
+                 gone ? QStringList({ "job 00001", "job 00002" }) : QStringList { "job 00001" });
+        QCOMPARE(filesIn(at(".zelvo/owners/b")),
+                 gone ? QStringList() : QStringList { "2AB00002.job" });
+        if (gone) // from its recorded progress
+            QCOMPARE(restarted.printJobs[1].photos[0].printed, int16_t(1));
+    }
+
+    // Its marker cannot be written: the job is still printed here, and the others are warned.
+    void markerCannotBeWritten_jobStillQueued()
+    {
+        JobStore a;
+        a.station.id = "a";
+        QVERIFY(QDir().mkpath(at(".zelvo/owners/a/2AB00001.job")));
+        QVERIFY(writeFile(at("jobs/1AB00001.job"), jobText(1)));
+        StationLogRecorder recorder;
+        QCOMPARE(ScanNewJobs(a, m_root, false), 1);
+        QCOMPARE(StationLogRecorder::warnings().filter("holds 2AB00001.job").size(), 1);
+    }
+
+    // A claimed job that no station holds: claimed by an earlier version, or a crash between
+    // the claim and its marker.
+    void unheldClaimedJob_adopted_data()
+    {
+        QTest::addColumn<bool>("otherAlive");
+        QTest::addColumn<QString>("lock"); // whose lock is on the job
+        QTest::addColumn<bool>("atStart");
+        QTest::addColumn<bool>("afterTimeout");
+        QTest::newRow("alone at start-up") << false << "" << true << true;
+        QTest::newRow("another station alive") << true << "" << false << true;
+        QTest::newRow("locked by a live station") << true << "c" << false << false;
+        QTest::newRow("locked by a station gone") << true << "g" << false << true;
+    }
+    void unheldClaimedJob_adopted()
+    {
+        QFETCH(bool, otherAlive);
+        QFETCH(QString, lock);
+        QFETCH(bool, atStart);
+        QFETCH(bool, afterTimeout);
+        QVERIFY(writeFile(at("jobs/2AB00001.job"), jobText(1)));
+        const qint64 far = 3600 * 1000000000LL + QDateTime::currentMSecsSinceEpoch() * 1000000;
+        if (otherAlive)
+            addStation("c", far);
+        if (!lock.isEmpty()) {
+            QVERIFY(QDir().mkpath(at(".zelvo/locks")));
+            QVERIFY(writeFile(at(".zelvo/locks/2AB00001.job"), lock.toUtf8()));
+        }
+        JobStore a;
+        a.station.id = "a";
+        QCOMPARE(LoadWaitingJobs(a, m_root), int(atStart));
+        if (atStart)
+            return;
+        a.station.leases[m_root].fileTimeNs += TimeoutNs + 1; // "now": the timeout has passed
+        QCOMPARE(ScanNewJobs(a, m_root, false), int(afterTimeout));
+        QCOMPARE(QFile::exists(at(".zelvo/owners/a/2AB00001.job")), afterTimeout);
+        QCOMPARE(QFile::exists(at(".zelvo/locks/2AB00001.job")), lock == "c");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStations)
+#include "tst_stations.moc"
