@@ -32,6 +32,15 @@ QPoint printNowPlace(QPoint box, int boxHeight)
     return { box.x() + 1000, box.y() + boxHeight + 30 };
 }
 
+int firstVisiblePhoto(int top, int boxHeight)
+{
+    // Row r's box ends at top + BoxTop + r * pitch + boxHeight, below the viewport's top edge
+    // once that is above 0.
+    const int pitch = boxHeight + 600;
+    const int hidden = -top - BoxTop - boxHeight;
+    return hidden < 0 ? 0 : (hidden / pitch + 1) * Columns;
+}
+
 int panelTopAfterTick(int scroll, int top, int panelHeight, int viewportHeight, int boxHeight)
 {
     const int step = boxHeight + 5;

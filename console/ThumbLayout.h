@@ -47,6 +47,9 @@ QPoint boxPlace(int index, int boxWidth = BoxWidth, int boxHeight = BoxHeight);
 QPoint labelPlace(QPoint box, int boxHeight = BoxHeight);
 QPoint printNowPlace(QPoint box, int boxHeight = BoxHeight);
 
+// The first photo whose box shows in the viewport while the panel's top is at `top`.
+int firstVisiblePhoto(int top, int boxHeight = BoxHeight);
+
 // One scroll tick: the panel's top after it. Up moves a step of H + 5 while the top is above
 // the viewport's top edge; down while the top is below (Hout - Hin) + 100.
 int panelTopAfterTick(int scroll, int top, int panelHeight, int viewportHeight = ViewportHeight,

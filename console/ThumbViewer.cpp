@@ -2,6 +2,7 @@
 
 #include "ConsoleLook.h"
 #include "ImageButton.h"
+#include "IndicatorShape.h"
 #include "JobFileSystem.h"
 #include "JobStore.h"
 #include "JobTable.h"
@@ -11,11 +12,9 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QtConcurrent/QtConcurrentMap>
+#include <QTimer>
 
 #include <algorithm>
-#include <numeric>
-#include <vector>
 
 using namespace ThumbLayout;
 
@@ -33,47 +32,6 @@ const QColor BallBorder(170, 80, 0);
 constexpr int Label0Left = 120, Label0Top = 1155, LabelWidth = 1125;
 constexpr int PrintNow0Left = 1110, PrintNow0Top = 1125, PrintNowWidth = 360, PrintNowHeight = 270;
 
-// The drawing rectangle of a photo in its box, in the box's pixels.
-constexpr IgRect DrawingRect { 0, 0, 99, 66 };
-
-// Shape1, Shape2 and BallThumb: a filled rounded rectangle or circle on the viewer's frame.
-class IndicatorShape : public QWidget
-{
-public:
-    IndicatorShape(bool circle, QColor fill, QColor border, QWidget *parent)
-        : QWidget(parent)
-        , circle(circle)
-        , fill(fill)
-        , border(border)
-    {
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-    }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(QPen(border, 1));
-        const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-        if (circle) {
-            QRadialGradient shine(r.center() - QPointF(r.width() / 5, r.height() / 5),
-                                  r.width() * 0.7);
-            shine.setColorAt(0, fill.lighter(135));
-            shine.setColorAt(1, fill);
-            p.setBrush(shine);
-            p.drawEllipse(r);
-        } else {
-            p.setBrush(fill);
-            p.drawRoundedRect(r, 2, 2);
-        }
-    }
-
-private:
-    bool circle;
-    QColor fill, border;
-};
-
 QString copiesText(int copies)
 {
     if (copies == 1)
@@ -88,6 +46,30 @@ void deleteImage(IgHandle &slot)
         IG_image_delete(slot);
         slot = 0;
     }
+}
+
+// The record of the entry key `key`. FindJobByKey gives slot 0 for a key no record holds;
+// that job is not this entry's.
+const JobRecord *findJobRecord(const JobStore &store, const QString &key)
+{
+    const int32_t slot = FindJobByKey(store.printJobs, key);
+    return slot >= 0 && size_t(slot) < store.printJobs.size()
+            && store.printJobs[size_t(slot)].listKey == key
+        ? &store.printJobs[size_t(slot)]
+        : nullptr;
+}
+
+int shownPhotoCount(const JobRecord *job)
+{
+    return job ? int(std::min<size_t>(job->photos.size(), MaxPhotos)) : 0;
+}
+
+// An empty file name leaves the images folder itself, which is no photo. A job keeps the
+// system folder it was taken from.
+QString photoPath(const JobRecord &job, int index)
+{
+    return JobFs::joinPath(job.systemFolder, QStringLiteral("images/"))
+        + job.photos[size_t(index)].imageFileName;
 }
 
 } // namespace
@@ -134,6 +116,9 @@ ThumbViewer::ThumbViewer(JobStore &store, std::function<void()> playClickSound, 
     : QFrame(parent)
     , store(store)
     , playClickSound(std::move(playClickSound))
+    , decoder(this, [this](int batch, int item, const QString &path, const DecodedThumb &thumb) {
+        takeDecoded(batch, item, path, thumb);
+    })
 {
     setObjectName(QStringLiteral("FraView"));
     ConsoleLook::setBackground(this, ConsoleLook::Panel);
@@ -191,6 +176,7 @@ ThumbViewer::ThumbViewer(JobStore &store, std::function<void()> playClickSound, 
 
 ThumbViewer::~ThumbViewer()
 {
+    // Releasing stops the decoding; the decoder then waits for the photos in hand.
     releaseThumbImages();
 }
 
@@ -253,6 +239,10 @@ void ThumbViewer::setFraInTop(int twips)
 {
     m_fraInTop = twips;
     FraIn->move(twipsToPixels(PanelLeft), twipsToPixels(twips));
+    // The photos scrolled into view are decoded next.
+    const int first = firstVisiblePhoto(twips);
+    decoder.preferFrom(
+        int(std::lower_bound(shownSlots.begin(), shownSlots.end(), first) - shownSlots.begin()));
 }
 
 void ThumbViewer::setFraInHeight(int twips)
@@ -269,6 +259,7 @@ void ThumbViewer::setBallTop(int twips)
 
 void ThumbViewer::releaseThumbImages()
 {
+    stopDecoding();
     for (IgHandle &slot : thumbImages)
         deleteImage(slot);
     for (ThumbBox *box : std::as_const(PctThumb))
@@ -287,49 +278,58 @@ void ThumbViewer::destroyElementsAbove0()
 
 void ThumbViewer::unloadElements()
 {
-    while (LblQuantidade.size() > 1)
-        delete LblQuantidade.takeLast();
-    while (PctThumb.size() > 1)
-        delete PctThumb.takeLast();
-    while (ImgBtAgora.size() > 1)
-        delete ImgBtAgora.takeLast();
+    // Nothing of the viewer's is left running or kept: the photos in hand are finished and
+    // dropped.
+    decoder.waitForDone();
+    thumbCache.clear();
+    destroyElementsAbove0();
 }
 
 void ThumbViewer::clearThumbnails()
 {
     releaseThumbImages();
+    // Every job has gone to the backup folders, and its photos' paths with it.
+    thumbCache.clear();
     while (PctThumb.size() > 1)
         delete PctThumb.takeLast();
     // Height 0 hides whatever is left on the panel.
     setFraInHeight(0);
 }
 
-bool ThumbViewer::loadThumbnail(int index, const QString &path, qreal devicePixelRatio)
+void ThumbViewer::stopDecoding()
 {
-    IgHandle &slot = thumbImages[size_t(index)];
-    int32_t w = 0, h = 0;
-    if (IG_load_file(path, &slot) != IgSuccess || !IG_image_is_valid(slot)
-        || IG_image_dimensions_get(slot, &w, &h, nullptr) != IgSuccess) {
-        deleteImage(slot); // a missing photo's box stays empty
+    decoder.cancel(ThumbDecoder::Shown);
+    decoder.cancel(ThumbDecoder::Prefetch);
+    pendingThumbs = pendingPrefetch = 0;
+    shownSlots.clear();
+    showing = false;
+}
+
+bool ThumbViewer::placeThumbnail(int index, const QString &path, std::vector<QString> &toDecode)
+{
+    // An empty file is no photo either.
+    const std::optional<PhotoStamp> stamp = photoStamp(path);
+    if (!stamp || stamp->size == 0)
         return false;
-    }
-    if (h > w && IG_IP_rotate_multiple_90(slot, 1) == IgSuccess)
-        std::swap(w, h);
-    // Resizing to its own size keeps the photo as it is; the decoding below is for the box.
-    if (IG_IP_resize(slot, w, h, 0) != IgSuccess) {
-        deleteImage(slot); // the box stays empty, the label and button stay
+    if (const std::optional<ImageSnapshot> kept = thumbCache.find(path, *stamp)) {
+        if (!*kept)
+            return false;
+        loadImageSnapshot(*kept, &thumbImages[size_t(index)]);
         return true;
     }
-    IG_device_rect_set(slot, DrawingRect);
-    // Decodes at the smallest scale that covers the drawing rectangle and keeps only that,
-    // so the box's paints draw without decoding and no photo is held at full size. A load
-    // reads only the photo's header: one whose pixels cannot be decoded (cut short, corrupt)
-    // is as unreadable as one that does not load, and the printer would print it empty.
-    if (prepareImageDrawing(slot, devicePixelRatio) != IgSuccess) {
-        deleteImage(slot);
-        return false;
-    }
+    shownSlots.push_back(index);
+    toDecode.push_back(path);
     return true;
+}
+
+void ThumbViewer::showMissing(int index)
+{
+    QLabel *label = LblQuantidade[index];
+    label->resize(label->width(), twipsToPixels(2 * LabelHeight));
+    label->setText(QStringLiteral("Foto Não encontrada"));
+    // An urgent job's photos from 1 up have no button, and element 0's is hidden.
+    if (index < ImgBtAgora.size())
+        ImgBtAgora[index]->hide();
 }
 
 void ThumbViewer::ShowJobThumbnails(const QString &key)
@@ -341,39 +341,25 @@ void ThumbViewer::ShowJobThumbnails(const QString &key)
     setBallTop(BallRestTop);
     releaseThumbImages();
 
-    // FindJobByKey gives slot 0 for a key no record holds; that job is not this entry's.
-    const int32_t slot = FindJobByKey(store.printJobs, key);
-    const JobRecord *job = slot >= 0 && size_t(slot) < store.printJobs.size()
-            && store.printJobs[size_t(slot)].listKey == key
-        ? &store.printJobs[size_t(slot)]
-        : nullptr;
-    const int n = job ? int(std::min<size_t>(job->photos.size(), MaxPhotos)) : 0;
-
+    const JobRecord *job = findJobRecord(store, key);
+    const int n = shownPhotoCount(job);
     destroyElementsAbove0();
     setFraInHeight(panelHeight(n));
-
-    std::vector<int> indices(static_cast<size_t>(n));
-    std::iota(indices.begin(), indices.end(), 0);
-    // An empty file name leaves the images folder itself, which is no photo.
-    const QString images
-        = job ? JobFs::joinPath(job->systemFolder, QStringLiteral("images/")) : QString();
-    std::vector<QString> paths(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i)
-        paths[size_t(i)] = images + job->photos[size_t(i)].imageFileName;
-    std::vector<char> found(static_cast<size_t>(n));
-    const qreal ratio = devicePixelRatioF();
-    // Each photo's slot is its own, so the photos decode side by side on the pool's threads.
-    QtConcurrent::blockingMap(
-        indices, [&](int i) { found[size_t(i)] = loadThumbnail(i, paths[size_t(i)], ratio); });
+    showing = true;
 
     if (n == 0) {
         // A job without photos shows an empty panel, not the previous job's label and button.
         PctThumb[0]->hide();
         LblQuantidade[0]->hide();
         ImgBtAgora[0]->hide();
-        return;
     }
 
+    const qreal ratio = devicePixelRatioF();
+    if (ratio != cacheRatio) {
+        thumbCache.clear();
+        cacheRatio = ratio;
+    }
+    std::vector<QString> toDecode;
     for (int i = 0; i < n; ++i) {
         const QPoint place = boxPlace(i);
         ThumbBox *box;
@@ -409,14 +395,75 @@ void ThumbViewer::ShowJobThumbnails(const QString &key)
             button->show();
 
         label->setText(copiesText(job->photos[size_t(i)].copies));
-        if (!found[size_t(i)]) {
-            label->resize(label->width(), twipsToPixels(2 * LabelHeight));
-            label->setText(QStringLiteral("Foto Não encontrada"));
-            if (button)
-                button->hide();
-        }
+        if (!placeThumbnail(i, photoPath(*job, i), toDecode))
+            showMissing(i);
         box->update();
     }
+
+    if (toDecode.empty()) {
+        emit thumbnailsShown();
+        QTimer::singleShot(0, this, &ThumbViewer::prefetchNextJobs);
+        return;
+    }
+    pendingThumbs = int(toDecode.size());
+    shownBatch = decoder.start(ThumbDecoder::Shown, std::move(toDecode), ratio);
+}
+
+void ThumbViewer::takeDecoded(int batch, int item, const QString &path, const DecodedThumb &thumb)
+{
+    const bool shown = pendingThumbs > 0 && batch == shownBatch;
+    const bool prefetched = pendingPrefetch > 0 && batch == prefetchBatch;
+    // Nothing is kept once the queue has emptied or the station has shut down.
+    if (showing && thumb.stamp && thumb.outcome != DecodedThumb::NotDrawn) {
+        // The shown job's thumbnails are kept whatever they push out; anything else only
+        // while there is room, and a full cache ends the prefetch.
+        if (shown || thumbCache.hasRoomFor(snapshotPixelBytes(thumb.snapshot))) {
+            thumbCache.insert(path, *thumb.stamp, thumb.snapshot);
+        } else if (prefetched) {
+            decoder.cancel(ThumbDecoder::Prefetch);
+            pendingPrefetch = 0;
+        }
+    }
+    if (prefetched && pendingPrefetch > 0)
+        --pendingPrefetch;
+    if (!shown)
+        return;
+
+    const int slot = shownSlots[size_t(item)];
+    if (thumb.outcome == DecodedThumb::Drawn) {
+        loadImageSnapshot(thumb.snapshot, &thumbImages[size_t(slot)]);
+        PctThumb[slot]->update();
+    } else if (thumb.outcome == DecodedThumb::Unreadable) {
+        showMissing(slot);
+    }
+    if (--pendingThumbs == 0) {
+        emit thumbnailsShown();
+        prefetchNextJobs();
+    }
+}
+
+void ThumbViewer::prefetchNextJobs()
+{
+    if (!showing || pendingThumbs > 0 || pendingPrefetch > 0)
+        return;
+    const int entries = store.LstJobs.count();
+    const int selected = store.LstJobs.selectedIndex();
+    std::vector<QString> paths;
+    for (int k = 1; k <= PrefetchJobs && k < entries; ++k) {
+        const JobRecord *job
+            = findJobRecord(store, formEntryKey(store.LstJobs.text((selected + k) % entries)));
+        for (int i = 0; i < shownPhotoCount(job) && paths.size() < size_t(PrefetchPhotos); ++i) {
+            // Read on the worker: a stat per photo here would cost the interface thread more
+            // on a network share.
+            QString path = photoPath(*job, i);
+            if (!thumbCache.contains(path))
+                paths.push_back(std::move(path));
+        }
+    }
+    if (paths.empty())
+        return;
+    pendingPrefetch = int(paths.size());
+    prefetchBatch = decoder.start(ThumbDecoder::Prefetch, std::move(paths), cacheRatio);
 }
 
 void ThumbViewer::onTimerThumbTick()

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "Imaging.h"
+#include "ThumbCache.h"
+#include "ThumbDecoder.h"
 #include "ThumbLayout.h"
 
 #include <QFrame>
@@ -10,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 class ImageButton;
 class QLabel;
@@ -65,15 +68,27 @@ public:
     ThumbViewer(JobStore &store, std::function<void()> playClickSound, QWidget *parent);
     ~ThumbViewer() override;
 
-    // Rebuilds the panel for the job whose entry key is `key`: the previous images and
-    // elements go, every photo (at most 1500) is decoded for its box, both cores sharing the
-    // work, before this returns. Does nothing while no entry is selected.
+    // Rebuilds the panel for the job whose entry key is `key` and returns at once: the
+    // previous images and elements go and the previous job's decoding stops; boxes, labels,
+    // print-now buttons and the scroll range of every photo (at most 1500) are laid out, and
+    // a photo without a file says "Foto Não encontrada" at once. Photos kept in thumbCache
+    // are shown at once; the others are decoded on both cores, the visible rows first, and
+    // each appears in its box when it is ready. One found unreadable only then gets the
+    // double-height "Foto Não encontrada" and loses its print-now button; nothing else moves,
+    // as every place depends only on the photo's index. Does nothing while no entry is
+    // selected.
     void ShowJobThumbnails(const QString &key);
-    // What an emptied queue leaves: no images, no boxes but element 0, a panel of height 0.
+    // What an emptied queue leaves: no images, no boxes but element 0, a panel of height 0,
+    // no decoding.
     void clearThumbnails();
-    // Shutdown: every image released, the elements above 0 unloaded.
+    // Shutdown: every image released and all decoding stopped; the elements above 0 unloaded.
     void releaseThumbImages();
     void unloadElements();
+
+    // Whether photos of the shown job are still being decoded.
+    bool decoding() const { return pendingThumbs > 0; }
+    // Whether thumbnails of the jobs after the shown one are being prepared ahead.
+    bool prefetching() const { return pendingPrefetch > 0; }
 
     // One tick of TimerThumb: a scroll step while a scroll button is held, and the ball.
     void onTimerThumbTick();
@@ -97,14 +112,28 @@ public:
 
     std::array<IgHandle, ThumbLayout::ImageSlots> thumbImages {};
     int16_t thumbScroll = ThumbLayout::ScrollNone;
+    ThumbCache thumbCache;
+
+    // At most this many jobs after the shown one, and this many photos, are prepared ahead
+    // while nothing else is decoded; a prefetch never pushes anything out of thumbCache.
+    static constexpr int PrefetchJobs = 3;
+    static constexpr int PrefetchPhotos = 300;
+
+signals:
+    // The last photo of the shown job is in its box (or found unreadable).
+    void thumbnailsShown();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    // Loads photo i into its slot, turns a portrait photo and decodes it for its box; false
-    // when the photo is missing (no file, not a photo, no size).
-    bool loadThumbnail(int index, const QString &path, qreal devicePixelRatio);
+    // Photo i's slot from thumbCache, or its decoding queued; false when it is known to be
+    // missing (no file, or found unreadable before).
+    bool placeThumbnail(int index, const QString &path, std::vector<QString> &toDecode);
+    void takeDecoded(int batch, int item, const QString &path, const DecodedThumb &thumb);
+    void showMissing(int index);
+    void prefetchNextJobs();
+    void stopDecoding();
 
     ThumbBox *makeBox(int index);
     QLabel *makeLabel();
@@ -120,4 +149,13 @@ private:
     int m_fraInTop = ThumbLayout::PanelRestTop;
     int m_fraInHeight = 5940;
     int m_ballTop = ThumbLayout::BallRestTop;
+
+    ThumbDecoder decoder;
+    int shownBatch = 0;
+    std::vector<int> shownSlots; // the slot of each photo of the shown batch
+    int pendingThumbs = 0;
+    int prefetchBatch = 0;
+    int pendingPrefetch = 0;
+    qreal cacheRatio = 0; // the device pixel ratio of thumbCache's renderings
+    bool showing = false; // a job is shown: not after an emptied queue or shutdown
 };

@@ -7,6 +7,7 @@
 #include "QueueCommands.h"
 #include "QueueListWidget.h"
 #include "RecordingPrinterPort.h"
+#include "ThumbViewer.h"
 
 #include <QApplication>
 #include <QDir>
@@ -108,6 +109,9 @@ int main(int argc, char **argv)
     window.store.LstJobs.select(2);
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))
+        return 1;
+    // The photos decode off the interface thread; the picture shows them all.
+    if (!QTest::qWaitFor([&] { return !window.FraView->decoding(); }, 30000))
         return 1;
     QTest::qWait(300);
     const QImage shot = window.screen()->grabWindow(window.winId()).toImage();

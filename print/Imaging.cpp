@@ -1,37 +1,24 @@
 #include "Imaging.h"
 
-#include "JpegStructure.h"
+#include "PhotoFile.h"
 
-#include <QBuffer>
-#include <QDateTime>
-#include <QFile>
-#include <QFileInfo>
-#include <QImage>
-#include <QImageReader>
-#include <QLoggingCategory>
 #include <QPaintDevice>
 #include <QPainter>
 #include <QRect>
 #include <QTransform>
 
-#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <unordered_map>
 #include <utility>
 
-Q_LOGGING_CATEGORY(lcImaging, "zelvo.imaging")
-
 namespace {
 
-// A JPEG of the largest accepted size at the highest quality stays well below this; anything
-// bigger is not a photo and is not read into memory.
-constexpr qint64 MaxFileBytes = 512ll * 1024 * 1024;
 // Rectangle coordinates beyond this are refused so that widths and heights stay in range.
 constexpr int32_t MaxCoordinate = 1 << 30;
-// Room for a full-size decode of the largest accepted photo at four bytes per pixel.
-constexpr int DecodeAllocationLimitMB = 1024;
+
+} // namespace
 
 struct RenderKey
 {
@@ -43,23 +30,9 @@ struct RenderKey
     friend bool operator==(const RenderKey &, const RenderKey &) = default;
 };
 
-// What identifies the file a photo was loaded from, to notice when it is replaced.
-struct FileStamp
+// Everything an image is but its lock; a snapshot is a copy of it.
+struct ImageState
 {
-    qint64 size = -1;
-    QDateTime modified;
-
-    friend bool operator==(const FileStamp &, const FileStamp &) = default;
-};
-
-FileStamp stampOf(const QFileInfo &info)
-{
-    return { info.size(), info.lastModified() };
-}
-
-struct Image
-{
-    std::mutex mutex;
     QString path;
     FileStamp stamp; // of the file as checked at load
     QSize stored; // the pixel grid as stored in the file
@@ -70,6 +43,13 @@ struct Image
     std::optional<IgRect> deviceRect;
     QImage rendering; // the last drawing's pixels, about device size
     RenderKey renderingKey;
+};
+
+namespace {
+
+struct Image : ImageState
+{
+    std::mutex mutex;
 };
 
 struct ImageTable
@@ -85,42 +65,6 @@ ImageTable &imageTable()
     return table;
 }
 
-std::atomic<quint64> decodeCounter { 0 };
-
-// libjpeg reports data cut short or scrambled only as a warning, which Qt's JPEG reader logs
-// from the decoding thread while it returns a grey or garbled picture. While a photo is being
-// decoded, such warnings are counted here so that the decode counts as failed.
-thread_local int *damageWarnings = nullptr;
-QtMessageHandler forwardMessage = nullptr;
-
-bool reportsDamagedData(const QString &message)
-{
-    // Extraneous bytes before a marker are common in camera files and harm nothing.
-    return message.contains(QLatin1String("Premature end of JPEG file"))
-        || message.contains(QLatin1String("premature end of data segment"))
-        || message.contains(QLatin1String("bad Huffman code"))
-        || message.contains(QLatin1String("instead of RST"));
-}
-
-void noteDecoderMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (damageWarnings && type == QtWarningMsg && reportsDamagedData(message))
-        ++*damageWarnings;
-    if (forwardMessage)
-        forwardMessage(type, context, message);
-}
-
-void prepareDecoder()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        // Qt refuses images above 128 MB by default, which a 45 MP photo exceeds; the declared
-        // pixel count is capped before anything is decoded instead.
-        QImageReader::setAllocationLimit(DecodeAllocationLimitMB);
-        forwardMessage = qInstallMessageHandler(noteDecoderMessage);
-    });
-}
-
 std::shared_ptr<Image> findImage(IgHandle handle)
 {
     if (handle == 0)
@@ -129,6 +73,17 @@ std::shared_ptr<Image> findImage(IgHandle handle)
     std::lock_guard lock(table.mutex);
     const auto it = table.images.find(handle);
     return it == table.images.end() ? nullptr : it->second;
+}
+
+IgHandle addImage(std::shared_ptr<Image> image)
+{
+    ImageTable &table = imageTable();
+    std::lock_guard lock(table.mutex);
+    do {
+        ++table.lastHandle;
+    } while (table.lastHandle == 0 || table.images.count(table.lastHandle) != 0);
+    table.images.emplace(table.lastHandle, std::move(image));
+    return table.lastHandle;
 }
 
 QRect toQRect(const IgRect &rect)
@@ -143,97 +98,6 @@ bool isSaneRect(const IgRect &rect)
             return false;
     }
     return true;
-}
-
-// Checks that the file at `path` is a whole JPEG of an acceptable size and returns its
-// header and the file's stamp as read; logs why not otherwise.
-std::optional<std::pair<JpegHeader, FileStamp>> checkPhoto(const QString &path)
-{
-    const QFileInfo info(path);
-    if (!info.isFile()) {
-        qCWarning(lcImaging, "Cannot load '%s': no such file", qUtf8Printable(path));
-        return std::nullopt;
-    }
-    const FileStamp stamp = stampOf(info);
-    if (stamp.size > MaxFileBytes) {
-        qCWarning(lcImaging, "Refusing '%s': %lld bytes is too large for a photo",
-                  qUtf8Printable(path), stamp.size);
-        return std::nullopt;
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        qCWarning(lcImaging, "Cannot read '%s': %s", qUtf8Printable(path),
-                  qUtf8Printable(file.errorString()));
-        return std::nullopt;
-    }
-    QByteArray bytes(stamp.size, Qt::Uninitialized);
-    if (file.read(bytes.data(), stamp.size) != stamp.size || !file.atEnd()) {
-        qCWarning(lcImaging, "Cannot read '%s' whole: it is changing", qUtf8Printable(path));
-        return std::nullopt;
-    }
-    const auto header = checkJpegStructure(reinterpret_cast<const uint8_t *>(bytes.constData()),
-                                           std::size_t(bytes.size()));
-    if (!header) {
-        qCWarning(lcImaging, "Refusing '%s': not a whole JPEG, or too short for its size",
-                  qUtf8Printable(path));
-        return std::nullopt;
-    }
-    if (qint64(header->width) * header->height > IgMaxDeclaredPixels) {
-        qCWarning(lcImaging, "Refusing '%s': it declares %d x %d pixels", qUtf8Printable(path),
-                  header->width, header->height);
-        return std::nullopt;
-    }
-    // A progressive photo is decoded through a buffer of all its coefficients, 128 bytes a
-    // block, whatever the scale it is drawn at.
-    if (header->progressive && header->blocks * 128 > qint64(DecodeAllocationLimitMB) << 20) {
-        qCWarning(lcImaging, "Refusing '%s': decoding it would take %lld MB", qUtf8Printable(path),
-                  (header->blocks * 128) >> 20);
-        return std::nullopt;
-    }
-    // The decoder must agree with what the structure check saw.
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, "jpeg");
-    reader.setAutoTransform(false);
-    if (!reader.canRead() || reader.size() != QSize(header->width, header->height)) {
-        qCWarning(lcImaging, "Refusing '%s': the decoder cannot read it", qUtf8Printable(path));
-        return std::nullopt;
-    }
-    return std::pair { *header, stamp };
-}
-
-// Decodes the photo at eighths/8 of its size, straight from the file so that its bytes
-// are not held in memory beside the pixels; null when the file is no longer the one checked
-// at load, or cannot be decoded.
-QImage decodePhoto(const Image &image, int eighths)
-{
-    prepareDecoder();
-    QImageReader reader(image.path, "jpeg");
-    reader.setAutoTransform(false);
-    if (stampOf(QFileInfo(image.path)) != image.stamp || reader.size() != image.stored) {
-        qCWarning(lcImaging, "Cannot decode '%s': the file changed since it was loaded",
-                  qUtf8Printable(image.path));
-        return {};
-    }
-    if (eighths < 8) {
-        // Exactly the size libjpeg's DCT scaling produces, so that no second scaling happens.
-        reader.setScaledSize(QSize((image.stored.width() * eighths + 7) / 8,
-                                   (image.stored.height() * eighths + 7) / 8));
-    }
-    int warnings = 0;
-    damageWarnings = &warnings;
-    QImage decoded = reader.read();
-    damageWarnings = nullptr;
-    ++decodeCounter;
-    if (decoded.isNull()) {
-        qCWarning(lcImaging, "Cannot decode '%s': %s", qUtf8Printable(image.path),
-                  qUtf8Printable(reader.errorString()));
-    } else if (warnings > 0) {
-        qCWarning(lcImaging, "Cannot decode '%s': its data is cut short or corrupt",
-                  qUtf8Printable(image.path));
-        return {};
-    }
-    return decoded;
 }
 
 struct DrawPlan
@@ -291,7 +155,8 @@ int render(Image &image, const DrawPlan &plan)
     const QSize needed
         = (sideways ? plan.pixels.transposed() : plan.pixels).boundedTo(logicalRegion);
 
-    QImage decoded = decodePhoto(image, jpegScaleEighths(sourceStored.size(), needed));
+    QImage decoded = decodePhoto(image.path, image.stamp, image.stored,
+                                 jpegScaleEighths(sourceStored.size(), needed));
     if (decoded.isNull())
         return IgDecodeFailed;
 
@@ -358,14 +223,7 @@ int IG_load_file(const QString &path, IgHandle *handle)
     image->stored = QSize(header.width, header.height);
     image->logical = image->stored;
     image->bitsPerPixel = 8 * header.components;
-
-    ImageTable &table = imageTable();
-    std::lock_guard lock(table.mutex);
-    do {
-        ++table.lastHandle;
-    } while (table.lastHandle == 0 || table.images.count(table.lastHandle) != 0);
-    table.images.emplace(table.lastHandle, std::move(image));
-    *handle = table.lastHandle;
+    *handle = addImage(std::move(image));
     return IgSuccess;
 }
 
@@ -492,6 +350,35 @@ int prepareImageDrawing(IgHandle handle, qreal devicePixelRatio)
     return render(*image, *plan);
 }
 
+ImageSnapshot snapshotImage(IgHandle handle)
+{
+    const auto image = findImage(handle);
+    if (!image)
+        return nullptr;
+    std::lock_guard lock(image->mutex);
+    if (image->rendering.isNull())
+        return nullptr;
+    return std::make_shared<const ImageState>(static_cast<const ImageState &>(*image));
+}
+
+int loadImageSnapshot(const ImageSnapshot &snapshot, IgHandle *handle)
+{
+    if (!handle)
+        return IgBadArgument;
+    *handle = 0;
+    if (!snapshot)
+        return IgBadArgument;
+    auto image = std::make_shared<Image>();
+    static_cast<ImageState &>(*image) = *snapshot;
+    *handle = addImage(std::move(image));
+    return IgSuccess;
+}
+
+qint64 snapshotPixelBytes(const ImageSnapshot &snapshot)
+{
+    return snapshot ? snapshot->rendering.sizeInBytes() : 0;
+}
+
 qint64 imagePixelBytesHeld(IgHandle handle)
 {
     const auto image = findImage(handle);
@@ -510,5 +397,5 @@ int liveImageCount()
 
 quint64 imageDecodeCount()
 {
-    return decodeCounter.load();
+    return photoDecodeCount();
 }

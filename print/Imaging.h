@@ -4,6 +4,7 @@
 #include <QtGlobal>
 
 #include <cstdint>
+#include <memory>
 
 class QPainter;
 
@@ -78,6 +79,20 @@ int IG_print_image(IgHandle handle, QPainter *painter, int flags);
 // `devicePixelRatio` physical pixels per painter pixel, so that a worker thread can take the
 // decoding off the thread that paints.
 int prepareImageDrawing(IgHandle handle, qreal devicePixelRatio = 1.0);
+
+// A copy of a drawn image with its rendering, shared and never changed: a handle loaded from
+// it draws the same picture at the same geometry without decoding, so a caller can keep
+// images it has prepared beyond their handles' lives. It holds only the rendering, never the
+// photo at full size.
+struct ImageState;
+using ImageSnapshot = std::shared_ptr<const ImageState>;
+
+// The image as it stands, or null when it names no image or has no rendering yet.
+ImageSnapshot snapshotImage(IgHandle handle);
+// Stores in *handle a new image made from `snapshot`, sharing its rendering.
+int loadImageSnapshot(const ImageSnapshot &snapshot, IgHandle *handle);
+// Bytes of pixel data that the snapshot keeps.
+qint64 snapshotPixelBytes(const ImageSnapshot &snapshot);
 
 // Bytes of pixel data that the image keeps (its rendering); 0 for none or no such image.
 qint64 imagePixelBytesHeld(IgHandle handle);

@@ -176,6 +176,36 @@ private slots:
         IG_image_delete(handle);
     }
 
+    // What the viewer keeps of a thumbnail draws again, turned as it was, without the file.
+    void snapshotDrawsAgainWithoutDecoding()
+    {
+        QVERIFY(writeFile(path("kept.jpg"), m_jpeg));
+        IgHandle handle = 0, again = 0;
+        QCOMPARE(IG_load_file(path("kept.jpg"), &handle), int(IgSuccess));
+        QVERIFY(!snapshotImage(handle)); // nothing drawn yet
+        IG_IP_rotate_multiple_90(handle, 1);
+        IG_device_rect_set(handle, IgRect { 0, 0, 49, 74 });
+        QCOMPARE(prepareImageDrawing(handle), int(IgSuccess));
+        const ImageSnapshot snapshot = snapshotImage(handle);
+        IG_image_delete(handle);
+        QVERIFY(QFile::remove(path("kept.jpg")));
+        const quint64 decodes = imageDecodeCount();
+        QCOMPARE(loadImageSnapshot(snapshot, &again), int(IgSuccess));
+        int32_t w = 0, h = 0;
+        QCOMPARE(IG_image_dimensions_get(again, &w, &h, nullptr), int(IgSuccess));
+        QCOMPARE(QSize(w, h), QSize(200, 300));
+        QImage canvas(50, 75, QImage::Format_RGB32);
+        canvas.fill(Qt::white);
+        QPainter painter(&canvas);
+        QCOMPARE(IG_display_image(again, &painter), int(IgSuccess));
+        painter.end();
+        QCOMPARE(placementMismatch(canvas, canvas.rect(), quartersAfterTurn(1)), QString());
+        QCOMPARE(imageDecodeCount(), decodes);
+        IG_image_delete(again);
+        QCOMPARE(loadImageSnapshot(nullptr, &again), int(IgBadArgument));
+        QCOMPARE(again, IgHandle(0));
+    }
+
     void drawsOnAWorkerThread()
     {
         // The viewer loads and decodes thumbnails off the thread that paints.

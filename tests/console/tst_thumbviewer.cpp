@@ -1,0 +1,393 @@
+#include "ConsoleFixture.h"
+#include "ImageButton.h"
+#include "JobRetirement.h"
+#include "Twips.h"
+
+#include <QLabel>
+#include <QLoggingCategory>
+
+#include <sys/stat.h>
+
+using namespace ThumbLayout;
+
+static const QString Missing = QStringLiteral("Foto Não encontrada");
+static const QList<QColor> UpsideDown { TestPhotos::Yellow, TestPhotos::Blue, TestPhotos::Green,
+                                        TestPhotos::Red };
+
+// The thumbnail viewer in the main window: the panel's layout and scrolling, the photos
+// decoded off the interface thread into it, what is kept of them, and the window's commands
+// meanwhile.
+class TestThumbViewer : public QObject, ConsoleFixture
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QLoggingCategory::setFilterRules("zelvo.imaging.warning=false"); }
+    void init() { setUp(); }
+    void cleanup() { tearDown(); }
+
+    void viewerLayoutAndScrolling_data()
+    {
+        QTest::addColumn<int>("photos");
+        QTest::addColumn<int>("panelHeight");
+        QTest::addColumn<int>("downSteps"); // of 980 twips, from 105
+        QTest::addColumn<int>("downBall");
+        QTest::addColumn<int>("upBall"); // once back at 105
+        QTest::newRow("4 photos fit") << 4 << 3550 << 0 << 1005 << 1005;
+        QTest::newRow("12 photos: one step") << 12 << 6700 << 1 << 5480 << 1826;
+        QTest::newRow("30 photos: 11 steps") << 30 << 16150 << 11 << 5480 << 1038;
+        QTest::newRow("63 photos: stops 100 twips short") << 63 << 33475 << 28 << 5607 << 1008;
+        QTest::newRow("298 photos: the ball just at the track's end")
+            << 298 << 157900 << 155 << 5610 << 993;
+    }
+    void viewerLayoutAndScrolling()
+    {
+        QFETCH(int, photos);
+        QFETCH(int, panelHeight);
+        addJob("1", photos);
+        select(0);
+        QCOMPARE(viewer().FraIn->geometry(), twipsRect(120, 105, 4950, panelHeight));
+        QCOMPARE(viewer().PctThumb.size(), photos);
+        const QPoint places[] = { { 105, 150 }, { 1650, 150 }, { 3195, 150 }, { 105, 1725 } };
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(viewer().PctThumb[i]->geometry(),
+                     twipsRect(places[i].x(), places[i].y(), 1515, 975));
+        // Element 0 keeps its laid-out label and button; the others sit by the rules. The
+        // photos are missing: double-height labels.
+        QCOMPARE(viewer().LblQuantidade[0]->geometry(), twipsRect(120, 1155, 1125, 420));
+        QCOMPARE(viewer().ImgBtAgora[0]->geometry(), twipsRect(1110, 1125, 360, 270));
+        QCOMPARE(viewer().LblQuantidade[1]->geometry(), twipsRect(1650, 1175, 1125, 420));
+        QCOMPARE(viewer().ImgBtAgora[1]->geometry(), twipsRect(2650, 1155, 360, 270));
+
+        QList<int> tops;
+        for (int16_t scroll : { ScrollNone, ScrollDown }) {
+            viewer().thumbScroll = scroll;
+            for (int tick = 0; tick < 160; ++tick) {
+                const int before = viewer().fraInTop();
+                viewer().onTimerThumbTick();
+                if (viewer().fraInTop() != before)
+                    tops << viewer().fraInTop();
+            }
+        }
+        QFETCH(int, downSteps);
+        QList<int> expected;
+        for (int step = 1; step <= downSteps; ++step)
+            expected << 105 - 980 * step;
+        QCOMPARE(tops, expected);
+        QFETCH(int, downBall);
+        QCOMPARE(viewer().BallThumb->geometry(), twipsRect(5580, downBall, 255, 255));
+        QCOMPARE(viewer().FraIn->y(), twipsToPixels(viewer().fraInTop()));
+        viewer().thumbScroll = ScrollUp;
+        for (int tick = 0; tick < 160; ++tick)
+            viewer().onTimerThumbTick();
+        QCOMPARE(viewer().fraInTop(), 105);
+        QTEST(viewer().ballThumbTop(), "upBall");
+    }
+
+    void labelsAndPrintNowButtons()
+    {
+        addJob("1", 1); // leaves a missing photo's text and double height on element 0
+        addJob("2", 7, { 300, 200 });
+        addJob("Urgente 1", 2, { 300, 200 });
+        std::vector<PhotoItem> &photos = m_window->store.printJobs[1].photos;
+        const int copies[] = { 1, 2, 12, 0, -3, 1, 1 };
+        for (size_t i = 0; i < photos.size(); ++i)
+            photos[i].copies = int16_t(copies[i]);
+        QVERIFY(QFile::remove(path("images/AB2_0003.jpg")));
+        photos[5].imageFileName.clear(); // the images folder itself, not a photo
+        // Whole in structure, cut short in its data: it loads but cannot be decoded.
+        const QByteArray whole = TestPhotos::jpegBytes(300, 200);
+        QVERIFY(
+            writeFile(path("images/AB2_0007.jpg"), whole.left(whole.size() * 6 / 10) + "\xFF\xD9"));
+        QVERIFY(QFile::remove(path("images/ABUrgente 1_0002.jpg")));
+        select(0);
+        QCOMPARE(viewer().LblQuantidade[0]->text(), Missing);
+        select(1);
+        settle();
+
+        // Nothing prints for 0 copies or fewer, and the label says so.
+        const QStringList texts { "1 cópia",  "2 cópias", Missing, "0 cópias",
+                                  "0 cópias", Missing,    Missing };
+        for (int i = 0; i < texts.size(); ++i) {
+            const bool missing = texts[i] == Missing;
+            QCOMPARE(viewer().LblQuantidade[i]->text(), texts[i]);
+            QCOMPARE(viewer().LblQuantidade[i]->height(), twipsToPixels(missing ? 420 : 210));
+            QCOMPARE(shown(viewer().ImgBtAgora[i]), !missing);
+            QCOMPARE(IG_image_is_valid(viewer().thumbImages[size_t(i)]) != 0, !missing);
+        }
+
+        select(2); // urgent: no print-now button at all
+        settle();
+        QCOMPARE(viewer().ImgBtAgora.size(), 1);
+        QVERIFY(!shown(viewer().ImgBtAgora[0]));
+        QCOMPARE(viewer().LblQuantidade[1]->text(), Missing);
+    }
+
+    void jobsWithoutPhotosAndWithTooMany()
+    {
+        addJob("1", 1501);
+        addJob("2", 0);
+        select(0);
+        QCOMPARE(viewer().PctThumb.size(), 1500);
+
+        // No photos: an empty panel, not the previous job's label and button.
+        select(1);
+        QCOMPARE(viewer().fraInHeight(), 400);
+        QCOMPARE(viewer().PctThumb.size(), 1);
+        QVERIFY(!shown(viewer().LblQuantidade[0]) && !shown(viewer().ImgBtAgora[0]));
+
+        // The queue emptied: the panel is cleared and the next job will be shown.
+        RetireJob(m_window->store, 1);
+        RetireJob(m_window->store, 0);
+        QCOMPARE(viewer().fraInHeight(), 0);
+        QCOMPARE(m_window->store.lastShownIndex, -1);
+    }
+
+    void thumbnailsAreSmallTurnedAndRepaintedWithoutDecoding()
+    {
+        addJob("1", 2, { 3000, 2000 });
+        QVERIFY(TestPhotos::writeJpeg(path("images/AB1_0002.jpg"), 2000, 3000));
+        addJob("2", 1, { 300, 200 });
+        select(0);
+        settle();
+        const quint64 decodes = imageDecodeCount();
+        const QList<QColor> quarters[] = { TestPhotos::Upright, TestPhotos::quartersAfterTurn(1) };
+        for (int i = 0; i < 2; ++i) {
+            const qint64 held = imagePixelBytesHeld(viewer().thumbImages[size_t(i)]);
+            QVERIFY2(held > 0 && held <= 100 * 67 * 4, qPrintable(QString::number(held)));
+            QVERIFY(boxShows(i, quarters[i])); // the portrait photo turned
+        }
+        QCOMPARE(imageDecodeCount(), decodes); // the repaints only drew
+        select(1); // the next rebuild releases every image of this one
+        QCOMPARE(liveImageCount(), 1);
+    }
+
+    // Once decoded, every layout is what the rebuild always laid out: places from the photo's
+    // index, the double-height "Foto Não encontrada" without a button for a photo missing at
+    // once (no file, empty, no name) or found unreadable only when decoded (cut short).
+    void finalPanelAfterDecoding_data()
+    {
+        QTest::addColumn<int>("photos");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QList<int>>("missing"); // no file, empty, cut short, no name in turn
+        QTest::newRow("4 photos") << 4 << "1" << QList<int>();
+        QTest::newRow("12 photos") << 12 << "1" << QList<int>();
+        QTest::newRow("30 photos") << 30 << "1" << QList<int>();
+        QTest::newRow("63 photos") << 63 << "1" << QList<int>();
+        QTest::newRow("1501 photos: the first 1500") << 1501 << "1" << QList<int>();
+        QTest::newRow("no photos") << 0 << "1" << QList<int>();
+        QTest::newRow("missing and unreadable") << 7 << "1" << QList<int> { 1, 3, 4, 6 };
+        QTest::newRow("urgent with a missing photo") << 3 << "Urgente 1" << QList<int> { 1 };
+    }
+    void finalPanelAfterDecoding()
+    {
+        QFETCH(int, photos);
+        QFETCH(QString, key);
+        QFETCH(QList<int>, missing);
+        addJob(key, photos, { 60, 40 });
+        JobRecord &job = m_window->store.printJobs[0];
+        const QByteArray whole = TestPhotos::jpegBytes(60, 40);
+        for (int k = 0; k < missing.size(); ++k) {
+            const QString file = path("images/" + job.photos[size_t(missing[k])].imageFileName);
+            QVERIFY(k == 0
+                        ? QFile::remove(file)
+                        : writeFile(file, k == 1 ? "" : whole.left(whole.size() / 2) + "\xFF\xD9"));
+            if (k == 3)
+                job.photos[size_t(missing[k])].imageFileName.clear();
+        }
+        select(0);
+        settle();
+
+        const int n = std::min(photos, 1500);
+        QCOMPARE(viewer().FraIn->geometry(), twipsRect(120, 105, 4950, panelHeight(n)));
+        QCOMPARE(viewer().PctThumb.size(), std::max(n, 1));
+        QCOMPARE(viewer().ImgBtAgora.size(), job.urgent ? 1 : std::max(n, 1));
+        QCOMPARE(shown(viewer().LblQuantidade[0]), n > 0);
+        QCOMPARE(shown(viewer().ImgBtAgora[0]), n > 0 && !job.urgent && !missing.contains(0));
+        for (int i = 0; i < n; ++i) {
+            const bool found = !missing.contains(i);
+            const QPoint box = boxPlace(i);
+            const QPoint label = i == 0 ? QPoint(120, 1155) : labelPlace(box);
+            QCOMPARE(viewer().PctThumb[i]->geometry(), twipsRect(box.x(), box.y(), 1515, 975));
+            QCOMPARE(viewer().LblQuantidade[i]->geometry(),
+                     twipsRect(label.x(), label.y(), 1125, found ? 210 : 420));
+            QCOMPARE(viewer().LblQuantidade[i]->text(), found ? "1 cópia" : Missing);
+            QCOMPARE(IG_image_is_valid(viewer().thumbImages[size_t(i)]) != 0, found);
+            if (!job.urgent && i > 0) {
+                const QPoint button = printNowPlace(box);
+                QCOMPARE(viewer().ImgBtAgora[i]->geometry(),
+                         twipsRect(button.x(), button.y(), 360, 270));
+                QCOMPARE(shown(viewer().ImgBtAgora[i]), found);
+            }
+        }
+    }
+
+    // The window answers before the photos are decoded; the job left behind stops decoding
+    // beyond the photos in hand, and only the new job's photos reach the boxes.
+    void anotherSelectionWhileDecodingShowsOnlyTheNewJob()
+    {
+        addJob("1", 60, { 2400, 1600 });
+        addJob("2", 3, { 200, 300 });
+        QObject guard;
+        quint64 decodesWhenShown = 0;
+        connect(&viewer(), &ThumbViewer::thumbnailsShown, &guard,
+                [&] { decodesWhenShown = imageDecodeCount(); });
+        const quint64 before = imageDecodeCount();
+        select(0);
+        QVERIFY(viewer().decoding());
+        QVERIFY(!IG_image_is_valid(viewer().thumbImages[0]));
+        select(1);
+        QTRY_VERIFY(decodesWhenShown > 0);
+        QVERIFY2(decodesWhenShown - before < 3 + 10, qPrintable(QString::number(decodesWhenShown)));
+        QCOMPARE(viewer().PctThumb.size(), 3);
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(boxShows(i, TestPhotos::quartersAfterTurn(1)));
+    }
+
+    void replacedPhotoIsDecodedAgain_data()
+    {
+        QTest::addColumn<bool>("inPlace");
+        QTest::newRow("renamed over it, same size and time") << false;
+        QTest::newRow("written again in place, same size, a microsecond later") << true;
+    }
+    void replacedPhotoIsDecodedAgain()
+    {
+        QFETCH(bool, inPlace);
+        addJob("1", 1);
+        addJob("2", 0);
+        // The photo upright and upside down, padded to the same size by a comment segment.
+        const QImage upright = TestPhotos::quartersImage(300, 200);
+        QByteArray versions[] = { TestPhotos::encodeJpeg(upright),
+                                  TestPhotos::encodeJpeg(upright.mirrored(true, true)) };
+        const qsizetype size = std::max(versions[0].size(), versions[1].size()) + 8;
+        for (QByteArray &jpeg : versions) {
+            const qsizetype length = size - jpeg.size() - 2;
+            jpeg.insert(2,
+                        "\xFF\xFE" + QByteArray(1, char(length >> 8)) + char(length)
+                            + QByteArray(length - 2, ' '));
+        }
+        const QString photo = path("images/AB1_0001.jpg");
+        QVERIFY(writeFile(photo, versions[0]));
+        select(0);
+        settle();
+        QVERIFY(boxShows(0, TestPhotos::Upright));
+        select(1);
+
+        struct stat old
+        {
+        };
+        QCOMPARE(::stat(QFile::encodeName(photo), &old), 0);
+        timespec times[2] = { old.st_atim, old.st_mtim };
+        if (inPlace)
+            times[1].tv_nsec = (times[1].tv_nsec + 1000) % 1'000'000'000;
+        const QString written = inPlace ? photo : photo + ".new";
+        QVERIFY(writeFile(written, versions[1]));
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(written), times, 0), 0);
+        QVERIFY(inPlace || ::rename(QFile::encodeName(written), QFile::encodeName(photo)) == 0);
+        select(0);
+        settle();
+        QVERIFY(boxShows(0, UpsideDown));
+    }
+
+    // Seen once or prepared ahead while idle, a job shows complete at once; the cache keeps to
+    // its budget, prepares ahead only into free room and lets the least recently used go.
+    void keptThumbnailsShowAtOnceWithinTheBudget_data()
+    {
+        QTest::addColumn<int>("budgetThumbnails"); // 0: the default budget
+        QTest::addColumn<int>("atOnce"); // of the 4 photos on each selection after the first
+        QTest::newRow("default budget") << 0 << 4;
+        QTest::newRow("room for 6 thumbnails") << 6 << 2;
+    }
+    void keptThumbnailsShowAtOnceWithinTheBudget()
+    {
+        QFETCH(int, budgetThumbnails);
+        QFETCH(int, atOnce);
+        ThumbCache &cache = viewer().thumbCache;
+        if (budgetThumbnails)
+            cache.setBudget(budgetThumbnails * (100 * 67 * 4 + ThumbCache::EntryOverhead));
+        for (const char *key : { "1", "2", "3" })
+            addJob(key, 4, { 300, 200 });
+        // Job 1 decoded and job 2 prepared ahead; job 2 shown, then job 1 from what is left.
+        for (const auto &[index, expected] : { std::pair { 0, 0 }, { 1, atOnce }, { 0, atOnce } }) {
+            select(index);
+            const int valid = int(std::count_if(
+                viewer().thumbImages.begin(), viewer().thumbImages.begin() + 4, IG_image_is_valid));
+            QCOMPARE(valid, expected);
+            QCOMPARE(viewer().decoding(), valid < 4);
+            settle();
+            QVERIFY(cache.bytesHeld() <= cache.budget());
+            const quint64 decodes = imageDecodeCount();
+            QVERIFY(boxShows(0, TestPhotos::Upright)); // drawn from what is kept
+            QCOMPARE(imageDecodeCount(), decodes);
+        }
+    }
+
+    void startupAndShutdownReleaseTheThumbnails()
+    {
+        FIni *w = m_window.get();
+        w->load();
+        w->Timer1.stop();
+        QVERIFY(!shown(viewer().LblQuantidade[0]) && !shown(viewer().ImgBtAgora[0]));
+        QVERIFY(shown(viewer().PctThumb[0]));
+        QCOMPARE(ImgLstBotoes::picture("bt_agora_on").size(), QSize(24, 18));
+
+        QVERIFY(writeFile(path("jobs/1AB00001.job"), "00001000100001250\r\n00002000100001250\r\n"));
+        QVERIFY(TestPhotos::writeJpeg(path("images/AB00001_0001.jpg"), 300, 200));
+        QVERIFY(TestPhotos::writeJpeg(path("images/AB00001_0002.jpg"), 300, 200));
+        w->onTimer1Tick(); // taken in and shown, as nothing was shown before; photo 1 printed
+        settle();
+        QCOMPARE(liveImageCount(), 2);
+        w->close();
+        QCOMPARE(liveImageCount(), 0);
+        QCOMPARE(viewer().thumbCache.count(), 0);
+        QVERIFY(std::all_of(viewer().thumbImages.begin(), viewer().thumbImages.end(),
+                            [](IgHandle h) { return !h; }));
+        QVERIFY(viewer().PctThumb.size() == 1 && viewer().LblQuantidade.size() == 1);
+    }
+
+    // Print now and the print tick work as at rest while the shown job's photos decode.
+    void printNowPrintsAheadAndTheSourceEndsWithoutIt_data()
+    {
+        QTest::addColumn<bool>("decoding");
+        QTest::newRow("at rest") << false;
+        QTest::newRow("while the photos decode") << true;
+    }
+    void printNowPrintsAheadAndTheSourceEndsWithoutIt()
+    {
+        QFETCH(bool, decoding);
+        addJob("1", 60, { 2400, 1600 });
+        JobRecord &job = m_window->store.printJobs[0];
+        for (size_t i = 3; i < job.photos.size(); ++i)
+            job.photos[i].printed = 1; // only the first three are left to print
+        job.printedCount = 57;
+        showWindow();
+        select(0);
+        if (!decoding)
+            settle();
+        FIni *w = m_window.get();
+        const auto shownImages = viewer().thumbImages;
+        QTest::mouseClick(window(), Qt::LeftButton, {}, centreIn(viewer().ImgBtAgora[1]));
+        QCOMPARE(entries(), (QStringList { "Urgente 1", "job 1" }));
+        QCOMPARE(viewer().decoding(), decoding);
+        QVERIFY(decoding || viewer().thumbImages == shownImages); // still the source job
+
+        // The urgent copy prints first; the source job then ends after its two other photos.
+        w->onTimer1Tick();
+        QCOMPARE(entries(), QStringList { "job 1" });
+        settle();
+        QVERIFY(std::all_of(viewer().thumbImages.begin(), viewer().thumbImages.begin() + 60,
+                            IG_image_is_valid));
+        w->onTimer1Tick();
+        w->onTimer1Tick();
+        QCOMPARE(entries(), QStringList());
+        QCOMPARE(viewer().thumbCache.count(), 0); // the queue emptied
+        QCOMPARE(
+            m_port.noted(&RecordingPrinterPort::Document::title),
+            (QStringList { "Zelvo AB1_0002u0.jpg", "Zelvo AB1_0001.jpg", "Zelvo AB1_0003.jpg" }));
+        QVERIFY(m_port.documents[0].drawn);
+        QVERIFY(QFile::exists(path("backup/images/AB1_0002u0.jpg")));
+    }
+};
+
+QTEST_MAIN(TestThumbViewer)
+#include "tst_thumbviewer.moc"
