@@ -26,26 +26,34 @@ QImage newImage(int w, int h)
     return image;
 }
 
-void drawBackground(const QString &path)
+// A light rounded card on the blue ground, with its shadow.
+void drawCard(QPainter &p, const QRectF &rect)
 {
-    QImage image(700, 525, QImage::Format_RGB32);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    QLinearGradient sky(0, 0, 0, 525);
-    sky.setColorAt(0, ground);
-    sky.setColorAt(1, groundDark);
-    p.fillRect(image.rect(), sky);
-    // The light panel holds the queue, the buttons and the viewer; the title above it and
-    // "Setup" below it stand on the blue ground.
     QPainterPath card;
-    card.addRoundedRect(QRectF(10, 44, 680, 448), 18, 18);
+    card.addRoundedRect(rect, 18, 18);
     p.fillPath(card.translated(0, 3), QColor(0, 0, 0, 50));
-    QLinearGradient light(0, 44, 0, 492);
+    QLinearGradient light(0, rect.top(), 0, rect.bottom());
     light.setColorAt(0, panel);
     light.setColorAt(1, QColor(214, 230, 242));
     p.fillPath(card, light);
     p.setPen(QPen(QColor(255, 255, 255, 160), 1.5));
     p.drawPath(card);
+}
+
+void drawBackground(const QString &path)
+{
+    QImage image(700, 618, QImage::Format_RGB32);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient sky(0, 0, 0, image.height());
+    sky.setColorAt(0, ground);
+    sky.setColorAt(1, groundDark);
+    p.fillRect(image.rect(), sky);
+    // The first card holds the queue, the buttons and the viewer; the title above it and
+    // "Setup" below it stand on the blue ground. The printer strip has a card of its own at the
+    // bottom.
+    drawCard(p, QRectF(10, 44, 680, 448));
+    drawCard(p, QRectF(10, 528, 680, 84));
     image.save(path);
 }
 

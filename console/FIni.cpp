@@ -8,6 +8,7 @@
 #include "ModConf.h"
 #include "ModPrint.h"
 #include "PrinterPort.h"
+#include "PrinterStrip.h"
 #include "QueueCommands.h"
 #include "QueueListWidget.h"
 #include "TextFit.h"
@@ -48,12 +49,14 @@ void ClickLabel::mouseReleaseEvent(QMouseEvent *event)
 
 FIni::FIni(PrinterPort &printers, const QString &appPath, QWidget *parent)
     : QWidget(parent)
+    , tracker(store, printers, appPath)
     , printers(printers)
     , appPath(appPath)
     , background(QStringLiteral(":/background.png"))
 {
     setWindowTitle(QStringLiteral("Zelvo"));
-    setFixedSize(twipsToPixels(10500), twipsToPixels(7860));
+    // The described client area, and below it the printer strip.
+    setFixedSize(twipsToPixels(10500), twipsToPixels(7860 + StripHeightTwips));
     // Moves over the bare background put the queue buttons back to their resting pictures.
     setMouseTracking(true);
 
@@ -102,6 +105,10 @@ FIni::FIni(PrinterPort &printers, const QString &appPath, QWidget *parent)
     FraView->setGeometry(twipsRect(3870, 810, 6150, 6420));
     store.showJobThumbnails = [this](const QString &key) { FraView->ShowJobThumbnails(key); };
     store.clearThumbnails = [this] { FraView->clearThumbnails(); };
+
+    StripPrinters = new PrinterStrip(tracker, this);
+    StripPrinters->setObjectName(QStringLiteral("StripPrinters"));
+    StripPrinters->setGeometry(twipsRect(300, 7980, 9900, 1140));
 
     // Off until start-up has the settings, the folders and the waiting jobs in place.
     Timer1.setInterval(15000);
@@ -169,7 +176,9 @@ void FIni::removeSelectedJob()
 
 int FIni::execModal(QDialog &dialog)
 {
-    ++modalDepth;
+    // CUPS's answers wait as well: they may retire a job or queue a reprint.
+    if (modalDepth++ == 0)
+        tracker.holdQueue(true);
     const int result = dialog.exec();
     --modalDepth;
     return result;
@@ -177,7 +186,10 @@ int FIni::execModal(QDialog &dialog)
 
 void FIni::runHeldBackTick()
 {
-    if (modalDepth > 0 || !tickHeldBack)
+    if (modalDepth > 0)
+        return;
+    tracker.holdQueue(false);
+    if (!tickHeldBack)
         return;
     tickHeldBack = false;
     onTimer1Tick();
@@ -212,6 +224,8 @@ void FIni::load()
     store.station.id = stationIdFor(appPath);
     LoadWaitingJobs(store, ModConf::SystemFolder);
     leaseTimer.start(int(store.station.leaseTimeoutMs / 4));
+    tracker.restore();
+    StripPrinters->refresh();
     Timer1.start();
 }
 
@@ -222,7 +236,8 @@ void FIni::onTimer1Tick()
         return;
     }
     ScanNewJobs(store, ModConf::SystemFolder, ModConf::PrintAll);
-    PrintNextPhoto(store);
+    PrintNextPhoto(store, &tracker);
+    StripPrinters->refresh();
 }
 
 void FIni::OpenConfiguration()
@@ -235,6 +250,7 @@ void FIni::OpenConfiguration()
     // which gets its folders as at start-up.
     if (ModConf::SystemFolder != systemFolder)
         CreateFolderLayout(ModConf::SystemFolder);
+    runHeldBackTick();
     Timer1.start();
 }
 
@@ -264,6 +280,7 @@ void FIni::unload()
     unloaded = true;
     Timer1.stop();
     leaseTimer.stop();
+    tracker.awaitAnswer(5000);
     FraView->releaseThumbImages();
     FraView->unloadElements();
     // Nothing is written: a job taken into the queue keeps its name and is listed again at the

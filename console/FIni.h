@@ -2,6 +2,7 @@
 
 #include "ClickSound.h"
 #include "JobStore.h"
+#include "PrintTracker.h"
 
 #include <QMessageBox>
 #include <QPixmap>
@@ -13,6 +14,7 @@
 class ImageButton;
 class QDialog;
 class PrinterPort;
+class PrinterStrip;
 class QLabel;
 class QueueListWidget;
 class ThumbViewer;
@@ -39,14 +41,18 @@ private:
 };
 
 // The station's main window: the print queue with its five command buttons, the thumbnails of
-// the selected job and the way into the configuration window. Its load() is the station's
-// start-up, its closing the shutdown.
+// the selected job, the way into the configuration window, and along the bottom the printer
+// strip. Its load() is the station's start-up, its closing the shutdown.
 class FIni : public QWidget
 {
     Q_OBJECT
 
 public:
-    // `appPath` is the program's folder: zelvo.ini and the sounds live there.
+    // How much taller than its described 7860 twips the window is, for the printer strip.
+    static constexpr int StripHeightTwips = 1410;
+
+    // `appPath` is the program's folder: zelvo.ini and the sounds live there, and the print
+    // ledger and the followed CUPS jobs beside the log.
     FIni(PrinterPort &printers, const QString &appPath, QWidget *parent = nullptr);
     ~FIni() override;
 
@@ -55,9 +61,10 @@ public:
     void load();
     // Opens the configuration window with the polling timer paused.
     void OpenConfiguration();
-    // A polling tick: takes new job files in, then prints the next photo. While a modal window
-    // of this window is open the tick is held back and runs once when the window has closed and
-    // its answer has been acted on, so that the queue never changes under an open question.
+    // A polling tick: takes new job files in, then prints the next photo; the printer strip is
+    // brought up to date. While a modal window of this window is open the tick is held back and
+    // runs once when the window has closed and its answer has been acted on, so that the queue
+    // never changes under an open question (CUPS's answers wait too).
     void onTimer1Tick();
     // Starts the key click from sounds/keypress.wav beside the program and returns at once.
     void PlayClickSound();
@@ -67,6 +74,8 @@ public:
 
     // The job table, the queue list's model and the list's fields.
     JobStore store;
+    // Follows every document to its end; the strip shows what it knows.
+    PrintTracker tracker;
 
     QLabel *Label1;
     QLabel *Label2;
@@ -78,6 +87,7 @@ public:
     ImageButton *ImgBtLast;
     ImageButton *ImgBtCancel;
     ThumbViewer *FraView;
+    PrinterStrip *StripPrinters;
     QTimer Timer1;
     // Renews this station's lease on its system folder. Apart from Timer1, so that the lease
     // holds while the configuration window has the polling stopped.

@@ -1,9 +1,13 @@
 // Takes the README's picture of the main window: a station in a temporary folder with a few
-// jobs of generated photos, one photo sent ahead by print now and the second job selected, the
-// window grabbed from the screen. Run under a virtual X display:
+// jobs of generated photos, one photo sent ahead by print now and the second job selected, and
+// in the printer strip a day's tally, three printers (one printing, one out of media, one low on
+// ribbon) and the automatic reprint of a job CUPS aborted; the window grabbed from the screen.
+// Run under a virtual X display:
 //   xvfb-run -a -s "-screen 0 1024x768x24" build/docs/make_screenshot docs/screenshot.png
 #include "FIni.h"
 #include "ModConf.h"
+#include "ModPrint.h"
+#include "PrintLedger.h"
 #include "QueueCommands.h"
 #include "QueueListWidget.h"
 #include "RecordingPrinterPort.h"
@@ -81,6 +85,40 @@ void writeJob(const QString &system, const QString &number, const QList<int> &co
     writeText(system + QStringLiteral("/jobs/2PH") + number + QStringLiteral(".job"), lines);
 }
 
+// The shop's three printers as CUPS would report them.
+void describePrinters(RecordingPrinterPort &printers)
+{
+    PrinterSnapshot &cups = printers.snap;
+    cups.queues = { "DNP_DS620", "Kodak_6800", "Mitsubishi_D90" };
+    QueueStatus dnp;
+    dnp.state = 4;
+    dnp.queuedJobs = 2;
+    dnp.markers = { { "Ribbon 6x4", "ribbon-wax", 62, 10 } };
+    QueueStatus kodak;
+    kodak.state = 5;
+    kodak.reasons = { "media-empty-error", "paused" };
+    kodak.queuedJobs = 1;
+    kodak.markers = { { "Ribbon 5x7", "ribbon-wax", 0, 10 } };
+    QueueStatus mitsubishi;
+    mitsubishi.reasons = { "marker-supply-low-warning" };
+    mitsubishi.markers = { { "Ribbon 6x9", "ribbon-wax", 8, 10 } };
+    cups.status
+        = { { "DNP_DS620", dnp }, { "Kodak_6800", kodak }, { "Mitsubishi_D90", mitsubishi } };
+}
+
+// Today's ledger so far: `count` one-copy prints of each size.
+void writeLedger(const QString &folder, const QList<int> &counts)
+{
+    PrintLedger ledger(folder);
+    const char *const sizes[] = { "10x15", "13x18", "15x23" };
+    for (int size = 0; size < 3; ++size) {
+        for (int i = 0; i < counts[size]; ++i)
+            ledger.add(QDate::currentDate(),
+                       { QTime(9, 0).addSecs(60 * i), "PH1000", "PH1000_0001.jpg", sizes[size], 1,
+                         "", 0, PrintLedger::Completed });
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -93,20 +131,31 @@ int main(int argc, char **argv)
     const QString system = folder.path();
     QDir().mkpath(system + QStringLiteral("/jobs"));
     QDir().mkpath(system + QStringLiteral("/images"));
-    writeText(ModConf::settingsFilePath(system), "[General]\nPRINT_ALL=True\n");
+    writeText(ModConf::settingsFilePath(system),
+              "[General]\nPRINT_ALL=True\n[Printers]\n10x15=DNP_DS620\n13x18=Kodak_6800\n"
+              "15x23=Mitsubishi_D90\n");
     writeJob(system, QStringLiteral("10231"), { 1, 2 }, 3);
     writeJob(system, QStringLiteral("10232"), { 1, 2, 1, 3, 1, 1, 12, 2 }, 10);
     writeJob(system, QStringLiteral("10233"), { 1, 1, 1 }, 20);
     writeJob(system, QStringLiteral("10235"), { 4 }, 30);
 
-    RecordingPrinterPort printers({ { QStringLiteral("Zelvo PDF") } });
+    RecordingPrinterPort printers(
+        { { "DNP_DS620" }, { "Kodak_6800" }, { "Mitsubishi_D90" }, { "Zelvo PDF" } });
+    describePrinters(printers);
+    ModPrint::setPrinterPort(&printers);
+    writeLedger(system, { 46, 12, 5 });
     FIni window(printers, system);
     window.load();
-    window.Timer1.stop(); // nothing is to print while the picture is taken
+    window.Timer1.stop(); // the one tick below is run by hand
     // The fourth job's photo sent ahead as "Urgente 1", then the second job shown.
     window.store.LstJobs.select(3);
     PrintNow(window.store, 0);
     window.store.LstJobs.select(2);
+    // "Urgente 1" goes to CUPS as job 501, which CUPS aborts: it comes back as a reprint.
+    printers.answerLater = true;
+    window.onTimer1Tick();
+    printers.answer(501);
+    printers.publish(501, JobAborted);
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))
         return 1;

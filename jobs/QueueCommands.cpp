@@ -189,18 +189,7 @@ PrintNowResult PrintNow(JobStore &store, int k, const CopyImageFunction &copy)
         photo.imageFileName.clear();
     }
 
-    const UrgentPlace place = findUrgentPlace(store.LstJobs);
-    urgent.listKey = UrgentPrefix + QString::number(place.number);
-    urgent.photoCount = 1;
-    urgent.printedCount = 0;
-    urgent.queueOrder = 1;
-    urgent.urgent = true;
-    urgent.serial = ++store.lastSerial;
-    store.LstJobs.insert(place.index, urgent.listKey);
-
-    const size_t slot = size_t(store.jobCount);
-    store.printJobs.resize(slot + 1);
-    store.printJobs[slot] = std::move(urgent);
+    insertUrgentJob(store, std::move(urgent), false);
 
     // Counted once: the dispatcher ends the job when printedCount reaches photoCount.
     PhotoItem &sent = store.printJobs[size_t(source)].photos[size_t(k)];
@@ -209,8 +198,60 @@ PrintNowResult PrintNow(JobStore &store, int k, const CopyImageFunction &copy)
         ++store.printJobs[size_t(source)].printedCount;
     }
 
-    ++store.jobCount;
     store.forceThumbRefresh = true;
-    RenumberQueue(store);
     return PrintNowResult::Made;
+}
+
+QString insertUrgentJob(JobStore &store, JobRecord urgent, bool atHead)
+{
+    const UrgentPlace place = findUrgentPlace(store.LstJobs);
+    urgent.listKey = UrgentPrefix + QString::number(place.number);
+    urgent.photoCount = 1;
+    urgent.printedCount = 0;
+    urgent.queueOrder = 1;
+    urgent.urgent = true;
+    urgent.serial = ++store.lastSerial;
+    urgent.photos.front().printed = 0;
+    store.LstJobs.insert(atHead ? 0 : place.index, urgent.listKey);
+    const size_t slot = size_t(store.jobCount);
+    store.printJobs.resize(slot + 1);
+    store.printJobs[slot] = std::move(urgent);
+    ++store.jobCount;
+    RenumberQueue(store);
+    return store.printJobs[slot].listKey;
+}
+
+std::optional<UrgentReprint> QueueReprint(JobStore &store, const JobRecord &source,
+                                          const PhotoItem &photo)
+{
+    const QString &systemFolder = source.systemFolder;
+    if (!hasRoomForJob(store)) {
+        qCWarning(lcJobs, "Reprint of '%s' refused: the queue is full",
+                  qUtf8Printable(photo.imageFileName));
+        return std::nullopt;
+    }
+    // From wherever the photo is now: still waiting with its job, or retired with it.
+    const QString images = JobFs::joinPath(systemFolder, QStringLiteral("images"));
+    QString from = JobFs::joinPath(images, photo.imageFileName);
+    if (!JobFs::isFile(from))
+        from = JobFs::joinPath(JobFs::joinPath(systemFolder, QStringLiteral("backup/images")),
+                               photo.imageFileName);
+    const QString copyName = photo.imageFileName.isEmpty() || !JobFs::isFile(from)
+        ? QString()
+        : freeUrgentCopyName(images, photo.imageFileName);
+    if (copyName.isEmpty() || !copyImageFile(from, JobFs::joinPath(images, copyName))) {
+        qCWarning(lcJobs).noquote()
+            << "Reprint of" << photo.imageFileName << "not done: the photo is in neither" << images
+            << "nor its backup, or its copy could not be made";
+        return std::nullopt;
+    }
+    JobRecord urgent;
+    urgent.fileName = source.fileName;
+    urgent.orderPrefix = source.orderPrefix;
+    urgent.systemFolder = systemFolder;
+    urgent.photos.push_back(photo);
+    urgent.photos.front().imageFileName = copyName;
+    // Recorded as printed in its job file when CUPS first took it.
+    urgent.photos.front().lineOffset = -1;
+    return UrgentReprint { insertUrgentJob(store, std::move(urgent), true), copyName };
 }

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 // The operator's queue commands on the job store: moving the selected job, removing it, and
 // print now, which makes a one-photo urgent job of a photo of the selected job. They work on
@@ -67,3 +68,22 @@ enum class PrintNowResult {
 // gets a further copy and is not counted again. The selection and the viewer stay as they
 // are; the next selection reloads the viewer.
 PrintNowResult PrintNow(JobStore &store, int k, const CopyImageFunction &copy = copyImageFile);
+
+// Adds the one-photo job `urgent` (its fileName, orderPrefix, systemFolder and photo set) as the
+// next urgent job "Urgente N", with a serial of its own: at the head of the queue when `atHead`,
+// else where print now puts it. Returns its key. The caller has checked that the queue has room.
+QString insertUrgentJob(JobStore &store, JobRecord urgent, bool atHead);
+
+struct UrgentReprint
+{
+    QString listKey; // "Urgente N"
+    QString imageFileName; // the copy in images/
+};
+
+// Prints `photo` of the job `source` (its fileName, orderPrefix and systemFolder; the job may be
+// retired) again as an urgent job at the head of the queue, from a copy of its image in the
+// system folder's images/ or, once the job is retired, in backup/images/, named as print now
+// names its copies. nullopt, logged, when the image is in neither, its copy fails, or the queue
+// is full.
+std::optional<UrgentReprint> QueueReprint(JobStore &store, const JobRecord &source,
+                                          const PhotoItem &photo);

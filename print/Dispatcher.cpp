@@ -6,6 +6,7 @@
 #include "JobTable.h"
 #include "ModConf.h"
 #include "ModPrint.h"
+#include "PrintTracker.h"
 #include "PrinterPort.h"
 
 #include <QLoggingCategory>
@@ -16,14 +17,72 @@ Q_DECLARE_LOGGING_CATEGORY(lcPrint)
 
 namespace {
 
-// Whether the last tick could not print because of the platform; its end is worth a line.
+// Whether a document could not be printed because of the platform; its end is worth a line.
 bool printingHeldUp = false;
+
+// The slot of the job `printed` came from, or -1 once it has left the queue. The slot may have
+// changed meanwhile (a removal moves the last record), so the record is found by its serial.
+int32_t findPrintedJob(const JobStore &store, const PrintedPhoto &printed)
+{
+    for (int32_t i = 0; i < store.jobCount && size_t(i) < store.printJobs.size(); ++i) {
+        const JobRecord &job = store.printJobs[size_t(i)];
+        if (job.serial == printed.serial && printed.photoIndex < int(job.photos.size()))
+            return i;
+    }
+    return -1;
+}
 
 } // namespace
 
-void PrintNextPhoto(JobStore &store)
+void NotePhotoRefused()
+{
+    printingHeldUp = true;
+}
+
+void AcceptPrintedPhoto(JobStore &store, const PrintedPhoto &printed, bool retire)
+{
+    if (printingHeldUp) {
+        printingHeldUp = false;
+        qCInfo(lcPrint, "Printing goes on: '%s' was accepted",
+               qUtf8Printable(printed.photo.imageFileName));
+    }
+    const int32_t index = findPrintedJob(store, printed);
+    if (index < 0)
+        return; // removed by the operator while CUPS was taking the document
+    JobRecord &job = store.printJobs[size_t(index)];
+    PhotoItem &photo = job.photos[size_t(printed.photoIndex)];
+    // First of all, so that a crash from here on cannot print the photo again. An urgent copy
+    // records it in its source's job file while the source is queued: once retired, it is
+    // never printed again anyway, and its name may hold a later delivery of the same order.
+    if (photo.lineOffset >= 0 && (!job.urgent || urgentSourceQueued(store, index)))
+        recordPhotoPrinted(
+            JobFs::joinPath(JobFs::joinPath(job.systemFolder, QStringLiteral("jobs")),
+                            job.fileName),
+            job.fileIdentity, photo);
+    if (photo.printed == 0) {
+        photo.printed = 1;
+        ++job.printedCount;
+    }
+    if (retire && job.photoCount == job.printedCount)
+        RetireJob(store, index);
+}
+
+void RetireIfPrinted(JobStore &store, quint64 serial)
+{
+    PrintedPhoto photo;
+    photo.serial = serial;
+    const int32_t index = findPrintedJob(store, photo);
+    if (index >= 0
+        && store.printJobs[size_t(index)].photoCount == store.printJobs[size_t(index)].printedCount)
+        RetireJob(store, index);
+}
+
+void PrintNextPhoto(JobStore &store, PrintTracker *tracker)
 {
     if (store.jobCount < 1)
+        return;
+    // The photo before is still on its way to CUPS: it counts first.
+    if (tracker && tracker->photoInFlight())
         return;
     const QueueOrderSearch head = FindNextJobToPrint(store.printJobs);
     if (!head.found || head.index < 0)
@@ -36,7 +95,7 @@ void PrintNextPhoto(JobStore &store)
         RetireJob(store, index);
         return;
     }
-    PhotoItem &photo = *next;
+    const PhotoItem &photo = *next;
 
     // Printed only while no other station can be taking this station's jobs over, and only a
     // job that no other station holds now.
@@ -71,25 +130,35 @@ void PrintNextPhoto(JobStore &store)
     if (photo.copies > 0)
         ModPrint::PrintPhoto(job.systemFolder + QStringLiteral("/images/") + photo.imageFileName,
                              photo.copies);
-    if (!ModPrint::EndPrintDocument()) {
+    const Handover handover = ModPrint::EndPrintDocument();
+    const PrintedPhoto printed { job.serial,
+                                 job.fileName,
+                                 job.listKey,
+                                 job.orderPrefix,
+                                 job.urgent,
+                                 int(next - job.photos.begin()),
+                                 photo,
+                                 job.systemFolder,
+                                 handover.printer,
+                                 false };
+    switch (handover.fate) {
+    case Handover::Refused:
         printingHeldUp = true;
         return;
+    case Handover::Pending:
+        if (tracker) {
+            tracker->expectAnswer(handover.ticket, printed);
+            return;
+        }
+        // Nobody would take the answer: the photo is not counted, and is tried again.
+        qCCritical(lcPrint, "A document went to CUPS without a tracker for its answer");
+        printingHeldUp = true;
+        return;
+    case Handover::Accepted:
+        // `job` and `photo` may move from here on.
+        AcceptPrintedPhoto(store, printed);
+        if (tracker)
+            tracker->photoAccepted(printed, handover.jobId);
+        return;
     }
-    // First of all, so that a crash from here on cannot print the photo again. An urgent copy
-    // records it in its source's job file while the source is queued: once retired, it is
-    // never printed again anyway, and its name may hold a later delivery of the same order.
-    if (photo.lineOffset >= 0 && (!job.urgent || urgentSourceQueued(store, index)))
-        recordPhotoPrinted(
-            JobFs::joinPath(JobFs::joinPath(job.systemFolder, QStringLiteral("jobs")),
-                            job.fileName),
-            job.fileIdentity, photo);
-    if (printingHeldUp) {
-        printingHeldUp = false;
-        qCInfo(lcPrint, "Printing goes on: '%s' was accepted", qUtf8Printable(title));
-    }
-
-    photo.printed = 1;
-    ++job.printedCount;
-    if (job.photoCount == job.printedCount)
-        RetireJob(store, index);
 }

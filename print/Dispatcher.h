@@ -2,7 +2,8 @@
 
 #include "JobStore.h"
 
-#include <QString>
+class PrintTracker;
+struct PrintedPhoto;
 
 // One polling tick's printing: the first unprinted photo of the job at the head of the queue,
 // taken from the job's own system folder, with all its copies as one document, on the printer
@@ -11,4 +12,15 @@
 // it (ModPrint::ResolveEmptyPrinterKeys). When the printing platform fails (no printer can be
 // chosen yet, the document cannot be opened, or the print system does not accept it), nothing
 // is marked: the photo is tried again on the next tick.
-void PrintNextPhoto(JobStore &store);
+// A document on its way to CUPS is left to `tracker` (required for a port that answers later):
+// the photo counts as printed when CUPS takes it, and until then no tick prints another one.
+void PrintNextPhoto(JobStore &store, PrintTracker *tracker = nullptr);
+
+// The accepted path of a photo, if its job is still queued: recorded as printed in the job file,
+// marked printed in its record unless it is already (print now may have sent it meanwhile), and
+// the job retired once every photo is, unless `retire` is false (the queue must not change now).
+void AcceptPrintedPhoto(JobStore &store, const PrintedPhoto &printed, bool retire = true);
+// Retires the job whose record bears `serial` if it is still queued and every photo is printed.
+void RetireIfPrinted(JobStore &store, quint64 serial);
+// A document the print system refused after the tick: the photo waits for the next tick.
+void NotePhotoRefused();

@@ -177,15 +177,17 @@ void PrintPhoto(const QString &path, int16_t copies)
     }
 }
 
-bool EndPrintDocument()
+Handover EndPrintDocument()
 {
     if (!currentPort)
-        return false;
-    // The port logs a refusal, PrintPhoto a missing page.
-    const bool accepted = currentPort->endDocument();
-    const bool complete = !documentIncomplete;
+        return {};
+    // The port logs a refusal, PrintPhoto a missing page. A port does not hand over a document
+    // whose page failed, so an incomplete one is refused here whatever the port says.
+    Handover handover = currentPort->endDocument();
+    if (documentIncomplete)
+        handover = {};
     documentIncomplete = false;
-    return accepted && complete;
+    return handover;
 }
 
 } // namespace ModPrint

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 class PrinterPort;
+struct Handover;
 struct PrintQueues;
 
 // Printer selection, page metrics and photo printing. Everything goes through the printer
@@ -55,9 +56,9 @@ bool OpenPrintDocument(const QString &title);
 // of 0 or less, or no open document draw nothing; the photo is decoded once for all copies.
 void PrintPhoto(const QString &path, int16_t copies);
 
-// Ends the open document and hands it to the print system. True only when it was accepted
-// there (a job exists in the printer's queue, or the PDF file was written) and every copy got
-// its page; on false the photo was not printed.
-bool EndPrintDocument();
+// Ends the open document and hands it to the print system: accepted there (a job exists in the
+// printer's queue, or the PDF file was written), refused, or on its way to CUPS, whose answer
+// comes later. A document that lacks a copy's page is refused: the photo was not printed.
+Handover EndPrintDocument();
 
 } // namespace ModPrint

@@ -1,12 +1,16 @@
 #pragma once
 
+#include "PrinterSnapshot.h"
+
+#include <QList>
+#include <QObject>
 #include <QSizeF>
 #include <QString>
 #include <QStringList>
 
 class QPainter;
 
-// What the print system answers about its queues when asked.
+// What the print system last said about its queues.
 struct PrintQueues
 {
     bool answering = false; // false: no answer, so nothing can be told about its queues
@@ -14,9 +18,36 @@ struct PrintQueues
     QString systemDefault; // the queue marked as the default, "" when none is
 };
 
+// What became of a document once it was ended.
+struct Handover
+{
+    enum Fate {
+        Refused, // not printed; the port logged why
+        Accepted, // in the printer's queue (or written by the built-in printer)
+        Pending, // on its way: the answer comes later, PrinterPortEvents::documentAnswered
+    };
+    Fate fate = Refused;
+    int ticket = 0; // Pending: the answer's ticket
+    int jobId = 0; // Accepted on a CUPS queue: its job id
+    QString printer; // the device it went to
+};
+
+// What the print system tells after the call that asked for it, on the interface thread.
+class PrinterPortEvents : public QObject
+{
+    Q_OBJECT
+
+signals:
+    // The answer to the Pending document `ticket`: CUPS's job id, or 0 when it was refused
+    // (the port logged why).
+    void documentAnswered(int ticket, int jobId);
+    void snapshotChanged();
+};
+
 // The printing platform as the station sees it: the installed printers, one current printer,
-// and at most one open print document on it. The real one goes through Qt PrintSupport and
-// CUPS, plus the built-in PDF printer; tests use a recording double.
+// and at most one open print document on it. The real one goes through CUPS, plus the built-in
+// PDF printer; tests use a recording double. Every call returns at once: what the print system
+// says comes as a snapshot, and a document handed to it may be answered later.
 class PrinterPort
 {
 public:
@@ -26,7 +57,7 @@ public:
 
     virtual ~PrinterPort() = default;
 
-    // Asks the print system for its queues, now.
+    // What the print system last said about its queues.
     virtual PrintQueues printQueues() const = 0;
 
     // Device names in the platform's order; the built-in PDF printer comes last.
@@ -50,8 +81,18 @@ public:
     // The painter of the open document's current page, nullptr when no document is open.
     virtual QPainter *painter() = 0;
     virtual bool newPage() = 0;
-    // Ends the document and hands it to the print system; true only when it was accepted
-    // there (a job exists in the printer's queue, or the PDF file was written). When the print
-    // system refuses it the port logs why.
-    virtual bool endDocument() = 0;
+    // Ends the document and hands it to the print system: accepted there (a job exists in the
+    // printer's queue, or the PDF file was written), refused, or still on its way.
+    virtual Handover endDocument() = 0;
+
+    // What the print system last reported about its queues and the followed jobs.
+    virtual PrinterSnapshot snapshot() const = 0;
+    // The jobs whose states the snapshots report; an accepted job is followed from the start.
+    virtual void setFollowedJobs(const QList<int> &) { }
+    // Asks the print system for a snapshot now.
+    virtual void refreshNow() { }
+    // No document waits for its answer and the snapshot asked for has come.
+    virtual bool idle() const { return true; }
+
+    PrinterPortEvents events;
 };

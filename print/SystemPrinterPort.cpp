@@ -1,5 +1,7 @@
 #include "SystemPrinterPort.h"
 
+#include "PrinterStatus.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -7,11 +9,7 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QPrinter>
-#include <QPrinterInfo>
 #include <QTemporaryFile>
-
-#include <cups/cups.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -57,43 +55,27 @@ bool moveWithoutReplacing(const QString &from, const QString &to)
     return true;
 }
 
-// The scheduler libcups talks to, as "host:port" or a local socket's path.
-QString schedulerAddress()
+// Why nothing is known of CUPS.
+QString silence(const PrinterSnapshot &cups)
 {
-    // A server starting with "/" is a local socket, which has no port.
-    QString server = QString::fromUtf8(cupsServer());
-    if (!server.startsWith(QLatin1Char('/')))
-        server += QLatin1Char(':') + QString::number(ippPort());
-    return server;
-}
-
-bool schedulerAnswers()
-{
-    http_t *http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
-                                2000, nullptr);
-    if (!http)
-        return false;
-    httpClose(http);
-    return true;
-}
-
-// Why CUPS did not take a document for `queue`. For a queue it does not know, libcups reports
-// only "No such file or directory", and the same when no scheduler answers at all, so those two
-// are told apart here.
-QString refusalReason(const QByteArray &queue, bool queueKnown)
-{
-    if (queueKnown)
-        return QString::fromUtf8(cupsLastErrorString());
-    if (!schedulerAnswers())
-        return QStringLiteral("the CUPS scheduler (%1) is not answering").arg(schedulerAddress());
-    return QStringLiteral("CUPS has no queue named '%1'").arg(QString::fromUtf8(queue));
+    if (cups.generation == 0)
+        return QStringLiteral("the CUPS scheduler has not answered yet");
+    return QStringLiteral("the CUPS scheduler (%1) is not answering").arg(cups.server);
 }
 
 } // namespace
 
-SystemPrinterPort::SystemPrinterPort(const QString &pdfFolder)
+SystemPrinterPort::SystemPrinterPort(const QString &pdfFolder, const QString &cupsServer)
     : m_pdfFolder(pdfFolder)
-{ }
+    , m_link(cupsServer)
+{
+    QObject::connect(&m_link, &CupsLink::snapshotChanged, &events,
+                     &PrinterPortEvents::snapshotChanged);
+    QObject::connect(&m_link, &CupsLink::documentAnswered, &events,
+                     [this](int ticket, int jobId, const QString &refusal) {
+                         takeAnswer(ticket, jobId, refusal);
+                     });
+}
 
 SystemPrinterPort::~SystemPrinterPort()
 {
@@ -102,27 +84,23 @@ SystemPrinterPort::~SystemPrinterPort()
 
 PrintQueues SystemPrinterPort::printQueues() const
 {
-    // Qt lists no queue both when CUPS has none and when it does not answer, so an empty list
-    // counts only when the scheduler answered before and after it.
-    if (!schedulerAnswers())
+    // The link tells a scheduler without queues from one that does not answer.
+    const PrinterSnapshot snapshot = m_link.snapshot();
+    if (!snapshot.answering)
         return {};
-    PrintQueues queues { true, QPrinterInfo::availablePrinterNames(),
-                         QPrinterInfo::defaultPrinterName() };
-    if (queues.names.isEmpty() && !schedulerAnswers())
-        return {};
-    return queues;
+    return { true, snapshot.queues, snapshot.defaultQueue };
 }
 
 QStringList SystemPrinterPort::installedPrinters() const
 {
-    QStringList names = QPrinterInfo::availablePrinterNames();
+    QStringList names = m_link.snapshot().queues;
     names.append(BuiltInPdfPrinter);
     return names;
 }
 
 QString SystemPrinterPort::defaultPrinter() const
 {
-    const QString name = QPrinterInfo::defaultPrinterName();
+    const QString name = m_link.snapshot().defaultQueue;
     return name.isEmpty() ? BuiltInPdfPrinter : name;
 }
 
@@ -133,16 +111,12 @@ QString SystemPrinterPort::currentPrinter() const
 
 void SystemPrinterPort::setCurrentPrinter(const QString &deviceName)
 {
-    // Qt's print engine silently falls back to another queue for an unknown name, so only a
-    // listed name is ever taken.
     if (!installedPrinters().contains(deviceName)) {
         qCWarning(lcPrinter, "'%s' is not an installed printer; '%s' stays current",
                   qUtf8Printable(deviceName), qUtf8Printable(currentPrinter()));
         return;
     }
     m_current = deviceName;
-    m_setup.reset(); // measure again: the queue's defaults may have changed
-    m_setupPrinter.clear();
 }
 
 std::optional<SystemPrinterPort::PageSetup>
@@ -153,38 +127,22 @@ SystemPrinterPort::pageSetupFor(const QString &deviceName) const
                            QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
                                        QMarginsF(0, 0, 0, 0)) };
     }
-    const QPrinterInfo info = QPrinterInfo::printerInfo(deviceName);
-    if (info.isNull())
+    const PrinterSnapshot snapshot = m_link.snapshot();
+    const auto queue = snapshot.status.constFind(queueOfDevice(deviceName));
+    if (queue == snapshot.status.constEnd() || queue->dpi <= 0 || !queue->layout.isValid())
         return std::nullopt;
-    QPrinter printer(info, QPrinter::HighResolution);
-    // A bare QPrinter keeps A4 with margins of its own whatever the queue is set up for; lay
-    // the page out on the queue's default paper and its hardware margins instead.
-    const QPageSize paper = info.defaultPageSize();
-    if (paper.isValid())
-        printer.setPageSize(paper);
-    printer.setPageMargins(printer.pageLayout().minimumMargins(), printer.pageLayout().units());
-    return PageSetup { printer.resolution(), printer.pageLayout() };
-}
-
-const std::optional<SystemPrinterPort::PageSetup> &SystemPrinterPort::currentSetup()
-{
-    const QString name = currentPrinter();
-    if (!m_setup || m_setupPrinter != name) {
-        m_setup = pageSetupFor(name);
-        m_setupPrinter = name;
-    }
-    return m_setup;
+    return PageSetup { queue->dpi, queue->layout };
 }
 
 float SystemPrinterPort::resolution()
 {
-    const auto &setup = currentSetup();
+    const auto setup = pageSetupFor(currentPrinter());
     return setup ? float(setup->dpi) : 0.0f;
 }
 
 QSizeF SystemPrinterPort::printableSize()
 {
-    const auto &setup = currentSetup();
+    const auto setup = pageSetupFor(currentPrinter());
     return setup ? QSizeF(setup->layout.paintRectPixels(setup->dpi).size()) : QSizeF();
 }
 
@@ -198,18 +156,21 @@ bool SystemPrinterPort::beginDocument(const QString &title)
     // the built-in printer only because no queue is listed. When that is so because the
     // scheduler does not answer (CUPS still starting, or stopped), the photo must wait for its
     // printer rather than go into a PDF and count as printed.
-    if (m_current.isEmpty() && defaultPrinter() == BuiltInPdfPrinter && !schedulerAnswers()) {
-        qCWarning(lcPrinter,
-                  "No printer chosen yet and the CUPS scheduler (%s) is not answering: the "
-                  "document waits for it",
-                  qUtf8Printable(schedulerAddress()));
+    const PrinterSnapshot cups = m_link.snapshot();
+    if (m_current.isEmpty() && defaultPrinter() == BuiltInPdfPrinter && !cups.answering) {
+        qCWarning(lcPrinter, "No printer chosen yet and %s: the document waits for it",
+                  qUtf8Printable(silence(cups)));
         return false;
     }
     const QString printer = currentPrinter();
-    const auto setup = currentSetup();
+    const auto setup = pageSetupFor(printer);
     if (!setup) {
-        qCWarning(lcPrinter, "Cannot open a document on '%s': it is not installed",
-                  qUtf8Printable(printer));
+        if (!cups.answering)
+            qCWarning(lcPrinter, "Cannot open a document on '%s': %s", qUtf8Printable(printer),
+                      qUtf8Printable(silence(cups)));
+        else
+            qCWarning(lcPrinter, "Cannot open a document on '%s': CUPS has no queue named '%s'",
+                      qUtf8Printable(printer), qUtf8Printable(queueOfDevice(printer)));
         return false;
     }
 
@@ -265,10 +226,10 @@ bool SystemPrinterPort::newPage()
     return true;
 }
 
-bool SystemPrinterPort::endDocument()
+Handover SystemPrinterPort::endDocument()
 {
     if (!m_painter)
-        return false;
+        return {};
     bool ok = m_painter->end();
     if (!ok)
         qCWarning(lcPrinter, "Cannot finish drawing the document for '%s'",
@@ -281,10 +242,33 @@ bool SystemPrinterPort::endDocument()
         qCWarning(lcPrinter, "The document for '%s' came out empty", qUtf8Printable(m_docPrinter));
         ok = false;
     }
-    if (ok)
-        ok = m_docPrinter == BuiltInPdfPrinter ? publishPdf(spoolFile) : submitToQueue(spoolFile);
-    m_spool.reset(); // removes the spool file unless it was published
-    return ok;
+    Handover handover;
+    handover.printer = m_docPrinter;
+    if (ok && m_docPrinter == BuiltInPdfPrinter) {
+        if (publishPdf(spoolFile))
+            handover.fate = Handover::Accepted;
+    } else if (ok) {
+        // The link removes the spool file once CUPS has it, or has refused it.
+        m_spool->setAutoRemove(false);
+        handover.fate = Handover::Pending;
+        handover.ticket
+            = m_link.submit(queueOfDevice(m_docPrinter), m_docPrinter.section(QLatin1Char('/'), 1),
+                            spoolFile, m_docTitle);
+        m_waiting.insert(handover.ticket, m_docPrinter);
+    }
+    m_spool.reset(); // removes the spool file unless it was published or handed over
+    return handover;
+}
+
+void SystemPrinterPort::takeAnswer(int ticket, int jobId, const QString &refusal)
+{
+    const QString printer = m_waiting.take(ticket);
+    if (jobId > 0)
+        m_lastJobId = jobId;
+    else
+        qCWarning(lcPrinter, "CUPS did not take the document for '%s': %s", qUtf8Printable(printer),
+                  qUtf8Printable(refusal));
+    emit events.documentAnswered(ticket, jobId);
 }
 
 void SystemPrinterPort::discardDocument()
@@ -319,37 +303,4 @@ bool SystemPrinterPort::publishPdf(const QString &spoolFile)
     }
     qCWarning(lcPrinter, "No free file name for '%s'", qUtf8Printable(base));
     return false;
-}
-
-bool SystemPrinterPort::submitToQueue(const QString &spoolFile)
-{
-    // "queue/instance" names an lpoptions instance of a queue, whose options the job takes,
-    // as lp does.
-    const QByteArray device = m_docPrinter.toUtf8();
-    const qsizetype slash = device.indexOf('/');
-    const QByteArray queue = slash < 0 ? device : device.left(slash);
-    const QByteArray instance = slash < 0 ? QByteArray() : device.mid(slash + 1);
-
-    int optionCount = 0;
-    cups_option_t *options = nullptr;
-    cups_dest_t *dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, queue.constData(),
-                                         instance.isEmpty() ? nullptr : instance.constData());
-    const bool queueKnown = dest != nullptr;
-    if (dest) {
-        for (int i = 0; i < dest->num_options; ++i)
-            optionCount = cupsAddOption(dest->options[i].name, dest->options[i].value, optionCount,
-                                        &options);
-        cupsFreeDests(1, dest);
-    }
-    const int job = cupsPrintFile2(CUPS_HTTP_DEFAULT, queue.constData(),
-                                   QFile::encodeName(spoolFile).constData(),
-                                   m_docTitle.toUtf8().constData(), optionCount, options);
-    cupsFreeOptions(optionCount, options);
-    if (job <= 0) {
-        qCWarning(lcPrinter, "CUPS did not take the document for '%s': %s",
-                  qUtf8Printable(m_docPrinter), qUtf8Printable(refusalReason(queue, queueKnown)));
-        return false;
-    }
-    m_lastJobId = job;
-    return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CupsLink.h"
 #include "PrinterPort.h"
 
 #include <QPageLayout>
@@ -12,12 +13,13 @@ class QPainter;
 class QPdfWriter;
 class QTemporaryFile;
 
-// The real printing platform: the CUPS queues that Qt lists, in the platform's order, and
-// after them the built-in PDF printer. Every document is first drawn into a PDF laid out for
-// the chosen printer (its resolution, default paper and printable area as Qt reports them);
-// endDocument() then submits that PDF to the CUPS queue with libcups and succeeds only when
-// CUPS returns a job id, or, for the built-in printer, publishes it as a new file in the PDF
-// folder without ever replacing an existing one. libcups honours CUPS_SERVER.
+// The real printing platform: the CUPS queues in CUPS's order, and after them the built-in PDF
+// printer. Every document is first drawn into a PDF laid out for the chosen printer (its
+// resolution, default paper and printable area as CUPS reports them); endDocument() then hands
+// that PDF to the CUPS link, whose answer (a job id, or why not) comes later, or, for the
+// built-in printer, publishes it at once as a new file in the PDF folder without ever
+// replacing an existing one. Nothing here waits for CUPS: what it knows of CUPS is the link's
+// latest snapshot.
 class SystemPrinterPort : public PrinterPort
 {
 public:
@@ -25,7 +27,8 @@ public:
     static constexpr int BuiltInPdfDpi = 300;
 
     // `pdfFolder` receives the built-in printer's documents; it is created when needed.
-    explicit SystemPrinterPort(const QString &pdfFolder);
+    // `cupsServer` as for CupsLink: "" is libcups's choice, which honours CUPS_SERVER.
+    explicit SystemPrinterPort(const QString &pdfFolder, const QString &cupsServer = {});
     ~SystemPrinterPort() override;
     SystemPrinterPort(const SystemPrinterPort &) = delete;
     SystemPrinterPort &operator=(const SystemPrinterPort &) = delete;
@@ -43,10 +46,14 @@ public:
     bool beginDocument(const QString &title) override;
     QPainter *painter() override;
     bool newPage() override;
-    bool endDocument() override;
+    Handover endDocument() override;
+    PrinterSnapshot snapshot() const override { return m_link.snapshot(); }
+    void setFollowedJobs(const QList<int> &jobIds) override { m_link.setFollowedJobs(jobIds); }
+    void refreshNow() override { m_link.refreshNow(); }
+    bool idle() const override { return m_link.idle(); }
 
     // The file the built-in printer wrote for the last document ended there, and the CUPS job
-    // id of the last document submitted to a queue ("" and 0 before the first).
+    // id of the last document CUPS took ("" and 0 before the first).
     QString lastPdfFile() const { return m_lastPdfFile; }
     int lastJobId() const { return m_lastJobId; }
 
@@ -57,18 +64,16 @@ private:
         QPageLayout layout;
     };
 
-    // How `deviceName` lays out a page; nullopt when it is no longer installed.
+    // How `deviceName` lays out a page, as the latest snapshot has it; nullopt while CUPS has
+    // not told.
     std::optional<PageSetup> pageSetupFor(const QString &deviceName) const;
-    // The current printer's page setup, measured once per printer made current.
-    const std::optional<PageSetup> &currentSetup();
     void discardDocument();
     bool publishPdf(const QString &spoolFile);
-    bool submitToQueue(const QString &spoolFile);
+    void takeAnswer(int ticket, int jobId, const QString &refusal);
 
     QString m_pdfFolder;
+    CupsLink m_link;
     QString m_current; // empty: the default printer
-    QString m_setupPrinter;
-    std::optional<PageSetup> m_setup;
 
     // The open document.
     QString m_docPrinter;
@@ -78,6 +83,8 @@ private:
     std::unique_ptr<QPdfWriter> m_writer;
     std::unique_ptr<QPainter> m_painter;
 
+    // Documents on their way to CUPS: ticket -> device name, for the log line of a refusal.
+    QHash<int, QString> m_waiting;
     QString m_lastPdfFile;
     int m_lastJobId = 0;
 };

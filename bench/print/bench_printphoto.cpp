@@ -63,12 +63,15 @@ public:
     }
     QPainter *painter() override { return m_painter.isActive() ? &m_painter : nullptr; }
     bool newPage() override { return m_writer->newPage(); }
-    bool endDocument() override
+    Handover endDocument() override
     {
         const bool ok = m_painter.end();
         m_writer.reset();
-        return ok;
+        Handover handover;
+        handover.fate = ok ? Handover::Accepted : Handover::Refused;
+        return handover;
     }
+    PrinterSnapshot snapshot() const override { return {}; }
 
 private:
     QString m_file;

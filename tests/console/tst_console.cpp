@@ -266,6 +266,39 @@ private slots:
         QCOMPARE(filesIn(other.filePath("backup/images")), QStringList { "CD00009_0001.jpg" });
     }
 
+    // CUPS's answer waits for an open question, as ticks do: it would retire the job asked about.
+    void cupsAnswerWaitsForTheRemoveQuestion()
+    {
+        addJob("1", 1, { 300, 200 });
+        addJob("2", 1, { 300, 200 });
+        showWindow();
+        select(1);
+        m_port.answerLater = true;
+        m_window->onTimer1Tick(); // job 1's photo goes out
+        QStringList whileAsked;
+        answerNextModal([&](QWidget *modal) {
+            m_port.answer(7);
+            whileAsked = entries();
+            QTest::mouseClick(qobject_cast<QMessageBox *>(modal)->button(QMessageBox::No),
+                              Qt::LeftButton);
+        });
+        QTest::mouseClick(window(), Qt::LeftButton, {}, centreIn(m_window->ImgBtCancel));
+        QCOMPARE(whileAsked, (QStringList { "job 1", "job 2" }));
+        QCOMPARE(entries(), QStringList { "job 2" }); // counted once the answer was given
+    }
+
+    // A station closed while CUPS takes a photo counts it: it is not printed again at its start.
+    void closingWaitsForTheDocumentOnItsWay()
+    {
+        addJob("1", 1, QSize(60, 40));
+        m_port.answerLater = true;
+        m_window->onTimer1Tick();
+        QTimer::singleShot(50, [this] { m_port.answer(7); });
+        m_window->close();
+        QCOMPARE(m_window->tracker.ledger().rows(QDate::currentDate()).value(0).cupsJobId, 7);
+        QVERIFY(QFile::exists(path("backup/images/AB1_0001.jpg")));
+    }
+
     // Without a sounds folder every other test here clicks in silence.
     void clickSoundFromBesideTheProgram()
     {

@@ -85,6 +85,8 @@ QString PrivateCups::start(const QString &queues)
             if (!QDir().mkpath(path) || ::chmod(QFile::encodeName(path), 0755) != 0)
                 return QStringLiteral("cannot make %1").arg(path);
         }
+        if (const QString error = makeServerBin(); !error.isEmpty())
+            return error;
         // MaxJobs 0: a long run keeps every job's history, so the tests can count them.
         const bool written
             = writeText(m_root + "/conf/cupsd.conf",
@@ -96,7 +98,7 @@ QString PrivateCups::start(const QString &queues)
             && writeText(m_root + "/cups-files.conf",
                          QStringLiteral("ServerRoot %1/conf\nRequestRoot %1/spool\n"
                                         "TempDir %1/spool\nCacheDir %1/cache\nStateDir %1/state\n"
-                                        "ServerBin /usr/lib/cups\nDataDir /usr/share/cups\n"
+                                        "ServerBin %1/serverbin\nDataDir /usr/share/cups\n"
                                         "ErrorLog %1/log/error_log\nAccessLog %1/log/access_log\n"
                                         "PageLog %1/log/page_log\nUser lp\nGroup lp\n"
                                         "SystemGroup root\n")
@@ -130,6 +132,40 @@ bool PrivateCups::stop()
         return true;
     m_cupsd.terminate();
     return m_cupsd.waitForFinished(30000);
+}
+
+QString PrivateCups::makeServerBin()
+{
+    // The system's filters, drivers and backends, with a backend folder of this scheduler's own
+    // that tests can add backends to without touching the system's.
+    const QString bin = m_root + QStringLiteral("/serverbin");
+    const QDir system(QStringLiteral("/usr/lib/cups"));
+    if (!QDir().mkpath(bin + QStringLiteral("/backend"))
+        || ::chmod(QFile::encodeName(bin), 0755) != 0
+        || ::chmod(QFile::encodeName(bin + QStringLiteral("/backend")), 0755) != 0)
+        return QStringLiteral("cannot make %1").arg(bin);
+    for (const QString &entry : system.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        if (entry != QLatin1String("backend"))
+            QFile::link(system.filePath(entry), bin + QLatin1Char('/') + entry);
+    }
+    const QDir backends(system.filePath(QStringLiteral("backend")));
+    for (const QString &entry : backends.entryList(QDir::Files | QDir::System))
+        QFile::link(backends.filePath(entry), bin + QStringLiteral("/backend/") + entry);
+    return {};
+}
+
+QString PrivateCups::installBackend(const QString &scheme, const QString &program)
+{
+    const QString target = m_root + QStringLiteral("/serverbin/backend/") + scheme;
+    QFile::remove(target);
+    // Not world-writable, or the scheduler refuses to run it; run as lp, not as root.
+    if (!QFile::copy(program, target)
+        || !QFile::setPermissions(target,
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                      | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
+                                      | QFile::ExeOther))
+        return QStringLiteral("cannot install %1 as %2").arg(program, target);
+    return {};
 }
 
 QString PrivateCups::queue(char which) const

@@ -8,8 +8,9 @@
 // the test gives, clients of this process (libcups, Qt, and the admin programs started from here)
 // pointed at it through CUPS_SERVER. Queues print with the cups-pdf backend into folders of the
 // test. The scheduler can be stopped and started again on the same socket with the same queues,
-// as after a restart of the print system. Needs root: cupsd runs the cups-pdf backend as root,
-// and the backend reads each queue's settings from /etc/cups/cups-pdf-NAME.conf.
+// as after a restart of the print system. The scheduler runs the system's filters and backends
+// from a folder of its own, where tests may add backends. Needs root: cupsd runs the cups-pdf
+// backend as root, and the backend reads each queue's settings from /etc/cups/cups-pdf-NAME.conf.
 class PrivateCups
 {
 public:
@@ -32,6 +33,7 @@ public:
     // Stops the scheduler (SIGTERM) and waits for it to exit; it saves its queues on the way.
     bool stop();
     bool isRunning() const { return m_cupsd.state() == QProcess::Running; }
+    qint64 pid() const { return m_cupsd.processId(); }
 
     // Queue `which`: 'a' (A5), 'b' (A4) or 'c' (Letter) as its default page, a cups-pdf queue
     // named after this process, enabled and accepting. "" or the error.
@@ -39,6 +41,9 @@ public:
     QString queue(char which) const;
     // The PDFs that queue `which` wrote ("job_<id>-<title>.pdf") with `titlePart` in their name.
     QStringList pdfs(char which, const QString &titlePart = {}) const;
+    // Copies `program` into the scheduler's own backend folder as the backend of `scheme`
+    // (after start()); it goes with the scheduler's folder. "" or the error.
+    QString installBackend(const QString &scheme, const QString &program);
     // Runs lpadmin, cupsreject, cupsenable... against the scheduler; "" or why it failed.
     static QString admin(const QString &program, const QStringList &arguments);
 
@@ -48,6 +53,7 @@ public:
     static int waitForJob(const QString &queue, int jobId, int timeoutMs = 120000);
 
 private:
+    QString makeServerBin();
     QString outFolder(char which) const { return m_root + "/out-" + QLatin1Char(which); }
     QString backendConfig(char which) const
     {

@@ -75,6 +75,8 @@ private slots:
     {
         QCOMPARE(m_port->defaultPrinter(), SystemPrinterPort::BuiltInPdfPrinter); // none set
         QCOMPARE(PrivateCups::admin("lpadmin", { "-d", queue('b') }), QString());
+        m_port->refreshNow();
+        QVERIFY(waitUntilIdle(*m_port));
         QCOMPARE(m_port->currentPrinter(), queue('b'));
     }
 
@@ -147,6 +149,9 @@ private slots:
             QCOMPARE(PrivateCups::admin("lpadmin", { "-x", queue('a') }), QString());
         else
             QVERIFY(m_cups->stop());
+        // What the tracker makes of it (deleting a queue deletes its jobs) is not this test's.
+        m_port->refreshNow();
+        QVERIFY(waitUntilIdle(*m_port));
         StationLogRecorder::clear();
 
         // One warning per failing tick says why; an unmatched name is mentioned once.
@@ -156,7 +161,7 @@ private slots:
             QVERIFY2(StationLogRecorder::warnings().last().contains(reason),
                      qPrintable(StationLogRecorder::warnings().last()));
         }
-        QVERIFY(StationLogRecorder::infos().size() <= 1);
+        QVERIFY(StationLogRecorder::infos().filter("zelvo.print:").size() <= 1);
         // Nothing counted, nothing moved, nothing submitted.
         QCOMPARE(m_station->store.printJobs[0].printedCount, int16_t(1));
         QCOMPARE(m_station->files("jobs") + m_station->files("images"), 3);

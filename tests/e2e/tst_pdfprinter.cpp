@@ -51,7 +51,7 @@ private slots:
             ModPrint::SelectPrinter("zelvo pdf");
             QVERIFY(ModPrint::OpenPrintDocument("AB12345_0001.jpg"));
             ModPrint::PrintPhoto(m_dir.filePath("photo.jpg"), int16_t(copies));
-            QVERIFY(ModPrint::EndPrintDocument());
+            QCOMPARE(ModPrint::EndPrintDocument().fate, Handover::Accepted);
             QVERIFY(!files.contains(port.lastPdfFile()));
             QVERIFY(port.lastPdfFile().endsWith("_AB12345_0001.jpg.pdf")
                     || port.lastPdfFile().contains("_AB12345_0001.jpg-"));
@@ -79,7 +79,7 @@ private slots:
         QVERIFY(writeFile(blocked, "not a folder"));
         SystemPrinterPort port(blocked + "/pdf");
         QVERIFY(!port.beginDocument("photo"));
-        QVERIFY(!port.endDocument());
+        QCOMPARE(port.endDocument().fate, Handover::Refused);
         QVERIFY(port.lastPdfFile().isEmpty());
     }
 };

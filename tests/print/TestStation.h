@@ -3,17 +3,32 @@
 #include "Dispatcher.h"
 #include "JobIntake.h"
 #include "ModConf.h"
+#include "ModPrint.h"
+#include "PrintTracker.h"
+#include "PrinterPort.h"
 #include "TestPhotos.h"
 
 #include <QDir>
+#include <QPointer>
 #include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+// Lets the event loop run until `port` has answered every document and the snapshot asked for
+// has come, as a tick in the window leaves it by the next one.
+inline bool waitUntilIdle(PrinterPort &port, int timeoutMs = 60000)
+{
+    return QTest::qWaitFor([&port] { return port.idle(); }, timeoutMs);
+}
 
 #include <memory>
 
 // The station's main job without its window: a system folder with the job folders, the job
-// store, and the polling timer's tick (take new job files in, then print the next photo), which
-// the tests call directly instead of waiting 15 seconds. Photos of 10x15, 13x18 and 15x23 go
-// to the printers named, at the default sizes.
+// store, the print tracker (its ledger and state file in the system folder), and the polling
+// timer's tick (take new job files in, then print the next photo), which the tests call directly
+// instead of waiting 15 seconds. Photos of 10x15, 13x18 and 15x23 go to the printers named, at
+// the default sizes.
 class TestStation
 {
 public:
@@ -74,24 +89,54 @@ public:
         return writeFile(path(QStringLiteral("jobs/") + name), text);
     }
 
+    // With `settle`, the tick starts on a fresh snapshot of the print system and ends once the
+    // document it handed over has been answered.
     void tick()
     {
+        PrinterPort *port = ModPrint::printerPort();
+        if (port && settle) {
+            port->refreshNow();
+            waitUntilIdle(*port);
+        }
         ScanNewJobs(store, folder(), ModConf::PrintAll);
-        PrintNextPhoto(store);
+        PrintNextPhoto(store, tracker());
+        if (port && settle)
+            waitUntilIdle(*port);
     }
 
-    // The station stopped and started again: a new job store lists the jobs it had taken.
+    // The tracker of the port printing now (made anew when the test changes ports).
+    PrintTracker *tracker()
+    {
+        PrinterPort *port = ModPrint::printerPort();
+        if (port && &port->events != m_trackedPort) {
+            m_tracker.reset();
+            m_tracker = std::make_unique<PrintTracker>(store, *port, folder());
+            m_trackedPort = &port->events;
+        }
+        return port ? m_tracker.get() : nullptr;
+    }
+
+    // The station stopped and started again: a new job store lists the jobs it had taken, and
+    // a new tracker follows what the earlier one followed. Returns the jobs listed.
     int restart()
     {
+        m_tracker.reset();
+        m_trackedPort = nullptr;
         const Station same = store.station;
         std::destroy_at(&store);
         std::construct_at(&store);
         store.station = same;
-        return LoadWaitingJobs(store, folder());
+        const int listed = LoadWaitingJobs(store, folder());
+        if (PrintTracker *restarted = tracker())
+            restarted->restore();
+        return listed;
     }
 
     JobStore store;
+    bool settle = true;
 
 private:
     QTemporaryDir m_dir;
+    QPointer<PrinterPortEvents> m_trackedPort; // gone with its port
+    std::unique_ptr<PrintTracker> m_tracker; // goes before the store it points at
 };

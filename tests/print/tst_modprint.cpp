@@ -24,7 +24,7 @@ private:
         if (!ModPrint::OpenPrintDocument("photo"))
             return false;
         ModPrint::PrintPhoto(file, copies);
-        return ModPrint::EndPrintDocument();
+        return ModPrint::EndPrintDocument().fate == Handover::Accepted;
     }
 
     QTemporaryDir m_dir;

@@ -10,7 +10,8 @@
 
 // A printing platform in memory: printers with a resolution and a printable size (300 dpi and
 // 1800 x 1200 unless given), each document noted and its pages kept as white images to look at,
-// and failures on demand.
+// and failures on demand. With answerLater, documents go out as CUPS's do, answered later by
+// answer(); the snapshot is the test's to set and publish().
 class RecordingPrinterPort : public PrinterPort
 {
 public:
@@ -37,6 +38,15 @@ public:
     QString systemDefault;
     bool printSystemAnswers = true;
     bool failBegin = false, failNewPage = false, failEnd = false;
+    bool answerLater = false;
+    QList<int> waitingTickets;
+    PrinterSnapshot snap = [] {
+        PrinterSnapshot answering;
+        answering.generation = 1;
+        answering.answering = true;
+        return answering;
+    }();
+    QList<int> followed;
     QList<Document> documents; // every document begun
     QList<QImage> pages; // of the open or last document
 
@@ -86,15 +96,37 @@ public:
     }
     QPainter *painter() override { return m_painter.isActive() ? &m_painter : nullptr; }
     bool newPage() override { return !failNewPage && m_painter.end() && startPage(); }
-    bool endDocument() override
+    Handover endDocument() override
     {
         if (!m_painter.isActive())
-            return false;
+            return {};
         documents.last().ended = true;
         for (const QImage &page : pages)
             documents.last().drawn |= page.pixelColor(page.rect().center()) != Qt::white;
-        return m_painter.end() && !failEnd;
+        if (!m_painter.end() || failEnd)
+            return {};
+        if (!answerLater)
+            return { Handover::Accepted, 0, 0, currentPrinter() };
+        waitingTickets << int(documents.size());
+        return { Handover::Pending, waitingTickets.last(), 0, currentPrinter() };
     }
+    // CUPS's answer to the oldest document waiting: its job id, or 0 for a refusal.
+    void answer(int jobId)
+    {
+        const int ticket = waitingTickets.takeFirst();
+        emit events.documentAnswered(ticket, jobId);
+    }
+    // Job `jobId` ended in `state` (or any other change in `snap`), as the next snapshot says.
+    void publish(int jobId = 0, int state = 0)
+    {
+        if (jobId > 0)
+            snap.jobStates.insert(jobId, state);
+        ++snap.generation;
+        emit events.snapshotChanged();
+    }
+    PrinterSnapshot snapshot() const override { return snap; }
+    void setFollowedJobs(const QList<int> &jobs) override { followed = jobs; }
+    bool idle() const override { return waitingTickets.isEmpty(); }
 
 private:
     const Printer *find() const

@@ -1,0 +1,422 @@
+#include "CupsLink.h"
+
+#include "CupsAttributes.h"
+#include "PrinterStatus.h"
+
+#include <QFile>
+#include <QTimer>
+
+#include <functional>
+
+#include <cups/cups.h>
+
+#include <pthread.h>
+#include <signal.h>
+
+namespace {
+
+constexpr int RoundIntervalMs = 1000;
+constexpr int ConnectTimeoutMs = 1000;
+// libcups waits this long for each part of an answer, twice per request at most: a scheduler
+// that accepts and never answers is given up within about a second.
+constexpr double AnswerTimeoutSeconds = 0.5;
+
+// libcups's list of destinations (lpoptions instances, the user's default) is read again at
+// least this often, in rounds; sooner when the scheduler's queues or default change.
+constexpr int DestinationsEveryRounds = 10;
+
+} // namespace
+
+// Lives on the link's thread and does all the talking to CUPS there.
+class CupsLinkWorker : public QObject
+{
+public:
+    CupsLinkWorker(CupsLink *front, const QString &server)
+        : m_front(front)
+        , m_server(server)
+    { }
+    ~CupsLinkWorker() override { disconnect(); }
+
+    void start();
+    void round(quint64 request);
+    void submit(int ticket, const QString &queue, const QString &instance, const QString &file,
+                const QString &title);
+    void setFollowed(const QList<int> &jobIds)
+    {
+        m_followed = QSet<int>(jobIds.begin(), jobIds.end());
+    }
+
+private:
+    bool connect();
+    void disconnect();
+    // The answer to the request `make` builds, or nullptr when the scheduler did not answer.
+    // A connection the scheduler has closed (a restart) is opened again once; a scheduler that
+    // did not answer in time is not asked twice.
+    ipp_t *call(const std::function<ipp_t *()> &make);
+    // Each queue's state and page setup; `destinationsKey` changes with the set of queues and
+    // the scheduler's default.
+    bool readQueues(PrinterSnapshot &snapshot, QString &destinationsKey);
+    bool readDestinations();
+    bool readJobs(PrinterSnapshot &snapshot);
+    QString address() const;
+    static int giveUp(http_t *, void *data);
+
+    CupsLink *m_front; // outlives the link's thread
+    QString m_server;
+    QByteArray m_host;
+    int m_port = 0;
+    http_t *m_http = nullptr;
+    bool m_timedOut = false;
+    QSet<int> m_followed;
+    QStringList m_queues;
+    QString m_defaultQueue;
+    QString m_destinationsKey; // of the queues last read with the destinations
+    quint64 m_destinationsRequest = 0;
+    int m_roundsSinceDestinations = 0;
+    quint64 m_generation = 0;
+    quint64 m_request = 0;
+    QTimer *m_timer = nullptr;
+};
+
+int CupsLinkWorker::giveUp(http_t *, void *data)
+{
+    static_cast<CupsLinkWorker *>(data)->m_timedOut = true;
+    return 0;
+}
+
+void CupsLinkWorker::start()
+{
+    // A scheduler that drops the connection must not end the station with SIGPIPE: blocked on
+    // this thread, the write fails with EPIPE instead.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+
+    if (m_server.isEmpty()) {
+        m_host = cupsServer();
+        m_port = ippPort();
+    } else if (m_server.startsWith(QLatin1Char('/'))) {
+        m_host = QFile::encodeName(m_server);
+    } else {
+        m_host = m_server.section(QLatin1Char(':'), 0, 0).toUtf8();
+        m_port = m_server.section(QLatin1Char(':'), 1).toInt();
+        if (m_port <= 0)
+            m_port = ippPort();
+    }
+    m_timer = new QTimer(this);
+    m_timer->setInterval(RoundIntervalMs);
+    QObject::connect(m_timer, &QTimer::timeout, this, [this] { round(m_request); });
+    m_timer->start();
+    round(m_request);
+}
+
+QString CupsLinkWorker::address() const
+{
+    const QString host = QString::fromUtf8(m_host);
+    return host.startsWith(QLatin1Char('/')) ? host
+                                             : host + QLatin1Char(':') + QString::number(m_port);
+}
+
+bool CupsLinkWorker::connect()
+{
+    if (m_http)
+        return true;
+    m_http = httpConnect2(m_host.constData(), m_port, nullptr, AF_UNSPEC, cupsEncryption(), 1,
+                          ConnectTimeoutMs, nullptr);
+    if (m_http)
+        httpSetTimeout(m_http, AnswerTimeoutSeconds, &CupsLinkWorker::giveUp, this);
+    return m_http != nullptr;
+}
+
+void CupsLinkWorker::disconnect()
+{
+    httpClose(m_http);
+    m_http = nullptr;
+}
+
+ipp_t *CupsLinkWorker::call(const std::function<ipp_t *()> &make)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!connect())
+            return nullptr;
+        m_timedOut = false;
+        if (ipp_t *response = cupsDoRequest(m_http, make(), "/"))
+            return response;
+        disconnect();
+        if (m_timedOut)
+            break;
+    }
+    return nullptr;
+}
+
+bool CupsLinkWorker::readQueues(PrinterSnapshot &snapshot, QString &destinationsKey)
+{
+    ipp_t *response = call([] {
+        ipp_t *request = ippNewRequest(IPP_OP_CUPS_GET_PRINTERS);
+        ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                      int(std::size(CupsAttributes::PrinterAttributes)), nullptr,
+                      CupsAttributes::PrinterAttributes);
+        return request;
+    });
+    if (!response)
+        return false;
+    QString serverDefault;
+    for (ipp_attribute_t *attr = ippFirstAttribute(response); attr;
+         attr = ippNextAttribute(response)) {
+        if (ippGetGroupTag(attr) != IPP_TAG_PRINTER)
+            continue;
+        QString name;
+        bool isDefault = false;
+        const QueueStatus queue = CupsAttributes::readQueue(attr, response, name, isDefault);
+        if (!name.isEmpty())
+            snapshot.status.insert(name, queue);
+        if (isDefault)
+            serverDefault = name;
+        if (!attr)
+            break;
+    }
+    ippDelete(response);
+    QStringList names = snapshot.status.keys();
+    names.sort();
+    destinationsKey = names.join(QLatin1Char('/')) + QLatin1Char('|') + serverDefault;
+    return true;
+}
+
+bool CupsLinkWorker::readDestinations()
+{
+    // libcups's own list, as lp and the print dialogs see it: lpoptions instances, and the
+    // user's default before the scheduler's.
+    m_timedOut = false;
+    cups_dest_t *dests = nullptr;
+    const int count = cupsGetDests2(m_http, &dests);
+    if (m_timedOut) {
+        cupsFreeDests(count, dests);
+        disconnect();
+        return false;
+    }
+    m_queues.clear();
+    m_defaultQueue.clear();
+    for (int i = 0; i < count; ++i) {
+        QString name = QString::fromUtf8(dests[i].name);
+        if (dests[i].instance)
+            name += QLatin1Char('/') + QString::fromUtf8(dests[i].instance);
+        m_queues << name;
+        if (dests[i].is_default)
+            m_defaultQueue = name;
+    }
+    cupsFreeDests(count, dests);
+    return true;
+}
+
+bool CupsLinkWorker::readJobs(PrinterSnapshot &snapshot)
+{
+    if (m_followed.isEmpty())
+        return true;
+    // The jobs not yet ended in one request; each followed job missing there has ended and
+    // is asked for once, for how.
+    ipp_t *response = call([] {
+        ipp_t *request = ippNewRequest(IPP_OP_GET_JOBS);
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                     "ipp://localhost/");
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr,
+                     "not-completed");
+        const char *const wanted[] = { "job-id", "job-state" };
+        ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2,
+                      nullptr, wanted);
+        return request;
+    });
+    if (!response)
+        return false;
+    int id = 0;
+    for (ipp_attribute_t *attr = ippFirstAttribute(response); attr;
+         attr = ippNextAttribute(response)) {
+        const char *name = ippGetName(attr);
+        if (!name)
+            id = 0;
+        else if (!strcmp(name, "job-id"))
+            id = ippGetInteger(attr, 0);
+        else if (!strcmp(name, "job-state") && m_followed.contains(id))
+            snapshot.jobStates.insert(id, ippGetInteger(attr, 0));
+    }
+    ippDelete(response);
+
+    for (const int job : std::as_const(m_followed)) {
+        if (snapshot.jobStates.contains(job))
+            continue;
+        response = call([job] {
+            ipp_t *request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                         "ipp://localhost/");
+            ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job);
+            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                         nullptr, "job-state");
+            return request;
+        });
+        if (!response)
+            return false;
+        ipp_attribute_t *state = ippFindAttribute(response, "job-state", IPP_TAG_ENUM);
+        snapshot.jobStates.insert(job, state ? ippGetInteger(state, 0) : int(JobUnknown));
+        ippDelete(response);
+    }
+    return true;
+}
+
+void CupsLinkWorker::round(quint64 request)
+{
+    request = m_request = std::max(m_request, request);
+    PrinterSnapshot snapshot;
+    snapshot.generation = ++m_generation;
+    snapshot.server = address();
+    QString destinationsKey;
+    snapshot.answering = readQueues(snapshot, destinationsKey);
+    if (snapshot.answering
+        && (request > m_destinationsRequest || destinationsKey != m_destinationsKey
+            || ++m_roundsSinceDestinations >= DestinationsEveryRounds)) {
+        snapshot.answering = readDestinations();
+        m_destinationsKey = snapshot.answering ? destinationsKey : QString();
+        m_destinationsRequest = request;
+        m_roundsSinceDestinations = 0;
+    }
+    snapshot.queues = m_queues;
+    snapshot.defaultQueue = m_defaultQueue;
+    snapshot.answering = snapshot.answering && readJobs(snapshot);
+    if (!snapshot.answering) {
+        m_destinationsKey.clear();
+        snapshot.queues.clear();
+        snapshot.defaultQueue.clear();
+        snapshot.status.clear();
+        snapshot.jobStates.clear();
+    }
+    QMetaObject::invokeMethod(
+        m_front, [front = m_front, snapshot, request] { front->takeSnapshot(snapshot, request); },
+        Qt::QueuedConnection);
+}
+
+void CupsLinkWorker::submit(int ticket, const QString &queue, const QString &instance,
+                            const QString &file, const QString &title)
+{
+    const QByteArray queueName = queue.toUtf8();
+    const QByteArray instanceName = instance.toUtf8();
+    int job = 0;
+    QString refusal;
+    // The scheduler is asked first whether it answers at all: libcups says "no such queue" as
+    // well when nobody answers.
+    ipp_t *ping = call([] { return ippNewRequest(IPP_OP_CUPS_GET_DEFAULT); });
+    ippDelete(ping);
+    cups_dest_t *dest = nullptr;
+    if (ping) {
+        m_timedOut = false;
+        dest = cupsGetNamedDest(m_http, queueName.constData(),
+                                instanceName.isEmpty() ? nullptr : instanceName.constData());
+    }
+    if (!ping || m_timedOut) {
+        refusal = QStringLiteral("the CUPS scheduler (%1) is not answering").arg(address());
+    } else if (!dest) {
+        refusal = QStringLiteral("CUPS has no queue named '%1'").arg(queue);
+    } else {
+        // "queue/instance" prints with the options of that lpoptions instance, as lp does.
+        int optionCount = 0;
+        cups_option_t *options = nullptr;
+        for (int i = 0; i < dest->num_options; ++i)
+            optionCount = cupsAddOption(dest->options[i].name, dest->options[i].value, optionCount,
+                                        &options);
+        m_timedOut = false;
+        job = cupsPrintFile2(m_http, queueName.constData(), QFile::encodeName(file).constData(),
+                             title.toUtf8().constData(), optionCount, options);
+        cupsFreeOptions(optionCount, options);
+        if (job <= 0) {
+            job = 0;
+            refusal = m_timedOut
+                ? QStringLiteral("the CUPS scheduler (%1) is not answering").arg(address())
+                : QString::fromUtf8(cupsLastErrorString());
+            if (m_timedOut)
+                disconnect();
+        }
+    }
+    cupsFreeDests(dest ? 1 : 0, dest);
+    QFile::remove(file);
+    if (job > 0)
+        m_followed.insert(job);
+    QMetaObject::invokeMethod(
+        m_front,
+        [front = m_front, ticket, job, refusal] { front->takeAnswer(ticket, job, refusal); },
+        Qt::QueuedConnection);
+}
+
+CupsLink::CupsLink(const QString &server, QObject *parent)
+    : QObject(parent)
+    , m_worker(new CupsLinkWorker(this, server))
+{
+    m_thread.setObjectName(QStringLiteral("CUPS link"));
+    m_worker->moveToThread(&m_thread);
+    connect(&m_thread, &QThread::started, m_worker, [worker = m_worker] { worker->start(); });
+    connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
+    m_thread.start();
+}
+
+CupsLink::~CupsLink()
+{
+    // The round or submission under way ends within its timeouts.
+    m_thread.quit();
+    m_thread.wait();
+}
+
+PrinterSnapshot CupsLink::snapshot() const
+{
+    if (m_snapshot.answering && m_sinceSnapshot.isValid()
+        && m_sinceSnapshot.elapsed() > StaleAfterMs) {
+        PrinterSnapshot stale;
+        stale.generation = m_snapshot.generation;
+        stale.server = m_snapshot.server;
+        return stale;
+    }
+    return m_snapshot;
+}
+
+int CupsLink::submit(const QString &queue, const QString &instance, const QString &file,
+                     const QString &title)
+{
+    const int ticket = ++m_lastTicket;
+    m_waitingTickets.insert(ticket);
+    QMetaObject::invokeMethod(
+        m_worker,
+        [worker = m_worker, ticket, queue, instance, file, title] {
+            worker->submit(ticket, queue, instance, file, title);
+        },
+        Qt::QueuedConnection);
+    return ticket;
+}
+
+void CupsLink::setFollowedJobs(const QList<int> &jobIds)
+{
+    QMetaObject::invokeMethod(
+        m_worker, [worker = m_worker, jobIds] { worker->setFollowed(jobIds); },
+        Qt::QueuedConnection);
+}
+
+void CupsLink::refreshNow()
+{
+    const quint64 request = ++m_lastRequest;
+    QMetaObject::invokeMethod(
+        m_worker, [worker = m_worker, request] { worker->round(request); }, Qt::QueuedConnection);
+}
+
+bool CupsLink::idle() const
+{
+    return m_waitingTickets.isEmpty() && m_answeredRequest >= m_lastRequest;
+}
+
+void CupsLink::takeSnapshot(const PrinterSnapshot &snapshot, quint64 answersRequest)
+{
+    m_snapshot = snapshot;
+    m_sinceSnapshot.start();
+    m_answeredRequest = std::max(m_answeredRequest, answersRequest);
+    emit snapshotChanged();
+}
+
+void CupsLink::takeAnswer(int ticket, int jobId, const QString &refusal)
+{
+    m_waitingTickets.remove(ticket);
+    emit documentAnswered(ticket, jobId, refusal);
+}

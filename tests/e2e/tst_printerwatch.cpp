@@ -1,0 +1,315 @@
+#include "FIni.h"
+#include "JobsTestSupport.h"
+#include "ModPrint.h"
+#include "PrinterStrip.h"
+#include "PrivateCups.h"
+#include "StationLogRecorder.h"
+#include "SystemPrinterPort.h"
+#include "TestFiles.h"
+#include "TestPhotos.h"
+#include "TestStation.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <memory>
+
+// The station's window watching a printer of a real CUPS scheduler: a test backend that reports
+// states and markers as dye-sublimation backends do, stops its queue or fails a job when told,
+// and keeps each document it gets. What the operator sees in the printer strip, what the log
+// and the day's ledger say, and every document followed to its end.
+class TestPrinterWatch : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_root;
+    std::unique_ptr<PrivateCups> m_cups;
+    std::unique_ptr<SystemPrinterPort> m_port;
+    std::unique_ptr<QTemporaryDir> m_app;
+    std::unique_ptr<FIni> m_window;
+    std::unique_ptr<StationLogRecorder> m_log;
+    QString m_queue = QStringLiteral("zelvo_%1_t").arg(::getpid());
+    int m_jobs = 0;
+
+    QString device(const QString &name = {}) const { return m_root.filePath("device/" + name); }
+    void steer(const QString &file, const QByteArray &text)
+    {
+        QVERIFY(writeFile(device(file), text));
+        QFile::setPermissions(device(file),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+    }
+    QStringList documents() const
+    {
+        return QDir(device("out")).entryList({ "job-*.pdf" }, QDir::Files);
+    }
+    QString admin(const QString &program, QStringList arguments = {})
+    {
+        return PrivateCups::admin(program, arguments << m_queue);
+    }
+    // The window's station, started on `m_app` as after a restart.
+    void startStation()
+    {
+        m_window = std::make_unique<FIni>(*m_port, m_app->path());
+        m_window->load();
+        m_window->Timer1.stop(); // the ticks are run by hand
+    }
+    // A job of one photo, taken in at the next tick.
+    void addJob()
+    {
+        const QString order = QStringLiteral("PW%1").arg(10000 + ++m_jobs);
+        QVERIFY(TestPhotos::writeJpeg(m_app->filePath("images/" + order + "_0001.jpg"), 300, 200));
+        QVERIFY(writeFile(m_app->filePath("jobs/1" + order + ".job"), jobText(1)));
+    }
+    void tick()
+    {
+        m_port->refreshNow();
+        QVERIFY(waitUntilIdle(*m_port));
+        m_window->onTimer1Tick();
+        QVERIFY(waitUntilIdle(*m_port));
+    }
+    PrinterStrip::Row row() const { return m_window->StripPrinters->rows[0]; }
+    QString notice() const { return m_window->StripPrinters->notice->text(); }
+    QStringList ledgerStates() const
+    {
+        QStringList states;
+        for (const LedgerRow &row : m_window->tracker.ledger().rows(QDate::currentDate()))
+            states << row.state;
+        return states;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (const QString reason = PrivateCups::unavailableReason(); !reason.isEmpty())
+            QSKIP(qPrintable(reason));
+        m_cups = std::make_unique<PrivateCups>(m_root.path());
+        QCOMPARE(m_cups->start(), QString());
+        QCOMPARE(m_cups->installBackend("zelvotest", ZELVO_TEST_BACKEND), QString());
+        m_port = std::make_unique<SystemPrinterPort>(m_root.filePath("pdf"));
+        ModPrint::setPrinterPort(m_port.get());
+    }
+    void cleanupTestCase()
+    {
+        ModPrint::setPrinterPort(nullptr);
+        m_port.reset();
+        m_cups.reset();
+    }
+    void init()
+    {
+        // A queue afresh for each test: no reasons, markers or jobs of the one before.
+        PrivateCups::admin("lpadmin", { "-x", m_queue });
+        QVERIFY(QDir(device()).removeRecursively() && QDir().mkpath(device("out")));
+        for (const QString &folder : { device(), device("out") })
+            QFile::setPermissions(folder, QFileDevice::Permissions(0x7777));
+        QCOMPARE(
+            PrivateCups::admin("lpadmin",
+                               { "-p", m_queue, "-v", "zelvotest:" + device(), "-P", ZELVO_TEST_PPD,
+                                 "-o", "printer-error-policy=abort-job", "-E" }),
+            QString());
+        m_app = std::make_unique<QTemporaryDir>();
+        m_jobs = 0;
+        QVERIFY(
+            writeFile(ModConf::settingsFilePath(m_app->path()),
+                      QStringLiteral("[General]\nPRINT_ALL=True\n[Printers]\n10x15=%1\n13x18=%1\n"
+                                     "15x23=%1\n")
+                          .arg(m_queue)
+                          .toUtf8()));
+        m_log = std::make_unique<StationLogRecorder>();
+        startStation();
+    }
+    void cleanup()
+    {
+        m_window.reset();
+        m_log.reset();
+    }
+
+    void stateReachesTheStripAndTheLog_data()
+    {
+        QTest::addColumn<QByteArray>("report"); // what the backend tells CUPS
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QStringList>("admin"); // done to the queue from the shell
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<int>("health");
+        QTest::addColumn<QString>("keyword"); // in the log line
+        QTest::addColumn<int>("media");
+
+        const int stopped = int(PrinterHealth::Stopped);
+        QTest::newRow("out of media")
+            << QByteArray("STATE: +media-empty-error\n") << QByteArray("stop") << QStringList()
+            << "Parada: sem papel/mídia (1 na fila)" << stopped << "media-empty-error" << -1;
+        QTest::newRow("media jam")
+            << QByteArray("STATE: +media-jam-error\n") << QByteArray("stop") << QStringList()
+            << "Parada: papel atolado (1 na fila)" << stopped << "media-jam-error" << -1;
+        QTest::newRow("ribbon low")
+            << QByteArray("STATE: +marker-supply-low-warning\nATTR: marker-names=Ribbon "
+                          "marker-types=ribbon-wax marker-levels=8 marker-low-levels=10\n")
+            << QByteArray() << QStringList() << "Pronta; fita/suprimento acabando"
+            << int(PrinterHealth::Warning) << "marker-supply-low-warning" << 8;
+        QTest::newRow("disabled and rejecting")
+            << QByteArray() << QByteArray() << QStringList { "cupsdisable", "cupsreject" }
+            << "Não aceita trabalhos" << stopped << "paused" << -1;
+    }
+    void stateReachesTheStripAndTheLog()
+    {
+        QFETCH(QByteArray, report);
+        QFETCH(QByteArray, command);
+        QFETCH(QStringList, admin);
+        QFETCH(QString, state);
+        QFETCH(int, health);
+        QFETCH(QString, keyword);
+        QFETCH(int, media);
+        QTRY_COMPARE(row().state->text(), QStringLiteral("Pronta"));
+        steer("report", report);
+        steer("command", command);
+        for (const QString &program : admin)
+            QCOMPARE(this->admin(program), QString());
+        addJob();
+        tick();
+
+        // Without a tick: the strip follows CUPS by itself.
+        QTRY_COMPARE(row().state->text(), state);
+        QCOMPARE(int(row().health), health);
+        QCOMPARE(row().mediaLevel, media);
+        QCOMPARE(row().mediaLow, media < 0 ? -1 : 10);
+        const QStringList lines = m_log->infos().filter("zelvo.printers:").filter(m_queue);
+        QVERIFY2(lines.last().contains(state) && lines.last().contains(keyword),
+                 qPrintable(lines.join('\n')));
+
+        // Put right: refilled, enabled, accepting. The photo comes out once.
+        steer("report", "STATE: -media-empty-error,media-jam-error,marker-supply-low-warning\n");
+        steer("command", "");
+        QCOMPARE(this->admin("cupsaccept"), QString());
+        QCOMPARE(this->admin("cupsenable"), QString());
+        for (int ticks = 0; ticks < 3; ++ticks)
+            tick();
+        QTRY_COMPARE(documents().size(), 1);
+        QTRY_VERIFY(row().state->text().startsWith("Pronta"));
+        QTRY_COMPARE(ledgerStates(), QStringList { PrintLedger::Completed });
+        QCOMPARE(row().today->text(), QStringLiteral("Hoje: 1"));
+    }
+
+    void lostJobIsPrintedAgainOnce_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("failsAgain");
+        QTest::newRow("aborted") << "fail" << false;
+        QTest::newRow("cancelled from the shell") << "cancel" << false;
+        QTest::newRow("aborted twice") << "fail" << true;
+    }
+    void lostJobIsPrintedAgainOnce()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, failsAgain);
+        const QString lost = how == "fail" ? PrintLedger::Aborted : PrintLedger::Canceled;
+        if (how == "fail")
+            steer("command", "fail");
+        else
+            QCOMPARE(admin("cupsdisable"), QString());
+        addJob();
+        tick();
+        QCOMPARE(m_window->store.jobCount, int16_t(0)); // handed over: retired
+        if (how == "cancel") {
+            QCOMPARE(PrivateCups::activeJobs(m_queue), 1);
+            QCOMPARE(PrivateCups::admin("cancel", { QString::number(m_port->lastJobId()) }),
+                     QString());
+            QCOMPARE(admin("cupsenable"), QString());
+        }
+
+        // Back at the head of the queue from the retired job's backup, and said so.
+        QTRY_COMPARE(entryTexts(m_window->store.LstJobs), QStringList { "Urgente 1" });
+        QVERIFY(notice().startsWith("Reimpressão automática: PW10001_0001.jpg"));
+        QVERIFY(m_log->warnings().join('\n').contains("it is printed again as 'Urgente 1'"));
+        if (!failsAgain)
+            steer("command", "");
+        tick();
+        QCOMPARE(m_window->store.jobCount, int16_t(0));
+        const QString second = failsAgain ? PrintLedger::Aborted : PrintLedger::Completed;
+        QTRY_COMPARE(ledgerStates(), (QStringList { lost, second }));
+        QCOMPARE(documents().size(), failsAgain ? 0 : 1);
+        QCOMPARE(row().today->text(), QStringLiteral("Hoje: %1").arg(failsAgain ? 0 : 1));
+        if (!failsAgain)
+            return;
+
+        // Not tried a third time: the operator is told until the notice is clicked.
+        tick();
+        QCOMPARE(m_window->store.jobCount, int16_t(0));
+        QVERIFY(notice().startsWith("Não impressa: PW10001_0001u0.jpg falhou de novo"));
+        QCOMPARE(m_window->StripPrinters->notice->palette().color(QPalette::WindowText),
+                 QColor(200, 35, 35));
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QTest::mouseClick(m_window->StripPrinters, Qt::LeftButton, {},
+                          m_window->StripPrinters->notice->geometry().center());
+        QCOMPARE(notice(), QString());
+    }
+
+    void restartFollowsJobsStillInCups()
+    {
+        QCOMPARE(admin("cupsdisable"), QString());
+        addJob();
+        tick();
+        QCOMPARE(ledgerStates(), QStringList { PrintLedger::Sent });
+        m_window.reset(); // the station stops while CUPS still holds the job
+
+        startStation();
+        QCOMPARE(admin("cupsenable"), QString());
+        QTRY_COMPARE(ledgerStates(), QStringList { PrintLedger::Completed });
+        QCOMPARE(documents().size(), 1);
+    }
+
+    void hangingSchedulerLeavesTheWindowResponsive()
+    {
+        // A scheduler that takes connections and never answers.
+        const QByteArray path = QFile::encodeName(m_root.filePath("hang.sock"));
+        const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, path.constData(), sizeof address.sun_path);
+        QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
+        QVERIFY(::listen(listener, 64) == 0);
+        const auto closeListener = qScopeGuard([listener] { ::close(listener); });
+
+        m_window.reset();
+        SystemPrinterPort hanging(m_root.filePath("pdf-hang"), QString::fromUtf8(path));
+        ModPrint::setPrinterPort(&hanging);
+        const auto restore = qScopeGuard([this] {
+            m_window.reset();
+            ModPrint::setPrinterPort(m_port.get());
+        });
+        m_window = std::make_unique<FIni>(hanging, m_app->path());
+        m_window->load();
+        m_window->Timer1.setInterval(200);
+        m_window->show();
+        addJob();
+
+        // Ticks on time and the window's events handled while the link waits on the scheduler.
+        QElapsedTimer clock;
+        clock.start();
+        qint64 last = 0, longestGap = 0, ticks = 0;
+        QTimer probe;
+        QObject::connect(&probe, &QTimer::timeout, [&] {
+            longestGap = std::max(longestGap, clock.elapsed() - last);
+            last = clock.elapsed();
+        });
+        QObject::connect(&m_window->Timer1, &QTimer::timeout, [&] { ++ticks; });
+        probe.start(10);
+        QTRY_COMPARE_WITH_TIMEOUT(row().state->text(), QStringLiteral("CUPS não responde"), 4000);
+        QTest::qWait(3000);
+        // A window that waited on libcups would stall for seconds at each call (bench_cupswatch
+        // measures the real figures).
+        QVERIFY2(longestGap < 1000, qPrintable(QString::number(longestGap)));
+        QVERIFY2(ticks >= clock.elapsed() / 200 / 2, qPrintable(QString::number(ticks)));
+        QCOMPARE(m_window->store.jobCount, int16_t(1)); // waits: nothing printed
+        QVERIFY(QDir(m_root.filePath("pdf-hang")).isEmpty());
+    }
+};
+
+QTEST_MAIN(TestPrinterWatch)
+#include "tst_printerwatch.moc"
