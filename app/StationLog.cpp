@@ -44,10 +44,10 @@ void writeLogLine(QtMsgType type, const QMessageLogContext &context, const QStri
 
 } // namespace
 
-void installStationLog(const QString &folder)
+void installStationLog(const QString &folder, bool mayRotate)
 {
     const QString path = folder + QStringLiteral("/zelvo.log");
-    if (QFile(path).size() > 10 * 1024 * 1024) {
+    if (mayRotate && QFile(path).size() > 10 * 1024 * 1024) {
         QFile::remove(path + QStringLiteral(".1"));
         QFile::rename(path, path + QStringLiteral(".1"));
     }

@@ -1,20 +1,40 @@
 #include "FIni.h"
 #include "ModPrint.h"
+#include "StationLock.h"
 #include "StationLog.h"
+#include "StationStart.h"
 #include "SystemPrinterPort.h"
 #include "Translations.h"
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QIcon>
 #include <QTimer>
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zelvo"));
+    QApplication::setApplicationVersion(QStringLiteral(ZELVO_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral(ZELVO_APP_ID));
+    QIcon icon;
+    for (int size : { 16, 24, 32, 48, 64, 128, 256 })
+        icon.addFile(QStringLiteral(":/icons/zelvo_%1.png").arg(size));
+    QApplication::setWindowIcon(icon);
     const QString appPath = QCoreApplication::applicationDirPath();
-    installStationLog(appPath);
+
+    // Taken before the log opens, so that a refused start never rotates a running station's log.
+    const StationLock lock(appPath);
+    const bool held = lock.state() == StationLock::State::Held;
+    installStationLog(appPath, held);
     installQtTranslations(app);
+    if (!held) {
+        const QString platform = QGuiApplication::platformName();
+        tellStartRefused(
+            lock, platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"));
+        return 1;
+    }
+    qCInfo(lcStation, "Zelvo %s started from '%s'", ZELVO_VERSION, qUtf8Printable(appPath));
 
     SystemPrinterPort printers(appPath + QStringLiteral("/pdf"));
     ModPrint::setPrinterPort(&printers);

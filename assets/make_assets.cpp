@@ -1,6 +1,6 @@
-// Draws the station's artwork: the main window's background, the twelve button pictures and
-// the click sound. Run it (target make_assets) after changing a drawing; its output is
-// committed, so a build does not depend on it.
+// Draws the station's artwork: the main window's background, the twelve button pictures, the
+// program's icon at the sizes desktop menus use, and the click sound. Run it (target make_assets)
+// after changing a drawing; its output is committed, so a build does not depend on it.
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -136,6 +136,41 @@ void drawAgora(const QString &path, bool on)
     image.save(path);
 }
 
+// The program's icon: a photo print over a second one, on the station's blue tile. Drawn on a
+// 64-unit grid and scaled, so every size is drawn rather than resampled.
+void drawIcon(const QString &path, int size)
+{
+    QImage image = newImage(size, size);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 64.0, size / 64.0);
+    QPainterPath tile;
+    tile.addRoundedRect(QRectF(2, 2, 60, 60), 12, 12);
+    QLinearGradient g(0, 2, 0, 62);
+    g.setColorAt(0, ground.lighter(125));
+    g.setColorAt(1, groundDark);
+    p.fillPath(tile, g);
+    p.setPen(Qt::NoPen);
+    p.translate(32, 34);
+    p.rotate(-12);
+    p.setBrush(QColor(255, 255, 255, 140));
+    p.drawRoundedRect(QRectF(-22, -17, 44, 32), 2, 2);
+    p.rotate(18);
+    p.setBrush(Qt::white);
+    p.drawRoundedRect(QRectF(-22, -17, 44, 34), 2, 2);
+    p.setBrush(QColor(150, 205, 240));
+    p.drawRect(QRectF(-19, -14, 38, 24));
+    p.setBrush(QColor(255, 170, 50));
+    p.drawEllipse(QPointF(10, -7), 4.5, 4.5);
+    p.setBrush(QColor(60, 150, 80));
+    QPolygonF hills;
+    hills << QPointF(-19, 10) << QPointF(-19, 4) << QPointF(-9, -5) << QPointF(0, 4)
+          << QPointF(6, -1) << QPointF(19, 8) << QPointF(19, 10);
+    p.drawPolygon(hills);
+    p.end();
+    image.save(path);
+}
+
 void put16(QByteArray &b, uint16_t v)
 {
     b.append(char(v & 0xff)).append(char(v >> 8));
@@ -189,6 +224,7 @@ int main(int argc, char **argv)
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath();
     QDir().mkpath(out + QStringLiteral("/buttons"));
     QDir().mkpath(out + QStringLiteral("/sounds"));
+    QDir().mkpath(out + QStringLiteral("/icons"));
     drawBackground(out + QStringLiteral("/background.png"));
     for (bool on : { false, true }) {
         const QString suffix = on ? QStringLiteral("_on.png") : QStringLiteral("_off.png");
@@ -200,6 +236,8 @@ int main(int argc, char **argv)
         drawCancel(b + QStringLiteral("cancel") + suffix, on);
         drawAgora(b + QStringLiteral("agora") + suffix, on);
     }
+    for (int size : { 16, 22, 24, 32, 48, 64, 128, 256 })
+        drawIcon(out + QStringLiteral("/icons/zelvo_%1.png").arg(size), size);
     writeClick(out + QStringLiteral("/sounds/keypress.wav"));
     return 0;
 }
