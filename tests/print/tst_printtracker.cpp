@@ -181,6 +181,33 @@ private slots:
         QVERIFY(!tracker().isAlert());
     }
 
+    // CUPS lost a photo of a job that another station holds by its name now: its reprint is
+    // printed here, as the photo is marked printed in its file and no station prints it else.
+    void reprintOfAJobHeldElsewhereIsPrinted_data()
+    {
+        QTest::addColumn<int>("photos"); // 1: retired, its name then another delivery's
+        QTest::newRow("job taken over") << 2;
+        QTest::newRow("a later delivery of the order") << 1;
+    }
+    void reprintOfAJobHeldElsewhereIsPrinted()
+    {
+        QFETCH(int, photos);
+        QVERIFY(station->addJob("1AB00001.job", QList<TestStation::Photo>(photos)));
+        printAs(41);
+        const QString owners = station->path(".zelvo/owners/");
+        QVERIFY(QDir().mkdir(owners + "other")
+                && writeFile(station->path(".zelvo/leases/other"), ""));
+        if (photos == 1)
+            QVERIFY(writeFile(station->path("jobs/2AB00001.job"), "00001000100001250\r\n")
+                    && writeFile(owners + "other/2AB00001.job", ""));
+        else
+            QVERIFY(QFile::rename(owners + store().station.id + "/2AB00001.job",
+                                  owners + "other/2AB00001.job"));
+        port->publish(41, JobAborted);
+        station->tick();
+        QCOMPARE(titles().value(1), "Zelvo AB00001_0001u0.jpg");
+    }
+
     void restartFollowsJobsAndReprintsAgain()
     {
         QVERIFY(station->addJob("1AB00001.job", { { 0, 1 }, { 0, 1 } }));
