@@ -170,6 +170,10 @@ private slots:
         // The reprint prints first, from a copy of the photo wherever it was, and is followed
         // too; when it fails as well, the operator is told and it is not tried again.
         QVERIFY(QFile::exists(station->path("images/AB00001_0001u0.jpg")));
+        QString shown;
+        store().showJobThumbnails = [&shown](const QString &key) { shown = key; };
+        store().LstJobs.select(0);
+        QCOMPARE(shown, "Urgente 1");
         printAs(42);
         QCOMPARE(titles().last(), "Zelvo AB00001_0001u0.jpg");
         port->publish(42, JobAborted);
