@@ -149,10 +149,12 @@ int takeJobFiles(JobStore &store, const QString &systemFolder, Intake intake, bo
         for (const QString &job : acquired.retiring)
             finishRetirement(store.station, systemFolder, job);
 
-    // A job of this queue whose marker could not be written may come back as adopted.
+    // A job of this queue whose marker could not be written may come back as adopted. A job of
+    // the same name from the folder used before Setup moved the station is another job.
     QSet<QString> queued;
     for (int32_t i = 0; !acquired.jobs.isEmpty() && i < store.jobCount; ++i)
-        queued << store.printJobs[size_t(i)].fileName;
+        if (store.printJobs[size_t(i)].systemFolder == systemFolder)
+            queued << store.printJobs[size_t(i)].fileName;
     int taken = 0;
     for (const JobFs::FolderEntry &file : files) {
         if (!isJobFileName(file.name))

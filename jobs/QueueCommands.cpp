@@ -197,8 +197,6 @@ PrintNowResult PrintNow(JobStore &store, int k, const CopyImageFunction &copy)
         sent.printed = 1;
         ++store.printJobs[size_t(source)].printedCount;
     }
-
-    store.forceThumbRefresh = true;
     return PrintNowResult::Made;
 }
 
@@ -213,6 +211,8 @@ QString insertUrgentJob(JobStore &store, JobRecord urgent, bool atHead)
     urgent.serial = ++store.lastSerial;
     urgent.photos.front().printed = 0;
     store.LstJobs.insert(atHead ? 0 : place.index, urgent.listKey);
+    // The entry may take the index of the job the viewer shows, which must not keep showing.
+    store.forceThumbRefresh = true;
     const size_t slot = size_t(store.jobCount);
     store.printJobs.resize(slot + 1);
     store.printJobs[slot] = std::move(urgent);

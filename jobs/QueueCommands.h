@@ -71,7 +71,8 @@ PrintNowResult PrintNow(JobStore &store, int k, const CopyImageFunction &copy = 
 
 // Adds the one-photo job `urgent` (its fileName, orderPrefix, systemFolder and photo set) as the
 // next urgent job "Urgente N", with a serial of its own: at the head of the queue when `atHead`,
-// else where print now puts it. Returns its key. The caller has checked that the queue has room.
+// else where print now puts it; the next selection reloads the viewer. Returns its key. The
+// caller has checked that the queue has room.
 QString insertUrgentJob(JobStore &store, JobRecord urgent, bool atHead);
 
 struct UrgentReprint

@@ -1,6 +1,7 @@
 #include "Dispatcher.h"
 
 #include "JobFile.h"
+#include "JobFileSystem.h"
 #include "JobOwnership.h"
 #include "JobRetirement.h"
 #include "JobTable.h"
@@ -101,8 +102,16 @@ void PrintNextPhoto(JobStore &store, PrintTracker *tracker)
     // job that no other station holds now.
     if (!leaseAllowsPrinting(store.station, job.systemFolder))
         return;
+    // An urgent job bears its source's file name. Only a print-now copy of the very file another
+    // station holds now is left to it, as that station prints the photo, unmarked there; a
+    // reprint's photo is marked printed already, and a retired job's name may be another
+    // delivery's.
     const QString holder = holderOf(store.station, job.systemFolder, job.fileName);
-    if (!holder.isEmpty() && holder != store.station.id) {
+    if (!holder.isEmpty() && holder != store.station.id
+        && (!job.urgent
+            || JobFs::identityOf(JobFs::joinPath(
+                   JobFs::joinPath(job.systemFolder, QStringLiteral("jobs")), job.fileName))
+                == job.fileIdentity)) {
         RetireJob(store, index);
         return;
     }

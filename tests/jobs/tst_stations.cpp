@@ -131,6 +131,22 @@ private slots:
             QCOMPARE(restarted.printJobs[1].photos[0].printed, int16_t(1));
     }
 
+    // A job of the same name is queued from the folder the station used before Setup moved it.
+    void jobTakenOverBesideOneOfTheSameNameFromAnotherFolder()
+    {
+        const QString old = at("old");
+        QVERIFY(QDir().mkpath(old) && CreateFolderLayout(old));
+        JobStore a;
+        a.station.id = "a";
+        QVERIFY(writeFile(old + "/jobs/1AB00001.job", jobText(1)));
+        QCOMPARE(ScanNewJobs(a, old, false), 1);
+        addStation("b", 0);
+        QVERIFY(writeFile(at("jobs/2AB00001.job"), jobText(1))
+                && writeFile(at(".zelvo/owners/b/2AB00001.job"), ""));
+        QCOMPARE(ScanNewJobs(a, m_root, false), 1);
+        QCOMPARE(a.printJobs[1].systemFolder, m_root);
+    }
+
     // Its marker cannot be written: the job is still printed here, and the others are warned.
     void markerCannotBeWritten_jobStillQueued()
     {

@@ -170,6 +170,10 @@ private slots:
         // The reprint prints first, from a copy of the photo wherever it was, and is followed
         // too; when it fails as well, the operator is told and it is not tried again.
         QVERIFY(QFile::exists(station->path("images/AB00001_0001u0.jpg")));
+        QString shown;
+        store().showJobThumbnails = [&shown](const QString &key) { shown = key; };
+        store().LstJobs.select(0);
+        QCOMPARE(shown, "Urgente 1");
         printAs(42);
         QCOMPARE(titles().last(), "Zelvo AB00001_0001u0.jpg");
         port->publish(42, JobAborted);
@@ -179,6 +183,33 @@ private slots:
                  photos == 2 ? QStringList { "job 00001" } : QStringList());
         tracker().acknowledge();
         QVERIFY(!tracker().isAlert());
+    }
+
+    // CUPS lost a photo of a job that another station holds by its name now: its reprint is
+    // printed here, as the photo is marked printed in its file and no station prints it else.
+    void reprintOfAJobHeldElsewhereIsPrinted_data()
+    {
+        QTest::addColumn<int>("photos"); // 1: retired, its name then another delivery's
+        QTest::newRow("job taken over") << 2;
+        QTest::newRow("a later delivery of the order") << 1;
+    }
+    void reprintOfAJobHeldElsewhereIsPrinted()
+    {
+        QFETCH(int, photos);
+        QVERIFY(station->addJob("1AB00001.job", QList<TestStation::Photo>(photos)));
+        printAs(41);
+        const QString owners = station->path(".zelvo/owners/");
+        QVERIFY(QDir().mkdir(owners + "other")
+                && writeFile(station->path(".zelvo/leases/other"), ""));
+        if (photos == 1)
+            QVERIFY(writeFile(station->path("jobs/2AB00001.job"), "00001000100001250\r\n")
+                    && writeFile(owners + "other/2AB00001.job", ""));
+        else
+            QVERIFY(QFile::rename(owners + store().station.id + "/2AB00001.job",
+                                  owners + "other/2AB00001.job"));
+        port->publish(41, JobAborted);
+        station->tick();
+        QCOMPARE(titles().value(1), "Zelvo AB00001_0001u0.jpg");
     }
 
     void restartFollowsJobsAndReprintsAgain()
