@@ -199,7 +199,7 @@ private slots:
         QCOMPARE(buttons, (QStringList { "Sim", "Não", "Cancelar" }));
         QTEST(entries(), "left");
         // Nothing printed under the box; the tick held back ran once the answer was acted on.
-        QCOMPARE(m_port.noted(&RecordingPrinterPort::Document::title),
+        QCOMPARE(m_port.titles(),
                  tickWhileAsked ? QStringList { "Zelvo AB2_0001.jpg" } : QStringList());
         QCOMPARE(QFile::exists(path("backup/images/AB2_0002.jpg")), !entries().contains("job 2"));
     }

@@ -382,7 +382,7 @@ private slots:
         QCOMPARE(entries(), QStringList());
         QCOMPARE(viewer().thumbCache.count(), 0); // the queue emptied
         QCOMPARE(
-            m_port.noted(&RecordingPrinterPort::Document::title),
+            m_port.titles(),
             (QStringList { "Zelvo AB1_0002u0.jpg", "Zelvo AB1_0001.jpg", "Zelvo AB1_0003.jpg" }));
         QVERIFY(m_port.documents[0].drawn);
         QVERIFY(QFile::exists(path("backup/images/AB1_0002u0.jpg")));
