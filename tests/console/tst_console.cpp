@@ -241,7 +241,10 @@ private slots:
         select(0);
         showWindow();
         QTemporaryDir other;
+        m_window->Timer1.start(); // no tick while Setup is open, a full interval after it
+        bool tickingWhileOpen = true;
         answerNextModal([&](QWidget *modal) {
+            tickingWhileOpen = m_window->Timer1.isActive();
             auto *conf = qobject_cast<FConf *>(modal);
             conf->txtDir->setText(other.path());
             for (QComboBox *c : { conf->comboPrinter1, conf->comboPrinter2, conf->comboPrinter3 })
@@ -249,6 +252,7 @@ private slots:
             QTest::mouseClick(conf->CmdSave, Qt::LeftButton);
         });
         QTest::mouseClick(m_window->LblSetup, Qt::LeftButton, {}, QPoint(5, 5));
+        QVERIFY(!tickingWhileOpen && m_window->Timer1.remainingTime() > 14000);
         m_window->Timer1.stop();
         QCOMPARE(ModConf::SystemFolder, other.path());
         QVERIFY(writeFile(other.filePath("jobs/1CD00009.job"), jobText(1)));
