@@ -92,24 +92,6 @@ private slots:
         QCOMPARE(readFile(ini()), content); // start-up writes nothing
     }
 
-    void setupPausesThePollingTimer()
-    {
-        QVERIFY(writeFile(ini(), "[General]\nPRINT_ALL=True\n"));
-        FIni window(printers, app->path());
-        window.load();
-        window.show();
-        bool asked = false, activeWhileOpen = true;
-        answerNextModal([&](QWidget *modal) {
-            asked = qobject_cast<FConf *>(modal);
-            activeWhileOpen = window.Timer1.isActive();
-            modal->close();
-        });
-        QTest::mouseClick(window.LblSetup, Qt::LeftButton, {}, QPoint(5, 5));
-        QVERIFY(asked && !activeWhileOpen);
-        QVERIFY(window.Timer1.isActive());
-        QVERIFY(window.Timer1.remainingTime() > 14000); // a full interval after closing
-    }
-
     // Every text of both windows and both boxes is shown whole where it is laid out; the window
     // shows a job whose photo is missing.
     void everyTextFitsItsPlace()

@@ -31,10 +31,6 @@ private:
             QVERIFY(m_station->addJob(name, lines, QByteArray()));
         }
     }
-    QStringList titlesPrinted() const
-    {
-        return m_port.noted(&RecordingPrinterPort::Document::title);
-    }
 
     std::unique_ptr<TestStation> m_station;
     RecordingPrinterPort m_port { QList<RecordingPrinterPort::Printer> {
@@ -72,7 +68,7 @@ private slots:
         QCOMPARE(ScanNewJobs(store, m_station->folder(), false), 0);
         const qint64 fullTickMs = timer.elapsed();
         PrintNextPhoto(store);
-        QCOMPARE(titlesPrinted(), QStringList { "Zelvo SK00000_0001.jpg" });
+        QCOMPARE(m_port.titles(), QStringList { "Zelvo SK00000_0001.jpg" });
         QCOMPARE(ScanNewJobs(store, m_station->folder(), false), 1);
         QCOMPARE(store.LstJobs.text(MaxJobs - 1), QStringLiteral("job 32767"));
         QCOMPARE(StationLogRecorder::warnings().size(), 1);
@@ -95,7 +91,7 @@ private slots:
             expected << "Zelvo " + TestStation::imageName("SK00001", done);
         }
         const qint64 elapsed = timer.elapsed();
-        QCOMPARE(titlesPrinted(), expected);
+        QCOMPARE(m_port.titles(), expected);
         QCOMPARE(m_station->files("backup/images"), photos);
         QVERIFY(QFile::exists(m_station->path("backup/jobs/3SK00001.job")));
         m_station->tick();

@@ -15,6 +15,7 @@ class TestDispatcher : public QObject
 private:
     std::unique_ptr<RecordingPrinterPort> port;
     std::unique_ptr<TestStation> station;
+    QStringList titles() const { return port->titles().replaceInStrings("Zelvo ", ""); }
 
 private slots:
     void init()
@@ -184,12 +185,6 @@ private slots:
         QVERIFY(QDir().rmdir(lease));
         station->tick();
         QCOMPARE(titles(), QStringList({ "AB00001_0001.jpg", "AB00002_0001.jpg" }));
-    }
-
-private:
-    QStringList titles() const
-    {
-        return port->noted(&RecordingPrinterPort::Document::title).replaceInStrings("Zelvo ", "");
     }
 };
 

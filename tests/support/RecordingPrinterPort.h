@@ -58,6 +58,7 @@ public:
             values << document.*field;
         return values;
     }
+    QStringList titles() const { return noted(&Document::title); }
 
     PrintQueues printQueues() const override
     {
