@@ -4,6 +4,7 @@
 #include "PrinterStatus.h"
 
 #include <QFile>
+#include <QSet>
 #include <QTimer>
 
 #include <functional>
@@ -357,9 +358,12 @@ CupsLink::CupsLink(const QString &server, QObject *parent)
 
 CupsLink::~CupsLink()
 {
-    // The round or submission under way ends within its timeouts.
+    // The round or submission under way ends within its timeouts; documents still waiting
+    // for their turn are never submitted, and their spool files go.
     m_thread.quit();
     m_thread.wait();
+    for (const QString &file : std::as_const(m_waitingFiles))
+        QFile::remove(file);
 }
 
 PrinterSnapshot CupsLink::snapshot() const
@@ -378,7 +382,7 @@ int CupsLink::submit(const QString &queue, const QString &instance, const QStrin
                      const QString &title)
 {
     const int ticket = ++m_lastTicket;
-    m_waitingTickets.insert(ticket);
+    m_waitingFiles.insert(ticket, file);
     QMetaObject::invokeMethod(
         m_worker,
         [worker = m_worker, ticket, queue, instance, file, title] {
@@ -404,7 +408,7 @@ void CupsLink::refreshNow()
 
 bool CupsLink::idle() const
 {
-    return m_waitingTickets.isEmpty() && m_answeredRequest >= m_lastRequest;
+    return m_waitingFiles.isEmpty() && m_answeredRequest >= m_lastRequest;
 }
 
 void CupsLink::takeSnapshot(const PrinterSnapshot &snapshot, quint64 answersRequest)
@@ -417,6 +421,6 @@ void CupsLink::takeSnapshot(const PrinterSnapshot &snapshot, quint64 answersRequ
 
 void CupsLink::takeAnswer(int ticket, int jobId, const QString &refusal)
 {
-    m_waitingTickets.remove(ticket);
+    m_waitingFiles.remove(ticket);
     emit documentAnswered(ticket, jobId, refusal);
 }

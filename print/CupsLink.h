@@ -3,9 +3,9 @@
 #include "PrinterSnapshot.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QList>
 #include <QObject>
-#include <QSet>
 #include <QString>
 #include <QThread>
 
@@ -37,8 +37,9 @@ public:
     PrinterSnapshot snapshot() const;
 
     // Hands the PDF at `file` to `queue` (with the options of its lpoptions `instance`, "" for
-    // none) under `title`; the link removes the file afterwards. Returns the ticket that
-    // documentAnswered() will carry. The job is followed from then on.
+    // none) under `title`; the link removes the file afterwards, also when it closes before
+    // submitting it. Returns the ticket that documentAnswered() will carry. The job is followed
+    // from then on.
     int submit(const QString &queue, const QString &instance, const QString &file,
                const QString &title);
     // The CUPS jobs whose states the snapshots report, replacing the earlier ones.
@@ -63,7 +64,7 @@ private:
     PrinterSnapshot m_snapshot;
     QElapsedTimer m_sinceSnapshot;
     int m_lastTicket = 0;
-    QSet<int> m_waitingTickets;
+    QHash<int, QString> m_waitingFiles; // ticket → the spool file handed over
     quint64 m_lastRequest = 0;
     quint64 m_answeredRequest = 0;
 };

@@ -1,3 +1,4 @@
+#include "CupsLink.h"
 #include "FIni.h"
 #include "JobsTestSupport.h"
 #include "ModPrint.h"
@@ -308,6 +309,19 @@ private slots:
         QVERIFY2(ticks >= clock.elapsed() / 200 / 2, qPrintable(QString::number(ticks)));
         QCOMPARE(m_window->store.jobCount, int16_t(1)); // waits: nothing printed
         QVERIFY(QDir(m_root.filePath("pdf-hang")).isEmpty());
+
+        // Documents handed to a link that closes before it could submit them do not stay behind.
+        QStringList spooled;
+        {
+            CupsLink link(QString::fromUtf8(path));
+            for (const char *name : { "a.pdf", "b.pdf" }) {
+                spooled << m_root.filePath(name);
+                QVERIFY(writeFile(spooled.last(), "%PDF-1.4"));
+                link.submit("Kodak", {}, spooled.last(), name);
+            }
+        }
+        for (const QString &file : spooled)
+            QVERIFY2(!QFile::exists(file), qPrintable(file));
     }
 };
 
