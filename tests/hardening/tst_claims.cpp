@@ -2,6 +2,7 @@
 #include "JobFileSystem.h"
 #include "JobIntake.h"
 #include "JobRetirement.h"
+#include "JobsTestSupport.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -33,7 +34,18 @@ class TestClaims : public QObject
         return jobs;
     }
 
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString root, pdf; // the system folder, and the built-in printer's documents beside it
+
 private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        root = m_dir->filePath("system");
+        pdf = m_dir->filePath("pdf");
+        QVERIFY(QDir().mkdir(root) && CreateFolderLayout(root));
+    }
+
     void twoStations_claimEachJobOnce_data()
     {
         QTest::addColumn<bool>("byLink");
@@ -44,9 +56,7 @@ private slots:
     {
         QFETCH(bool, byLink);
         constexpr int Jobs = 1000;
-        QTemporaryDir dir;
-        const QString root = dir.filePath("system"), jobs = root + "/jobs/";
-        QVERIFY(QDir().mkdir(root) && CreateFolderLayout(root));
+        const QString jobs = root + "/jobs/";
         QHash<QString, QByteArray> delivered; // claimed name -> the content delivered
         const auto deliver = [&](int from, int to) {
             for (int i = from; i < to; ++i) {
@@ -57,7 +67,7 @@ private slots:
         };
         deliver(0, Jobs / 2);
 
-        QStringList arguments { root, dir.filePath("pdf"), "--scan-only", "--wait-go" };
+        QStringList arguments { root, pdf, "--scan-only", "--wait-go" };
         if (byLink)
             arguments << "--claim-by-link";
         StationProcess a(arguments), b(arguments);
@@ -122,13 +132,10 @@ private slots:
     void linkClaim_cutShortOrFinishedElsewhere()
     {
         QFETCH(bool, cutShort);
-        QTemporaryDir dir;
-        const QString root = dir.path();
-        QVERIFY(CreateFolderLayout(root));
         const QString oldName = root + "/jobs/1AB12345.job", newName = root + "/jobs/2AB12345.job";
         QVERIFY(dropFile(oldName, jobText(2, 7)));
-        const JobFs::SysCalls saved = JobFs::sysCalls();
-        const auto restore = qScopeGuard([&] { JobFs::sysCalls() = saved; });
+        ScopedSysCalls restore;
+        const JobFs::SysCalls &saved = restore.saved;
         JobFs::sysCalls().renameNoReplace = [](const char *, const char *) { return EINVAL; };
 
         JobStore store;
@@ -167,9 +174,6 @@ private slots:
             ? qEnvironmentVariableIntValue("ZELVO_STATION_RESTARTS")
             : ZELVO_STATION_RESTARTS;
         constexpr qint64 TimeoutMs = 3000;
-        QTemporaryDir dir;
-        const QString root = dir.filePath("system"), pdf = dir.filePath("pdf");
-        QVERIFY(QDir().mkdir(root) && CreateFolderLayout(root));
         QStringList photos;
         const auto deliver = [&](int count) {
             for (int n = 0; n < count; ++n) {
@@ -259,9 +263,6 @@ private slots:
 
     void orderDeliveredTwice_bothPrintWhole()
     {
-        QTemporaryDir dir;
-        const QString root = dir.path(), pdf = dir.filePath("pdf");
-        QVERIFY(CreateFolderLayout(root));
         QVERIFY(!deliverJob(root, "12345", 2, 1).isEmpty());
         StationProcess claiming({ root, pdf, "--exit-when-idle", "--scan-only" });
         QTRY_VERIFY_WITH_TIMEOUT(!claiming.running(), 30000);
