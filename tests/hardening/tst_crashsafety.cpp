@@ -141,7 +141,7 @@ private slots:
         m_dir = std::make_unique<QTemporaryDir>();
         m_root = m_dir->filePath("system");
         m_jobs.clear();
-        QVERIFY(QDir().mkpath(at("backup")));
+        QVERIFY(QDir().mkpath(m_root) && CreateFolderLayout(m_root));
     }
 
     void killedAnywhere_nothingLostOrDoubled()
@@ -282,7 +282,6 @@ private slots:
         QFETCH(int, photosMoved);
         QFETCH(bool, jobFileCopied);
         QFETCH(QString, holder);
-        QVERIFY(CreateFolderLayout(m_root));
         QRandomGenerator random(1);
         deliver(1, random, 3);
         // What a station leaves when it stops while retiring job 00000.
@@ -372,7 +371,6 @@ private slots:
 
     void leftoverCopies_goAtStartUnlessInProgress()
     {
-        QVERIFY(CreateFolderLayout(m_root));
         // Left by moves cut short: one of a job file, one of a photo, and one still being made.
         QVERIFY(dropFile(at("backup/jobs/.zelvo-copy-a1b2c3"), jobText(1, 1)));
         QVERIFY(dropFile(at("backup/images/.zelvo-copy-d4e5f6"), "half a photo"));
