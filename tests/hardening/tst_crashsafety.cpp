@@ -299,8 +299,7 @@ private slots:
         if (jobFileCopied)
             QVERIFY(QFile::copy(at("jobs/2AB00000.job.retiring"), at("backup/jobs/3AB00000.job")));
 
-        JobStore store;
-        store.station.id = "me";
+        StationStore store("me");
         QCOMPARE(LoadWaitingJobs(store, m_root), 0); // not listed, and so not printed, again
         if (holder == "other") { // that station finishes it
             QCOMPARE(filesIn(at("jobs")), QStringList { "2AB00000.job.retiring" });
