@@ -105,15 +105,13 @@ private:
     }
 
     // A job file's text with every photo back to "to print".
-    static QByteArray withoutProgress(QByteArray text)
+    static QByteArray withoutProgress(const QByteArray &text)
     {
-        for (qsizetype line = 0; line < text.size(); line = text.indexOf('\n', line) + 1) {
-            if (text[line] == '1')
-                text[line] = '0';
-            if (text.indexOf('\n', line) < 0)
-                break;
-        }
-        return text;
+        QList<QByteArray> lines = text.split('\n');
+        for (QByteArray &line : lines)
+            if (line.startsWith('1'))
+                line[0] = '0';
+        return lines.join('\n');
     }
 
     // The photos printed whose job file, still queued, does not say so: the ones a kill caught

@@ -59,7 +59,6 @@ private slots:
         QTest::addColumn<int>("photo");
         QTest::addColumn<QString>("fault");
         QTest::addColumn<bool>("recorded");
-        QTest::newRow("first line") << 0 << "" << true;
         QTest::newRow("last line, no line end") << 2 << "" << true;
         QTest::newRow("file replaced since it was read") << 1 << "replaced" << false;
         QTest::newRow("line no longer the photo's") << 1 << "edited" << false;
