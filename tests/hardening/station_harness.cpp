@@ -1,20 +1,18 @@
 // A station without its window, for tests that run several stations, kill them and start them
-// again: the real start-up (CreateFolderLayout, LoadWaitingJobs) and ticks (ScanNewJobs, then
-// PrintNextPhoto) back to back on a system folder, printing on the built-in PDF printer.
+// again: the real start-up and ticks back to back on a system folder, printing on the built-in
+// PDF printer.
 //
 //   station_harness SYSTEM_FOLDER PDF_FOLDER [--scan-only] [--wait-go] [--exit-when-idle]
 //                   [--claim-by-link] [--split-fs] [--crash-at CALL:N[:after]]
 //                   [--station ID] [--lease-timeout MS]
 //
-// --scan-only: ticks take new jobs and print nothing. --wait-go: after start-up, wait for "go"
-// on standard input. --exit-when-idle: end after a tick that found no new job and left the
-// queue empty. --claim-by-link: claim as on a file system without rename-without-replace.
-// --split-fs: treat every folder as its own file system. --crash-at: see installCrashPoint.
-// --station: the station's id (default "harness"); --lease-timeout: its lease timeout.
-// "quit" on standard input (or its end) runs one more tick and ends. Standard output gets
-// "LISTED <job file>" for every job listed at start-up, "READY <jobs listed>", then
-// "CLAIM <job file> <photos>" for every job taken later (claimed, taken over or adopted), each
-// line flushed at once so that a killed station has told all it did.
+// --scan-only: take new jobs, print nothing. --wait-go: after start-up, wait for "go" on
+// standard input. --exit-when-idle: end after a tick that took nothing and left the queue empty.
+// --claim-by-link: as on a file system without rename-without-replace. --split-fs: every folder
+// its own file system. --crash-at: see installCrashPoint. "quit" (or the end of input) runs one
+// more tick and ends. Standard output, flushed line by line so that a killed station has told
+// all it did: "LISTED <job file>" per job listed at start-up, "READY <count>", then
+// "CLAIM <job file> <photos>" per job taken later (claimed, taken over or adopted).
 
 #include "Dispatcher.h"
 #include "JobFileSystem.h"
@@ -41,10 +39,8 @@ void say(const QString &line)
     std::fflush(stdout);
 }
 
-// "CALL:N[:after]": the station kills itself with SIGKILL at the N-th call of one of the
-// file-system calls that claim and retire (renameNoReplace, rename, link, unlink) or record a
-// printed photo (writeAt, syncData), before the call or, with ":after", once it is done: a
-// crash at an exact point.
+// "CALL:N[:after]": SIGKILL at the N-th call of CALL (renameNoReplace, rename, link, unlink,
+// writeAt, syncData), before it or, with ":after", once it is done.
 bool installCrashPoint(const QString &point)
 {
     const QStringList parts = point.split(QLatin1Char(':'));
@@ -64,21 +60,12 @@ bool installCrashPoint(const QString &point)
         };
     };
     JobFs::SysCalls &calls = JobFs::sysCalls();
-    if (parts[0] == QLatin1String("renameNoReplace"))
-        calls.renameNoReplace = wrap(calls.renameNoReplace);
-    else if (parts[0] == QLatin1String("rename"))
-        calls.rename = wrap(calls.rename);
-    else if (parts[0] == QLatin1String("link"))
-        calls.link = wrap(calls.link);
-    else if (parts[0] == QLatin1String("unlink"))
-        calls.unlink = wrap(calls.unlink);
-    else if (parts[0] == QLatin1String("writeAt"))
-        calls.writeAt = wrap(calls.writeAt);
-    else if (parts[0] == QLatin1String("syncData"))
-        calls.syncData = wrap(calls.syncData);
-    else
-        return false;
-    return true;
+    const auto hook = [&](const char *name, auto &call) {
+        return parts[0] == QLatin1String(name) && (call = wrap(call), true);
+    };
+    return hook("renameNoReplace", calls.renameNoReplace) || hook("rename", calls.rename)
+        || hook("link", calls.link) || hook("unlink", calls.unlink)
+        || hook("writeAt", calls.writeAt) || hook("syncData", calls.syncData);
 }
 
 // One line of standard input, read unbuffered so that later ones are left for the tick loop.

@@ -20,13 +20,9 @@ namespace {
 qint64 residentKb(const char *field)
 {
     QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field) + 1).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
+    const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
+    const qsizetype at = text.indexOf(field);
+    return at < 0 ? -1 : text.mid(at + qstrlen(field), 32).simplified().split(' ')[0].toLongLong();
 }
 
 // Makes VmHWM start again from the current resident size.

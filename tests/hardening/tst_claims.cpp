@@ -2,6 +2,7 @@
 #include "JobFileSystem.h"
 #include "JobIntake.h"
 #include "JobRetirement.h"
+#include "JobsTestSupport.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -18,7 +19,7 @@ using namespace Hardening;
 
 // Two stations on one system folder: every job file is taken by exactly one of them, and no
 // file is ever replaced. Two and three stations restarted while jobs flow, and one gone for
-// good: every photo printed exactly once. An order delivered twice prints whole both times.
+// good: every photo printed exactly once.
 class TestClaims : public QObject
 {
     Q_OBJECT
@@ -33,7 +34,18 @@ class TestClaims : public QObject
         return jobs;
     }
 
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString root, pdf; // the system folder, and the built-in printer's documents beside it
+
 private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        root = m_dir->filePath("system");
+        pdf = m_dir->filePath("pdf");
+        QVERIFY(QDir().mkdir(root) && CreateFolderLayout(root));
+    }
+
     void twoStations_claimEachJobOnce_data()
     {
         QTest::addColumn<bool>("byLink");
@@ -44,9 +56,7 @@ private slots:
     {
         QFETCH(bool, byLink);
         constexpr int Jobs = 1000;
-        QTemporaryDir dir;
-        const QString root = dir.filePath("system"), jobs = root + "/jobs/";
-        QVERIFY(QDir().mkdir(root) && CreateFolderLayout(root));
+        const QString jobs = root + "/jobs/";
         QHash<QString, QByteArray> delivered; // claimed name -> the content delivered
         const auto deliver = [&](int from, int to) {
             for (int i = from; i < to; ++i) {
@@ -57,7 +67,7 @@ private slots:
         };
         deliver(0, Jobs / 2);
 
-        QStringList arguments { root, dir.filePath("pdf"), "--scan-only", "--wait-go" };
+        QStringList arguments { root, pdf, "--scan-only", "--wait-go" };
         if (byLink)
             arguments << "--claim-by-link";
         StationProcess a(arguments), b(arguments);
@@ -122,13 +132,10 @@ private slots:
     void linkClaim_cutShortOrFinishedElsewhere()
     {
         QFETCH(bool, cutShort);
-        QTemporaryDir dir;
-        const QString root = dir.path();
-        QVERIFY(CreateFolderLayout(root));
         const QString oldName = root + "/jobs/1AB12345.job", newName = root + "/jobs/2AB12345.job";
         QVERIFY(dropFile(oldName, jobText(2, 7)));
-        const JobFs::SysCalls saved = JobFs::sysCalls();
-        const auto restore = qScopeGuard([&] { JobFs::sysCalls() = saved; });
+        ScopedSysCalls restore;
+        const JobFs::SysCalls &saved = restore.saved;
         JobFs::sysCalls().renameNoReplace = [](const char *, const char *) { return EINVAL; };
 
         JobStore store;
@@ -167,9 +174,6 @@ private slots:
             ? qEnvironmentVariableIntValue("ZELVO_STATION_RESTARTS")
             : ZELVO_STATION_RESTARTS;
         constexpr qint64 TimeoutMs = 3000;
-        QTemporaryDir dir;
-        const QString root = dir.filePath("system"), pdf = dir.filePath("pdf");
-        QVERIFY(QDir().mkdir(root) && CreateFolderLayout(root));
         QStringList photos;
         const auto deliver = [&](int count) {
             for (int n = 0; n < count; ++n) {
@@ -255,34 +259,6 @@ private slots:
         qInfo("%d stations, %d restarts each; %d jobs taken over from the one gone, %lld ms after "
               "its last renewal (timeout %lld ms); %d photos, each printed once",
               stations, restarts, int(orphans.size()), firstTaken, TimeoutMs, int(photos.size()));
-    }
-
-    void orderDeliveredTwice_bothPrintWhole()
-    {
-        QTemporaryDir dir;
-        const QString root = dir.path(), pdf = dir.filePath("pdf");
-        QVERIFY(CreateFolderLayout(root));
-        QVERIFY(!deliverJob(root, "12345", 2, 1).isEmpty());
-        StationProcess claiming({ root, pdf, "--exit-when-idle", "--scan-only" });
-        QTRY_VERIFY_WITH_TIMEOUT(!claiming.running(), 30000);
-        // Delivered again, with one photo more, while the first is queued: it waits.
-        QVERIFY(!deliverJob(root, "12345", 3, 2).isEmpty());
-        StationProcess printing({ root, pdf });
-        QTRY_VERIFY_WITH_TIMEOUT(filesIn(root + "/jobs").isEmpty(), 30000);
-        printing.send("quit");
-        QTRY_VERIFY_WITH_TIMEOUT(!printing.running(), 30000);
-
-        QCOMPARE(jobsTold(printing, "LISTED") + jobsTold(printing, "CLAIM"),
-                 QStringList({ "2AB12345.job", "2AB12345.job" }));
-        QStringList blank;
-        const QMap<QString, int> documents = documentsByPhoto(pdf, &blank);
-        QVERIFY2(blank.isEmpty(), qPrintable(blank.join(' ') + ": without their photos"));
-        QCOMPARE(documents,
-                 (QMap<QString, int> { { "AB12345_0001.jpg", 2 },
-                                       { "AB12345_0002.jpg", 2 },
-                                       { "AB12345_0003.jpg", 1 } }));
-        QCOMPARE(filesIn(root + "/images"), QStringList());
-        QCOMPARE(printing.errors.count("delivered twice"), 1);
     }
 };
 

@@ -105,15 +105,13 @@ private:
     }
 
     // A job file's text with every photo back to "to print".
-    static QByteArray withoutProgress(QByteArray text)
+    static QByteArray withoutProgress(const QByteArray &text)
     {
-        for (qsizetype line = 0; line < text.size(); line = text.indexOf('\n', line) + 1) {
-            if (text[line] == '1')
-                text[line] = '0';
-            if (text.indexOf('\n', line) < 0)
-                break;
-        }
-        return text;
+        QList<QByteArray> lines = text.split('\n');
+        for (QByteArray &line : lines)
+            if (line.startsWith('1'))
+                line[0] = '0';
+        return lines.join('\n');
     }
 
     // The photos printed whose job file, still queued, does not say so: the ones a kill caught
@@ -141,7 +139,7 @@ private slots:
         m_dir = std::make_unique<QTemporaryDir>();
         m_root = m_dir->filePath("system");
         m_jobs.clear();
-        QVERIFY(QDir().mkpath(at("backup")));
+        QVERIFY(QDir().mkpath(m_root) && CreateFolderLayout(m_root));
     }
 
     void killedAnywhere_nothingLostOrDoubled()
@@ -282,7 +280,6 @@ private slots:
         QFETCH(int, photosMoved);
         QFETCH(bool, jobFileCopied);
         QFETCH(QString, holder);
-        QVERIFY(CreateFolderLayout(m_root));
         QRandomGenerator random(1);
         deliver(1, random, 3);
         // What a station leaves when it stops while retiring job 00000.
@@ -300,8 +297,7 @@ private slots:
         if (jobFileCopied)
             QVERIFY(QFile::copy(at("jobs/2AB00000.job.retiring"), at("backup/jobs/3AB00000.job")));
 
-        JobStore store;
-        store.station.id = "me";
+        StationStore store("me");
         QCOMPARE(LoadWaitingJobs(store, m_root), 0); // not listed, and so not printed, again
         if (holder == "other") { // that station finishes it
             QCOMPARE(filesIn(at("jobs")), QStringList { "2AB00000.job.retiring" });
@@ -372,7 +368,6 @@ private slots:
 
     void leftoverCopies_goAtStartUnlessInProgress()
     {
-        QVERIFY(CreateFolderLayout(m_root));
         // Left by moves cut short: one of a job file, one of a photo, and one still being made.
         QVERIFY(dropFile(at("backup/jobs/.zelvo-copy-a1b2c3"), jobText(1, 1)));
         QVERIFY(dropFile(at("backup/images/.zelvo-copy-d4e5f6"), "half a photo"));

@@ -59,10 +59,8 @@ private slots:
         QTest::addColumn<QString>("after"); // the name in the jobs folder after the scan
         QTest::newRow("released") << "1AB12345.job" << false << "2AB12345.job";
         QTest::newRow("awaiting payment") << "0AB12345.job" << false << "0AB12345.job";
-        QTest::newRow("awaiting payment, print all") << "0AB12345.job" << true << "2AB12345.job";
         QTest::newRow("upper-case extension") << "1AB12345.JOB" << false << "2AB12345.JOB";
         QTest::newRow("7 characters, no job number") << "1AB.job" << false << "2AB.job";
-        QTest::newRow("already taken") << "2AB12345.job" << true << "2AB12345.job";
         QTest::newRow("retired") << "3AB12345.job" << true << "3AB12345.job";
         QTest::newRow("other extension") << "1AB12345.txt" << true << "1AB12345.txt";
     }

@@ -167,21 +167,6 @@ private slots:
         QVERIFY(ordersFollowTheList());
     }
 
-    void retiredUrgentCopyLeavesTheFileOfItsQueuedSource()
-    {
-        // The copy carries its source's job file name. Moved with the copy, the file would be
-        // missing at the next start and the source's other photos would never print.
-        addJob("1", 2);
-        QVERIFY(writeFile(m_dir->filePath("jobs/2AB1.job"), "job file"));
-        store().LstJobs.select(0);
-        QCOMPARE(PrintNow(store(), 0), PrintNowResult::Made);
-        RetireJob(store(), FindJobByKey(store().printJobs, "Urgente 1"));
-        QVERIFY(QFile::exists(m_dir->filePath("backup/images/AB1_0001u0.jpg")));
-        QVERIFY(QFile::exists(m_dir->filePath("jobs/2AB1.job")));
-        RetireJob(store(), FindJobByKey(store().printJobs, "1"));
-        QVERIFY(QFile::exists(m_dir->filePath("backup/jobs/3AB1.job")));
-    }
-
     void printNow_copyNames_data()
     {
         QTest::addColumn<QStringList>("present"); // earlier copies in the images folder

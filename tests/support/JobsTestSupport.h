@@ -14,6 +14,12 @@ struct ScopedSysCalls
     ~ScopedSysCalls() { JobFs::sysCalls() = saved; }
 };
 
+// The job store of station `id`.
+struct StationStore : JobStore
+{
+    explicit StationStore(const QString &id) { station.id = id; }
+};
+
 // Every rename between two folders fails from now on, as it does between two file systems.
 inline void splitFileSystems()
 {
