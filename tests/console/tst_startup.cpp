@@ -108,10 +108,13 @@ private slots:
         conf.show();
         QVERIFY(QTest::qWaitForWindowExposed(&conf));
         cut << textsCutShort(&conf);
-        for (QMessageBox *box : { FIni::makeRemoveBox(&conf),
-                                  FConf::makeMessageBox("Digite valores numéricos para Largura e "
-                                                        "Altura da impressora 10x15.",
-                                                        &conf) }) {
+        QMessageBox *check = FConf::makeMessageBox(
+            "Digite valores numéricos para Largura e Altura da impressora 10x15.", &conf);
+        // A failed check in Setup only tells: the Remove box is looked at in tst_console.
+        QCOMPARE(check->windowTitle(), "Zelvo");
+        QCOMPARE(check->standardButtons(), QMessageBox::Ok);
+        QCOMPARE(check->icon(), QMessageBox::NoIcon);
+        for (QMessageBox *box : { FIni::makeRemoveBox(&conf), check }) {
             box->show();
             QVERIFY(QTest::qWaitForWindowExposed(box));
             cut << textsCutShort(box);
