@@ -24,6 +24,18 @@ class TestConsole : public QObject, ConsoleFixture
 
     const QPoint m_background { 220, 440 }; // bare window below the queue buttons
 
+    // Clicks Remove and, once `meanwhile` has looked at the box that asks, `answer` in it.
+    void answerRemoveBox(QMessageBox::StandardButton answer,
+                         const std::function<void(QMessageBox *)> &meanwhile)
+    {
+        answerNextModal([=](QWidget *modal) {
+            auto *box = qobject_cast<QMessageBox *>(modal);
+            meanwhile(box);
+            QTest::mouseClick(box->button(answer), Qt::LeftButton);
+        });
+        click(m_window->ImgBtCancel);
+    }
+
 private slots:
     void initTestCase()
     {
@@ -64,11 +76,11 @@ private slots:
         showWindow();
         FIni *w = m_window.get();
         ThumbViewer *v = w->FraView;
-        QTest::mouseMove(window(), centreIn(w->ImgBtUp));
-        QTest::mouseMove(window(), centreIn(w->LstJobs->viewport())); // neither the list
-        QTest::mouseMove(window(), centreIn(w->Label2)); // nor a label resets
+        hover(w->ImgBtUp);
+        hover(w->LstJobs->viewport()); // neither the list
+        hover(w->Label2); // nor a label resets
         QCOMPARE(w->ImgBtUp->pictureKey(), "bt_up_on");
-        QTest::mouseMove(window(), centreIn(w->ImgBtLast));
+        hover(w->ImgBtLast);
         QTest::mouseMove(window(), m_background);
         for (ImageButton *b :
              { w->ImgBtFirst, w->ImgBtUp, w->ImgBtDown, w->ImgBtLast, w->ImgBtCancel })
@@ -85,15 +97,15 @@ private slots:
         };
         for (QWidget *over :
              QList<QWidget *> { v->ImgBtAgora[4], v->ImgBtAgora[8], v->LblQuantidade[8] })
-            QTest::mouseMove(window(), centreIn(over));
+            hover(over);
         QCOMPARE(lit(), (QList<int> { 4, 8 }));
-        QTest::mouseMove(window(), centreIn(v->PctThumb[2]));
+        hover(v->PctThumb[2]);
         QCOMPARE(lit(), QList<int>());
-        QTest::mouseMove(window(), centreIn(v->ImgBtAgora[0]));
+        hover(v->ImgBtAgora[0]);
         QTest::mouseMove(window(), v->FraIn->mapTo(w, QPoint(v->FraIn->width() - 3, 3)));
         QCOMPARE(lit(), QList<int>());
 
-        QTest::mouseMove(window(), centreIn(v->ImgBtThumbDown)); // lit only while pressed
+        hover(v->ImgBtThumbDown); // lit only while pressed
         QCOMPARE(v->ImgBtThumbDown->pictureKey(), "bt_down_off");
     }
 
@@ -136,15 +148,6 @@ private slots:
         QCOMPARE(int(viewer().thumbScroll), ScrollNone);
     }
 
-    // The box of a failed check in Setup; the Remove box is looked at as it asks, below.
-    void setupCheckBoxLooksAsDescribed()
-    {
-        const std::unique_ptr<QMessageBox> check(FConf::makeMessageBox("m", nullptr));
-        QCOMPARE(check->windowTitle(), "Zelvo");
-        QCOMPARE(check->standardButtons(), QMessageBox::Ok);
-        QCOMPARE(check->icon(), QMessageBox::NoIcon);
-    }
-
     void removeAsksFirst_data()
     {
         QTest::addColumn<QMessageBox::StandardButton>("answer");
@@ -173,8 +176,7 @@ private slots:
         QString picture; // the button's when the question comes up
         QStringList look; // the box's title, text and buttons
         bool plain = false; // no icon, three buttons, Yes the default
-        answerNextModal([&](QWidget *modal) {
-            auto *box = qobject_cast<QMessageBox *>(modal);
+        answerRemoveBox(answer, [&](QMessageBox *box) {
             picture = w->ImgBtCancel->pictureKey();
             look << box->windowTitle() << box->text();
             for (QMessageBox::StandardButton b :
@@ -187,9 +189,7 @@ private slots:
                 ticks.wait();
                 w->Timer1.stop();
             }
-            QTest::mouseClick(box->button(answer), Qt::LeftButton);
         });
-        QTest::mouseClick(window(), Qt::LeftButton, {}, centreIn(w->ImgBtCancel));
         QCOMPARE(picture, "bt_cancel_off");
         QCOMPARE(look,
                  (QStringList { "Erro de Impressão",
@@ -227,7 +227,7 @@ private slots:
                           belowTheRows ? QPoint(second.x(), list->viewport()->height() - 3)
                                        : second);
         QCOMPARE(list->selectedItems(), QList<QListWidgetItem *> { list->item(1) });
-        QTest::mouseClick(window(), Qt::LeftButton, {}, centreIn(m_window->ImgBtDown));
+        click(m_window->ImgBtDown);
         QCOMPARE(entries(), (QStringList { "job 1", "job 3", "job 2" }));
         QCOMPARE(list->selectedItems(), QList<QListWidgetItem *> { list->item(2) });
     }
@@ -280,13 +280,10 @@ private slots:
         m_port.answerLater = true;
         m_window->onTimer1Tick(); // job 1's photo goes out
         QStringList whileAsked;
-        answerNextModal([&](QWidget *modal) {
+        answerRemoveBox(QMessageBox::No, [&](QMessageBox *) {
             m_port.answer(7);
             whileAsked = entries();
-            QTest::mouseClick(qobject_cast<QMessageBox *>(modal)->button(QMessageBox::No),
-                              Qt::LeftButton);
         });
-        QTest::mouseClick(window(), Qt::LeftButton, {}, centreIn(m_window->ImgBtCancel));
         QCOMPARE(whileAsked, (QStringList { "job 1", "job 2" }));
         QCOMPARE(entries(), QStringList { "job 2" }); // counted once the answer was given
     }
@@ -309,7 +306,7 @@ private slots:
         showWindow();
         QVERIFY(QDir(m_app->path()).mkpath("sounds"));
         QVERIFY(QFile::copy(ZELVO_CLICK_WAV, path("sounds/keypress.wav")));
-        QTest::mouseClick(window(), Qt::LeftButton, {}, centreIn(m_window->ImgBtFirst));
+        click(m_window->ImgBtFirst);
         QCOMPARE(m_window->clickSound.source(), path("sounds/keypress.wav"));
     }
 };

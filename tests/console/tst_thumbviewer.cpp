@@ -1,6 +1,5 @@
 #include "ConsoleFixture.h"
 #include "ImageButton.h"
-#include "JobRetirement.h"
 #include "Twips.h"
 
 #include <QLabel>
@@ -26,67 +25,9 @@ private slots:
     void init() { setUp(); }
     void cleanup() { tearDown(); }
 
-    void viewerLayoutAndScrolling_data()
-    {
-        QTest::addColumn<int>("photos");
-        QTest::addColumn<int>("panelHeight");
-        QTest::addColumn<int>("downSteps"); // of 980 twips, from 105
-        QTest::addColumn<int>("downBall");
-        QTest::addColumn<int>("upBall"); // once back at 105
-        QTest::newRow("4 photos fit") << 4 << 3550 << 0 << 1005 << 1005;
-        QTest::newRow("12 photos: one step") << 12 << 6700 << 1 << 5480 << 1826;
-        QTest::newRow("30 photos: 11 steps") << 30 << 16150 << 11 << 5480 << 1038;
-        QTest::newRow("63 photos: stops 100 twips short") << 63 << 33475 << 28 << 5607 << 1008;
-        QTest::newRow("298 photos: the ball just at the track's end")
-            << 298 << 157900 << 155 << 5610 << 993;
-    }
-    void viewerLayoutAndScrolling()
-    {
-        QFETCH(int, photos);
-        QFETCH(int, panelHeight);
-        addJob("1", photos);
-        select(0);
-        QCOMPARE(viewer().FraIn->geometry(), twipsRect(120, 105, 4950, panelHeight));
-        QCOMPARE(viewer().PctThumb.size(), photos);
-        const QPoint places[] = { { 105, 150 }, { 1650, 150 }, { 3195, 150 }, { 105, 1725 } };
-        for (int i = 0; i < 4; ++i)
-            QCOMPARE(viewer().PctThumb[i]->geometry(),
-                     twipsRect(places[i].x(), places[i].y(), 1515, 975));
-        // Element 0 keeps its laid-out label and button; the others sit by the rules. The
-        // photos are missing: double-height labels.
-        QCOMPARE(viewer().LblQuantidade[0]->geometry(), twipsRect(120, 1155, 1125, 420));
-        QCOMPARE(viewer().ImgBtAgora[0]->geometry(), twipsRect(1110, 1125, 360, 270));
-        QCOMPARE(viewer().LblQuantidade[1]->geometry(), twipsRect(1650, 1175, 1125, 420));
-        QCOMPARE(viewer().ImgBtAgora[1]->geometry(), twipsRect(2650, 1155, 360, 270));
-
-        QList<int> tops;
-        for (int16_t scroll : { ScrollNone, ScrollDown }) {
-            viewer().thumbScroll = scroll;
-            for (int tick = 0; tick < 160; ++tick) {
-                const int before = viewer().fraInTop();
-                viewer().onTimerThumbTick();
-                if (viewer().fraInTop() != before)
-                    tops << viewer().fraInTop();
-            }
-        }
-        QFETCH(int, downSteps);
-        QList<int> expected;
-        for (int step = 1; step <= downSteps; ++step)
-            expected << 105 - 980 * step;
-        QCOMPARE(tops, expected);
-        QFETCH(int, downBall);
-        QCOMPARE(viewer().BallThumb->geometry(), twipsRect(5580, downBall, 255, 255));
-        QCOMPARE(viewer().FraIn->y(), twipsToPixels(viewer().fraInTop()));
-        viewer().thumbScroll = ScrollUp;
-        for (int tick = 0; tick < 160; ++tick)
-            viewer().onTimerThumbTick();
-        QCOMPARE(viewer().fraInTop(), 105);
-        QTEST(viewer().ballThumbTop(), "upBall");
-    }
-
     // The copies in words; nothing prints for 0 copies or fewer, and the label says so. Element
     // 0 is put right after a job whose first photo was missing. (Missing photos and urgent jobs:
-    // finalPanelAfterDecoding.)
+    // finalPanelAndScrolling.)
     void copyCountLabels()
     {
         addJob("1", 1); // leaves a missing photo's text and double height on element 0
@@ -108,37 +49,19 @@ private slots:
         }
     }
 
-    // A job without photos shows an empty panel, not the label and button of the job before;
-    // the queue emptied, the panel is cleared and the next job will be shown.
-    void jobWithoutPhotosAndEmptiedQueueClearThePanel()
-    {
-        addJob("1", 1, { 60, 40 });
-        addJob("2", 0);
-        select(0);
-        QVERIFY(shown(viewer().LblQuantidade[0]) && shown(viewer().ImgBtAgora[0]));
-        select(1);
-        QVERIFY(!shown(viewer().LblQuantidade[0]) && !shown(viewer().ImgBtAgora[0]));
-        RetireJob(m_window->store, 1);
-        RetireJob(m_window->store, 0);
-        QCOMPARE(viewer().fraInHeight(), 0);
-        QCOMPARE(m_window->store.lastShownIndex, -1);
-    }
-
-    void thumbnailsAreSmallTurnedAndRepaintedWithoutDecoding()
+    void thumbnailsAreSmallAndTurned()
     {
         addJob("1", 2, { 3000, 2000 });
         QVERIFY(TestPhotos::writeJpeg(path("images/AB1_0002.jpg"), 2000, 3000));
         addJob("2", 1, { 300, 200 });
         select(0);
         settle();
-        const quint64 decodes = imageDecodeCount();
         const QList<QColor> quarters[] = { TestPhotos::Upright, TestPhotos::quartersAfterTurn(1) };
         for (int i = 0; i < 2; ++i) {
             const qint64 held = imagePixelBytesHeld(viewer().thumbImages[size_t(i)]);
             QVERIFY2(held > 0 && held <= 100 * 67 * 4, qPrintable(QString::number(held)));
             QVERIFY(boxShows(i, quarters[i])); // the portrait photo turned
         }
-        QCOMPARE(imageDecodeCount(), decodes); // the repaints only drew
         select(1); // the next rebuild releases every image of this one
         QCOMPARE(liveImageCount(), 1);
     }
@@ -146,30 +69,44 @@ private slots:
     // Once decoded, every layout is what the rebuild always laid out: places from the photo's
     // index, the double-height "Foto Não encontrada" without a button for a photo missing at
     // once (no file, empty, no name) or found unreadable only when decoded (cut short); no
-    // print-now button on an urgent job; an empty panel, not the label and button of the job
-    // before, for a job without photos.
-    void finalPanelAfterDecoding_data()
+    // print-now button on an urgent job; an empty panel for a job without photos. Each follows
+    // a job whose element 0 showed its label and button. Then the panel scrolls down in steps of
+    // 980 twips from 105 as far as it goes, and back up, the ball beside it.
+    void finalPanelAndScrolling_data()
     {
         QTest::addColumn<int>("photos");
         QTest::addColumn<QString>("key");
         QTest::addColumn<QList<int>>("missing"); // no file, empty, cut short, no name in turn
         QTest::addColumn<int>("panelHeight");
-        QTest::newRow("4 photos") << 4 << "1" << QList<int>() << 3550;
-        QTest::newRow("63 photos") << 63 << "1" << QList<int>() << 33475;
-        QTest::newRow("1501 photos: the first 1500") << 1501 << "1" << QList<int>() << 787900;
-        QTest::newRow("no photos") << 0 << "1" << QList<int>() << 400;
-        QTest::newRow("missing and unreadable") << 7 << "1" << QList<int> { 1, 3, 4, 6 } << 5125;
-        QTest::newRow("urgent with a missing photo")
-            << 3 << "Urgente 1" << QList<int> { 1 } << 1975;
+        QTest::addColumn<int>("downSteps"); // -1: not scrolled
+        QTest::addColumn<int>("downBall");
+        QTest::addColumn<int>("upBall"); // once back at 105
+        const auto row = [](const char *tag, int photos, const char *key, QList<int> missing,
+                            int height, int steps = -1, int downBall = 0, int upBall = 0) {
+            QTest::newRow(tag) << photos << QString(key) << missing << height << steps << downBall
+                               << upBall;
+        };
+        row("4 photos fit", 4, "1", {}, 3550, 0, 1005, 1005);
+        row("12 photos: one step", 12, "1", {}, 6700, 1, 5480, 1826);
+        row("30 photos: 11 steps", 30, "1", {}, 16150, 11, 5480, 1038);
+        row("63 photos: stops 100 twips short", 63, "1", {}, 33475, 28, 5607, 1008);
+        row("298 photos: the ball just at the track's end", 298, "1", {}, 157900, 155, 5610, 993);
+        row("1501 photos: the first 1500", 1501, "1", {}, 787900);
+        row("no photos", 0, "1", {}, 400);
+        row("missing and unreadable", 7, "1", { 0, 3, 4, 6 }, 5125);
+        row("urgent with a missing photo", 3, "Urgente 1", { 1 }, 1975);
     }
-    void finalPanelAfterDecoding()
+    void finalPanelAndScrolling()
     {
         QFETCH(int, photos);
         QFETCH(QString, key);
         QFETCH(QList<int>, missing);
         QFETCH(int, panelHeight);
+        addJob("0", 1, { 60, 40 });
         addJob(key, photos, { 60, 40 });
-        JobRecord &job = m_window->store.printJobs[0];
+        select(0);
+        settle();
+        JobRecord &job = m_window->store.printJobs[1];
         const QByteArray whole = TestPhotos::jpegBytes(60, 40);
         for (int k = 0; k < missing.size(); ++k) {
             const QString file = path("images/" + job.photos[size_t(missing[k])].imageFileName);
@@ -179,9 +116,18 @@ private slots:
             if (k == 3)
                 job.photos[size_t(missing[k])].imageFileName.clear();
         }
-        select(0);
+        select(1);
         settle();
 
+        // Where the rules below put the first row, and element 1's label and button.
+        QCOMPARE((QList<QPoint> { boxPlace(0), boxPlace(1), boxPlace(2), boxPlace(3),
+                                  labelPlace(boxPlace(1)), printNowPlace(boxPlace(1)) }),
+                 (QList<QPoint> { { 105, 150 },
+                                  { 1650, 150 },
+                                  { 3195, 150 },
+                                  { 105, 1725 },
+                                  { 1650, 1175 },
+                                  { 2650, 1155 } }));
         const int n = std::min(photos, 1500);
         QCOMPARE(viewer().FraIn->geometry(), twipsRect(120, 105, 4950, panelHeight));
         QCOMPARE(viewer().PctThumb.size(), std::max(n, 1));
@@ -191,23 +137,48 @@ private slots:
         for (int i = 0; i < n; ++i) {
             const bool found = !missing.contains(i);
             const QPoint box = boxPlace(i);
+            // Element 0 keeps its laid-out label and button; the others sit by the rules.
             const QPoint label = i == 0 ? QPoint(120, 1155) : labelPlace(box);
+            const QPoint button = i == 0 ? QPoint(1110, 1125) : printNowPlace(box);
             QCOMPARE(viewer().PctThumb[i]->geometry(), twipsRect(box.x(), box.y(), 1515, 975));
             QCOMPARE(viewer().LblQuantidade[i]->geometry(),
                      twipsRect(label.x(), label.y(), 1125, found ? 210 : 420));
             QCOMPARE(viewer().LblQuantidade[i]->text(), found ? "1 cópia" : Missing);
             QCOMPARE(IG_image_is_valid(viewer().thumbImages[size_t(i)]) != 0, found);
-            if (!job.urgent && i > 0) {
-                const QPoint button = printNowPlace(box);
+            if (!job.urgent) {
                 QCOMPARE(viewer().ImgBtAgora[i]->geometry(),
                          twipsRect(button.x(), button.y(), 360, 270));
                 QCOMPARE(shown(viewer().ImgBtAgora[i]), found);
             }
         }
+
+        QFETCH(int, downSteps);
+        if (downSteps < 0)
+            return;
+        QList<int> tops;
+        for (int16_t scroll : { ScrollNone, ScrollDown }) {
+            viewer().thumbScroll = scroll;
+            for (int tick = 0; tick < 160; ++tick) {
+                const int before = viewer().fraInTop();
+                viewer().onTimerThumbTick();
+                if (viewer().fraInTop() != before)
+                    tops << viewer().fraInTop();
+            }
+        }
+        QList<int> expected;
+        for (int step = 1; step <= downSteps; ++step)
+            expected << 105 - 980 * step;
+        QCOMPARE(tops, expected);
+        QFETCH(int, downBall);
+        QCOMPARE(viewer().BallThumb->geometry(), twipsRect(5580, downBall, 255, 255));
+        QCOMPARE(viewer().FraIn->y(), twipsToPixels(viewer().fraInTop()));
+        viewer().thumbScroll = ScrollUp;
+        for (int tick = 0; tick < 160; ++tick)
+            viewer().onTimerThumbTick();
+        QCOMPARE(viewer().fraInTop(), 105);
+        QTEST(viewer().ballThumbTop(), "upBall");
     }
 
-    // The window answers before the photos are decoded; the job left behind stops decoding
-    // beyond the photos in hand, and only the new job's photos reach the boxes.
     void anotherSelectionWhileDecodingShowsOnlyTheNewJob()
     {
         addJob("1", 60, { 2400, 1600 });
@@ -364,7 +335,10 @@ private slots:
         w->onTimer1Tick();
         w->onTimer1Tick();
         QCOMPARE(entries(), QStringList());
-        QCOMPARE(viewer().thumbCache.count(), 0); // the queue emptied
+        // The queue emptied: the panel cleared, and the next job will be shown.
+        QCOMPARE(viewer().thumbCache.count(), 0);
+        QCOMPARE(viewer().fraInHeight(), 0);
+        QCOMPARE(m_window->store.lastShownIndex, -1);
         QCOMPARE(
             m_port.titles(),
             (QStringList { "Zelvo AB1_0002u0.jpg", "Zelvo AB1_0001.jpg", "Zelvo AB1_0003.jpg" }));

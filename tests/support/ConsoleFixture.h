@@ -83,5 +83,7 @@ protected:
     bool shown(QWidget *w) const { return w->isVisibleTo(m_window.get()); }
     QWindow *window() const { return m_window->windowHandle(); }
     QPoint centreIn(QWidget *w) const { return w->mapTo(m_window.get(), w->rect().center()); }
+    void hover(QWidget *w) const { QTest::mouseMove(window(), centreIn(w)); }
+    void click(QWidget *w) const { QTest::mouseClick(window(), Qt::LeftButton, {}, centreIn(w)); }
     QString path(const QString &relative) const { return m_app->filePath(relative); }
 };
