@@ -179,26 +179,6 @@ private slots:
         }
     }
 
-    void pausedPrinterKeepsEachDocumentOnce()
-    {
-        // A paused queue takes documents and keeps them until it is started again, so the photos
-        // count as handed over and the job is retired; later ticks must not send them again.
-        QVERIFY(m_station->addJob("1SK20000.job", { { 1, 1 }, { 1, 3 } }, m_jpeg));
-        QCOMPARE(PrivateCups::admin("cupsdisable", { queue('b') }), QString());
-        for (int tick = 0; tick < 4; ++tick)
-            m_station->tick();
-        QCOMPARE(m_station->store.jobCount, int16_t(0));
-        QCOMPARE(PrivateCups::activeJobs(queue('b')), 2);
-        QVERIFY(m_cups->pdfs('b', "SK20000").isEmpty());
-
-        QCOMPARE(PrivateCups::admin("cupsenable", { queue('b') }), QString());
-        QTRY_COMPARE_WITH_TIMEOUT(PrivateCups::activeJobs(), 0, 120000);
-        const QStringList pdfs = m_cups->pdfs('b', "SK20000");
-        QCOMPARE(pdfs.size(), 2);
-        QCOMPARE(PdfInspect::pageCount(pdfs[0]) + PdfInspect::pageCount(pdfs[1]), 4);
-        QCOMPARE(StationLogRecorder::warnings(), QStringList());
-    }
-
     void schedulerDownAtTheFirstPhotoWaitsForItsQueue()
     {
         // A station that starts while CUPS is still starting (or stopped) has no printer chosen
