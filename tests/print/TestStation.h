@@ -22,8 +22,6 @@ inline bool waitUntilIdle(PrinterPort &port, int timeoutMs = 60000)
     return QTest::qWaitFor([&port] { return port.idle(); }, timeoutMs);
 }
 
-#include <memory>
-
 // The station's main job without its window: a system folder with the job folders, the job
 // store, the print tracker (its ledger and state file in the system folder), and the polling
 // timer's tick (take new job files in, then print the next photo), which the tests call directly

@@ -65,17 +65,6 @@ private slots:
         QCOMPARE(station->store.jobCount, 0);
     }
 
-    void jobWithEverythingPrintedIsRetiredWithoutPrinting()
-    {
-        QVERIFY(station->addJob("1AB00001.job", { {}, {} }));
-        QVERIFY(writeFile(station->path("jobs/1AB00001.job"),
-                          "10001000100001250\r\n10002000100001250\r\n"));
-        station->tick();
-        QCOMPARE(station->store.jobCount, 0);
-        QVERIFY(port->documents.isEmpty());
-        QCOMPARE(station->files("backup/images"), 2);
-    }
-
     void platformFailureLeavesThePhotoForTheNextTick_data()
     {
         QTest::addColumn<QString>("failure");

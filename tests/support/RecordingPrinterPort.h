@@ -36,7 +36,6 @@ public:
 
     QList<Printer> printers;
     QString systemDefault;
-    bool printSystemAnswers = true;
     bool failBegin = false, failNewPage = false, failEnd = false;
     bool answerLater = false;
     QList<int> waitingTickets;
@@ -62,8 +61,6 @@ public:
 
     PrintQueues printQueues() const override
     {
-        if (!printSystemAnswers)
-            return {};
         QStringList queues = installedPrinters();
         queues.removeAll(BuiltInPdfPrinter);
         return { true, queues, systemDefault };
