@@ -147,6 +147,7 @@ private slots:
     void saveSetsTheSettingsAndWritesAllElevenKeys()
     {
         QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
+        ModConf::PrintAll = true; // unticked below: an unsaved box would write True
         auto w = openWindow();
         choosePrinters(*w, 2, 0, 1);
         enterSizes(*w, "612,5|413|700|500|900|600");
