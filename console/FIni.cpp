@@ -280,7 +280,7 @@ void FIni::unload()
     unloaded = true;
     Timer1.stop();
     leaseTimer.stop();
-    tracker.awaitAnswer(5000);
+    tracker.awaitAnswer(PrinterPort::AnswerWithinMs);
     FraView->releaseThumbImages();
     FraView->unloadElements();
     // Nothing is written: a job taken into the queue keeps its name and is listed again at the
