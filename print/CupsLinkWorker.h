@@ -53,6 +53,7 @@ private:
     {
         bool answered = false; // false: CUPS could not be asked
         int jobId = 0; // 0: nothing
+        QByteArray queue; // the job's
         bool waitsForDocument = false; // created, its document not yet taken
     };
 

@@ -103,7 +103,7 @@ int CupsLinkWorker::submitTo(const QByteArray &queue, int optionCount, cups_opti
     const QByteArray name = title.toUtf8();
     ipp_t *request = ippNewRequest(IPP_OP_CREATE_JOB);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                 "ipp://localhost" + printerResource(queue));
+                 ("ipp://localhost" + printerResource(queue)).constData());
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
                  cupsUser());
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, name.constData());
@@ -179,7 +179,9 @@ int CupsLinkWorker::settleUnanswered(qsizetype index, const QByteArray &queue, c
     // Created, and still waiting for its document: the document goes into that job.
     m_patience = QDeadlineTimer(SubmissionPatienceMs);
     const auto impatient = qScopeGuard([this] { m_patience = QDeadlineTimer(); });
-    if (sendDocument(queue, held.jobId, file, unanswered.title, refusal) == 0) {
+    // Into the job's own queue: Setup may have chosen another printer meanwhile.
+    const QByteArray jobQueue = held.queue.isEmpty() ? queue : held.queue;
+    if (sendDocument(jobQueue, held.jobId, file, unanswered.title, refusal) == 0) {
         noteUnanswered(unanswered.title, unanswered.tag, held.jobId);
         return 0;
     }
@@ -197,7 +199,8 @@ CupsLinkWorker::Held CupsLinkWorker::findUnanswered(const Unanswered &unanswered
                      cupsUser());
         ippAddBoolean(request, IPP_TAG_OPERATION, "my-jobs", 1);
         ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
-        const char *const wanted[] = { "job-id", "job-state-reasons", TagAttribute };
+        const char *const wanted[]
+            = { "job-id", "job-printer-uri", "job-state-reasons", TagAttribute };
         ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
                       int(std::size(wanted)), nullptr, wanted);
         return request;
@@ -224,10 +227,14 @@ CupsLinkWorker::Held CupsLinkWorker::findUnanswered(const Unanswered &unanswered
                 break;
         } else if (!std::strcmp(name, "job-id")) {
             job.jobId = ippGetInteger(attr, 0);
+        } else if (!std::strcmp(name, "job-printer-uri")) {
+            const QByteArray uri = ippGetString(attr, 0, nullptr);
+            const qsizetype at = uri.lastIndexOf("/printers/");
+            job.queue = at < 0 ? QByteArray() : uri.mid(at + 10);
         } else if (!std::strcmp(name, "job-state-reasons")) {
             for (int i = 0; i < ippGetCount(attr); ++i)
                 job.waitsForDocument = job.waitsForDocument
-                    || !std::strcmp(ippGetString(attr, i, nullptr), "job-incoming");
+                    || qstrcmp(ippGetString(attr, i, nullptr), "job-incoming") == 0;
         } else if (!std::strcmp(name, TagAttribute)) {
             tagged = unanswered.tag == ippGetString(attr, 0, nullptr);
         }
