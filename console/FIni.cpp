@@ -3,6 +3,7 @@
 #include "ConsoleLook.h"
 #include "Dispatcher.h"
 #include "FConf.h"
+#include "HeldFolders.h"
 #include "ImageButton.h"
 #include "JobIntake.h"
 #include "ModConf.h"
@@ -11,6 +12,7 @@
 #include "PrinterStrip.h"
 #include "QueueCommands.h"
 #include "QueueListWidget.h"
+#include "SentAhead.h"
 #include "TextFit.h"
 #include "ThumbViewer.h"
 #include "Twips.h"
@@ -222,7 +224,9 @@ void FIni::load()
     ModPrint::ResolveEmptyPrinterKeys(printers);
     CreateFolderLayout(ModConf::SystemFolder);
     store.station.id = stationIdFor(appPath);
-    LoadWaitingJobs(store, ModConf::SystemFolder);
+    store.programFolder = appPath;
+    LoadAllWaitingJobs(store, ModConf::SystemFolder);
+    RestoreSentAhead(store);
     leaseTimer.start(int(store.station.leaseTimeoutMs / 4));
     tracker.restore();
     StripPrinters->refresh();
@@ -237,6 +241,7 @@ void FIni::onTimer1Tick()
     }
     ScanNewJobs(store, ModConf::SystemFolder, ModConf::PrintAll);
     PrintNextPhoto(store, &tracker);
+    forgetIdleSystemFolders(store, ModConf::SystemFolder);
     StripPrinters->refresh();
 }
 
@@ -248,8 +253,10 @@ void FIni::OpenConfiguration()
     execModal(conf);
     // Queued jobs stay with the folder they came from; new ones come from the new folder,
     // which gets its folders as at start-up.
-    if (ModConf::SystemFolder != systemFolder)
+    if (ModConf::SystemFolder != systemFolder) {
         CreateFolderLayout(ModConf::SystemFolder);
+        rememberSystemFolder(store, ModConf::SystemFolder);
+    }
     runHeldBackTick();
     Timer1.start();
 }

@@ -3,6 +3,7 @@
 #include "JobFile.h"
 #include "JobFileSystem.h"
 #include "JobsLog.h"
+#include "SentAhead.h"
 
 #include <QSet>
 #include <QStringList>
@@ -52,32 +53,41 @@ QString backupJobPath(const QString &systemFolder, const QString &fileName)
                            QLatin1Char('3') + fileName.mid(1));
 }
 
-// The photos that a job file of the same order waiting in the jobs folder ("0" or "1": the
-// order delivered again while this one was queued) still needs; all of `imageNames` when such
-// a file cannot be read. Its photos have the same names as this job's.
-QSet<QString> photosOfWaitingDuplicate(const QString &systemFolder, const QString &fileName,
-                                       const QStringList &imageNames)
+// The photos that another job file of the same order in the jobs folder still needs: one
+// waiting ("0" or "1": the order delivered again while this one was queued) or one claimed
+// ("2": delivered again and taken after this job's file had left its name). All of
+// `imageNames` that such a file names, or all of them when it cannot be read. Its photos have
+// the same names as this job's.
+QSet<QString> photosOfOtherDelivery(const QString &systemFolder, const QString &fileName,
+                                    const QStringList &imageNames)
 {
     const JobFileName retired = splitJobFileName(fileName);
+    const QSet<QString> names(imageNames.cbegin(), imageNames.cend());
     QSet<QString> needed;
     for (const JobFs::FolderEntry &file : JobFs::listFolderFiles(jobsFolder(systemFolder))) {
         const QChar status = file.name.at(0);
-        if ((status != QLatin1Char('0') && status != QLatin1Char('1')) || !isJobFileName(file.name))
+        if (!QStringLiteral("012").contains(status) || !isJobFileName(file.name))
             continue;
-        const JobFileName waiting = splitJobFileName(file.name);
-        if (!waiting.error.isEmpty() || waiting.orderPrefix != retired.orderPrefix
-            || waiting.listKey != retired.listKey)
+        const JobFileName other = splitJobFileName(file.name);
+        if (!other.error.isEmpty() || other.orderPrefix != retired.orderPrefix
+            || other.listKey != retired.listKey)
             continue;
-        qCWarning(lcJobs).noquote()
-            << "Order" << retired.orderPrefix + retired.listKey
-            << "was delivered twice:" << file.name
-            << "waits in the jobs folder, so the photos it names are copied to"
-            << "backup and stay for it";
         const JobFileRead read = ReadJobFile(JobFs::joinPath(jobsFolder(systemFolder), file.name));
-        if (!read.ok())
-            return QSet<QString>(imageNames.cbegin(), imageNames.cend());
-        for (const PhotoItem &photo : read.record.photos)
-            needed << photo.imageFileName;
+        QSet<QString> named = names;
+        if (read.ok()) {
+            named.clear();
+            for (const PhotoItem &photo : read.record.photos)
+                if (names.contains(photo.imageFileName))
+                    named << photo.imageFileName;
+        }
+        // The job file of an urgent copy's source names none of the copy's photos.
+        if (named.isEmpty())
+            continue;
+        qCWarning(lcJobs).noquote() << "Order" << retired.orderPrefix + retired.listKey
+                                    << "was delivered twice:" << file.name
+                                    << "is in the jobs folder, so the photos it names are copied"
+                                    << "to backup and stay for it";
+        needed += named;
     }
     return needed;
 }
@@ -85,13 +95,13 @@ QSet<QString> photosOfWaitingDuplicate(const QString &systemFolder, const QStrin
 // Moves a job's photos into backup/images and then the job file at `jobFile` (none when
 // empty) into backup/jobs under its status "3" name. The job file goes last: while it is
 // still in the jobs folder, the retirement can be finished at the next start. Photos that the
-// same order delivered again still needs are copied instead.
+// same order delivered again still needs, waiting or claimed, are copied instead.
 void moveToBackupFolders(const QString &systemFolder, const QString &jobFile,
                          const QString &fileName, const QStringList &imageNames)
 {
     const QString images = JobFs::joinPath(systemFolder, QStringLiteral("images"));
     const QString backupImages = JobFs::joinPath(systemFolder, QStringLiteral("backup/images"));
-    const QSet<QString> stay = photosOfWaitingDuplicate(systemFolder, fileName, imageNames);
+    const QSet<QString> stay = photosOfOtherDelivery(systemFolder, fileName, imageNames);
     for (const QString &name : imageNames) {
         const QString from = JobFs::joinPath(images, name),
                       to = JobFs::joinPath(backupImages, name);
@@ -166,7 +176,9 @@ void finishRetirement(const Station &station, const QString &systemFolder, const
                                  << "that was left under way";
         moveToBackupFolders(systemFolder, path, fileName, imageNamesIn(path, fileName));
     }
-    forgetJob(station, systemFolder, marker);
+    // A job file that still cannot go keeps the marker: the next start tries again.
+    if (path.isEmpty() || !JobFs::isFile(path))
+        forgetJob(station, systemFolder, marker);
 }
 
 int FinishInterruptedRetirements(const Station &station, const QString &systemFolder,
@@ -215,12 +227,16 @@ void RetireJob(JobStore &store, int32_t index)
         moveToBackupFolders(systemFolder, QString(), job.fileName, imageNames);
     } else {
         markJobRetiring(store.station, systemFolder, job.fileName);
-        moveToBackupFolders(systemFolder, beginRetirement(systemFolder, job.fileName), job.fileName,
-                            imageNames);
-        forgetJob(store.station, systemFolder, job.fileName + RetiringSuffix);
+        const QString retiringPath = beginRetirement(systemFolder, job.fileName);
+        moveToBackupFolders(systemFolder, retiringPath, job.fileName, imageNames);
+        // A job file that could not go keeps the marker, so that this station (or the one that
+        // takes its jobs over) finishes the retirement at its next start.
+        if (retiringPath.isEmpty() || !JobFs::isFile(retiringPath))
+            forgetJob(store.station, systemFolder, job.fileName + RetiringSuffix);
     }
 
     const QString listKey = job.listKey;
+    const bool sentAhead = job.sentAhead;
     --store.jobCount;
     if (index != store.jobCount)
         store.printJobs[size_t(index)] = std::move(store.printJobs[size_t(store.jobCount)]);
@@ -246,4 +262,6 @@ void RetireJob(JobStore &store, int32_t index)
             store.clearThumbnails();
         store.lastShownIndex = -1;
     }
+    if (sentAhead)
+        saveSentAhead(store);
 }

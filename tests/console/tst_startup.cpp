@@ -1,9 +1,12 @@
 #include "FConf.h"
 #include "FIni.h"
+#include "HeldFolders.h"
+#include "ModPrint.h"
 #include "NextModal.h"
 #include "QueueListWidget.h"
 #include "RecordingPrinterPort.h"
-#include "TestFiles.h"
+#include "StationLogRecorder.h"
+#include "TestPhotos.h"
 #include "TextsCutShort.h"
 
 #include <QCheckBox>
@@ -137,6 +140,59 @@ private slots:
         QVERIFY(QDir(app->filePath("backup/images")).exists());
         window.onTimer1Tick(); // as the settings say, orders awaiting payment wait
         QCOMPARE(window.LstJobs->count(), 2);
+    }
+
+    // Jobs taken from a system folder the settings no longer name are listed at every start
+    // until they are done; a folder out of reach is told once and looked at again next time.
+    void jobsOfAnEarlierSystemFolderAreListedAfterARestart_data()
+    {
+        QTest::addColumn<bool>("outOfReach");
+        QTest::newRow("settings edited") << false;
+        QTest::newRow("earlier folder out of reach at one start") << true;
+    }
+    void jobsOfAnEarlierSystemFolderAreListedAfterARestart()
+    {
+        QFETCH(bool, outOfReach);
+        printers.documents.clear();
+        ModPrint::setPrinterPort(&printers);
+        const auto noPort = qScopeGuard([] { ModPrint::setPrinterPort(nullptr); });
+        const QString a = app->filePath("a"), b = app->filePath("b");
+        const auto settings = [this](const QString &folder) {
+            resetSettings(QString());
+            return writeFile(ini(),
+                             "[General]\nPRINT_ALL=True\nSYSTEM_FOLDER=" + folder.toUtf8() + "\n");
+        };
+        QVERIFY(QDir().mkpath(a) && QDir().mkpath(b) && settings(a));
+        {
+            FIni window(printers, app->path());
+            window.load();
+            for (const char *photo : { "/images/AB00001_0001.jpg", "/images/AB00001_0002.jpg" })
+                QVERIFY(writeFile(a + photo, TestPhotos::jpegBytes(30, 20)));
+            QVERIFY(writeFile(a + "/jobs/1AB00001.job", jobText(2)));
+            window.onTimer1Tick();
+        }
+        QVERIFY(settings(b));
+        if (outOfReach) {
+            QVERIFY(QDir().rename(a, a + "-away"));
+            StationLogRecorder log;
+            FIni window(printers, app->path());
+            window.load();
+            window.onTimer1Tick();
+            QCOMPARE(window.LstJobs->count(), 0);
+            QCOMPARE(log.warnings().filter(a + " cannot be reached").size(), 1);
+            QVERIFY(QDir().rename(a + "-away", a));
+        }
+        FIni window(printers, app->path());
+        window.load();
+        QCOMPARE(window.LstJobs->count(), 1);
+        window.onTimer1Tick();
+        window.onTimer1Tick();
+        QCOMPARE(printers.titles(),
+                 QStringList({ "Zelvo AB00001_0001.jpg", "Zelvo AB00001_0002.jpg" }));
+        QVERIFY(printers.documents.last().drawn);
+        QVERIFY(QFile::exists(a + "/backup/jobs/3AB00001.job"));
+        // Holding nothing there any more, the station forgets the earlier folder.
+        QCOMPARE(readFile(app->filePath(HeldFoldersFileName)), b.toUtf8() + "\n");
     }
 };
 
