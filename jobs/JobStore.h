@@ -51,6 +51,8 @@ struct JobStore
     QString programFolder;
     // The system folders in which the station may hold jobs (see HeldFolders.h).
     QStringList heldFolders;
+    // Print-now copies of a system folder out of reach at start-up, kept for the next start.
+    std::vector<JobRecord> sentAheadOutOfReach;
 };
 
 // The key of a queue entry: the whole text of an urgent entry (it contains "rgente"), the text

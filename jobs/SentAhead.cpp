@@ -85,6 +85,8 @@ void saveSentAhead(const JobStore &store)
         if (job.sentAhead && !job.photos.empty() && job.photos.front().printed == 0)
             copies << toJson(job);
     }
+    for (const JobRecord &copy : store.sentAheadOutOfReach)
+        copies << toJson(copy);
     QSaveFile file(sentAheadFile(store));
     if (!file.open(QIODevice::WriteOnly)
         || file.write(QJsonDocument(QJsonObject { { "copies", copies } }).toJson()) < 0
@@ -108,6 +110,12 @@ int RestoreSentAhead(JobStore &store)
         const QString images = JobFs::joinPath(copy.systemFolder, QStringLiteral("images"));
         const QString image = copy.photos.front().imageFileName;
         const QString path = JobFs::joinPath(images, image);
+        if (!JobFs::isFolder(images)) {
+            qCWarning(lcJobs).noquote() << "Print now copy" << path
+                                        << "cannot be reached - it is listed at a later start";
+            store.sentAheadOutOfReach.push_back(std::move(copy));
+            continue;
+        }
         if (image.isEmpty() || !JobFs::isFile(path))
             continue; // retired or removed with its files before the restart
         JobRecord *source = nullptr;

@@ -15,6 +15,6 @@ void saveSentAhead(const JobStore &store);
 // At start-up, once the waiting jobs are listed: lists again every copy kept beside the program
 // whose photo is in its images folder, and counts its photo as printed in its source job again
 // when that job is listed. A copy whose source job shows its photo printed meanwhile (taken by
-// the printer just before the station stopped) is not listed, and goes to backup/images.
-// Returns the number listed.
+// the printer just before the station stopped) is not listed, and goes to backup/images; one
+// whose folder is out of reach is logged and kept for the next start. Returns the number listed.
 int RestoreSentAhead(JobStore &store);
