@@ -107,6 +107,7 @@ FIni::FIni(PrinterPort &printers, const QString &appPath, QWidget *parent)
     FraView->setGeometry(twipsRect(3870, 810, 6150, 6420));
     store.showJobThumbnails = [this](const QString &key) { FraView->ShowJobThumbnails(key); };
     store.clearThumbnails = [this] { FraView->clearThumbnails(); };
+    store.runFileMoves = [this](std::function<void()> moves) { fileMover.post(std::move(moves)); };
 
     StripPrinters = new PrinterStrip(tracker, this);
     StripPrinters->setObjectName(QStringLiteral("StripPrinters"));
@@ -288,6 +289,8 @@ void FIni::unload()
     Timer1.stop();
     leaseTimer.stop();
     tracker.awaitAnswer(5000);
+    // A retirement under way finishes; one cut short by a kill is finished at the next start.
+    fileMover.drain();
     FraView->releaseThumbImages();
     FraView->unloadElements();
     // Nothing is written: a job taken into the queue keeps its name and is listed again at the

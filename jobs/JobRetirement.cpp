@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -111,9 +112,9 @@ void moveToBackupFolders(const QString &systemFolder, const QString &jobFile,
         moveToBackup(jobFile, backupJobPath(systemFolder, fileName));
 }
 
-// Moves the job file of a held job to its ".retiring" name, or straight into backup when it
-// cannot be renamed; the path of what is left to move last ("" when nothing).
-QString beginRetirement(const QString &systemFolder, const QString &fileName)
+// Renames the job file of a held job to its ".retiring" name: its new path, or "" when it
+// cannot be renamed, and then it goes to backup before its photos.
+QString renameToRetiring(const QString &systemFolder, const QString &fileName)
 {
     const QString jobPath = JobFs::joinPath(jobsFolder(systemFolder), fileName);
     const QString retiringPath = jobPath + RetiringSuffix;
@@ -121,9 +122,19 @@ QString beginRetirement(const QString &systemFolder, const QString &fileName)
         qCWarning(lcJobs).noquote()
             << "Cannot rename" << jobPath << "to" << retiringPath << "-"
             << JobFs::describeError(error) << "- it goes to backup before its photos";
-        moveToBackup(jobPath, backupJobPath(systemFolder, fileName));
         return QString();
     }
+    return retiringPath;
+}
+
+// Moves the job file of a held job to its ".retiring" name, or straight into backup when it
+// cannot be renamed; the path of what is left to move last ("" when nothing).
+QString beginRetirement(const QString &systemFolder, const QString &fileName)
+{
+    const QString retiringPath = renameToRetiring(systemFolder, fileName);
+    if (retiringPath.isEmpty())
+        moveToBackup(JobFs::joinPath(jobsFolder(systemFolder), fileName),
+                     backupJobPath(systemFolder, fileName));
     return retiringPath;
 }
 
@@ -213,27 +224,39 @@ void RetireJob(JobStore &store, int32_t index)
     QStringList imageNames;
     for (int i = 0; i < job.photoCount && size_t(i) < job.photos.size(); ++i)
         imageNames << job.photos[size_t(i)].imageFileName;
-    const QString jobPath = JobFs::joinPath(jobsFolder(systemFolder), job.fileName);
-    const QString holder = holderOf(store.station, systemFolder, job.fileName);
+    const QString fileName = job.fileName;
+    const QString jobPath = JobFs::joinPath(jobsFolder(systemFolder), fileName);
+    const QString holder = holderOf(store.station, systemFolder, fileName);
     const bool heldElsewhere = !holder.isEmpty() && holder != store.station.id;
+    std::function<void()> moves;
     if (heldElsewhere && !job.urgent) {
         // Taken over while this station could not renew its lease: the other station prints it.
-        qCWarning(lcJobs).noquote() << "Job" << job.fileName << "is held by station" << holder
+        qCWarning(lcJobs).noquote() << "Job" << fileName << "is held by station" << holder
                                     << "now; it leaves this queue and its files stay";
     } else if ((job.urgent && urgentSourceQueued(store, index)) || heldElsewhere
                || !JobFs::isFile(jobPath)) {
         // An urgent copy's job file is its source's, which still has photos to print (here or
         // at the station that holds it): moved now, that job would lose its other photos.
-        moveToBackupFolders(systemFolder, QString(), job.fileName, imageNames);
+        moves = [=] { moveToBackupFolders(systemFolder, QString(), fileName, imageNames); };
     } else {
-        markJobRetiring(store.station, systemFolder, job.fileName);
-        const QString retiringPath = beginRetirement(systemFolder, job.fileName);
-        moveToBackupFolders(systemFolder, retiringPath, job.fileName, imageNames);
-        // A job file that could not go keeps the marker, so that this station (or the one that
-        // takes its jobs over) finishes the retirement at its next start.
-        if (retiringPath.isEmpty() || !JobFs::isFile(retiringPath))
-            forgetJob(store.station, systemFolder, job.fileName + RetiringSuffix);
+        // Marked and renamed at once: from here on the job is never listed again, however long
+        // its files take to move.
+        markJobRetiring(store.station, systemFolder, fileName);
+        const QString retiringPath = renameToRetiring(systemFolder, fileName);
+        moves = [=, station = store.station] {
+            if (retiringPath.isEmpty())
+                moveToBackup(jobPath, backupJobPath(systemFolder, fileName));
+            moveToBackupFolders(systemFolder, retiringPath, fileName, imageNames);
+            // A job file that could not go keeps the marker, so that this station (or the one
+            // that takes its jobs over) finishes the retirement at its next start.
+            if (retiringPath.isEmpty() || !JobFs::isFile(retiringPath))
+                forgetJob(station, systemFolder, fileName + RetiringSuffix);
+        };
     }
+    if (moves && store.runFileMoves)
+        store.runFileMoves(std::move(moves));
+    else if (moves)
+        moves();
 
     const QString listKey = job.listKey;
     const bool sentAhead = job.sentAhead;

@@ -53,6 +53,8 @@ struct JobStore
     QStringList heldFolders;
     // Print-now copies of a system folder out of reach at start-up, kept for the next start.
     std::vector<JobRecord> sentAheadOutOfReach;
+    // Runs the file moves of a retirement; empty: at once, on the caller's thread.
+    std::function<void(std::function<void()> moves)> runFileMoves;
 };
 
 // The key of a queue entry: the whole text of an urgent entry (it contains "rgente"), the text

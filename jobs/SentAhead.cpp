@@ -111,8 +111,8 @@ int RestoreSentAhead(JobStore &store)
         const QString image = copy.photos.front().imageFileName;
         const QString path = JobFs::joinPath(images, image);
         if (!JobFs::isFolder(images)) {
-            qCWarning(lcJobs).noquote() << "Print now copy" << path
-                                        << "cannot be reached - it is listed at a later start";
+            qCWarning(lcJobs).noquote()
+                << "Print now copy" << path << "cannot be reached - it is listed at a later start";
             store.sentAheadOutOfReach.push_back(std::move(copy));
             continue;
         }

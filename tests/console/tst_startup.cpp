@@ -1,6 +1,7 @@
 #include "FConf.h"
 #include "FIni.h"
 #include "HeldFolders.h"
+#include "JobsTestSupport.h"
 #include "ModPrint.h"
 #include "NextModal.h"
 #include "QueueListWidget.h"
@@ -13,6 +14,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QTemporaryDir>
 
 // FIni::load as the station starts: the settings or the first-start window, the folders, the
@@ -190,9 +192,43 @@ private slots:
         QCOMPARE(printers.titles(),
                  QStringList({ "Zelvo AB00001_0001.jpg", "Zelvo AB00001_0002.jpg" }));
         QVERIFY(printers.documents.last().drawn);
+        window.fileMover.drain();
         QVERIFY(QFile::exists(a + "/backup/jobs/3AB00001.job"));
         // Holding nothing there any more, the station forgets the earlier folder.
+        window.onTimer1Tick();
         QCOMPARE(readFile(app->filePath(HeldFoldersFileName)), b.toUtf8() + "\n");
+    }
+
+    // A retired job's files moving onto another disk (copied, flushed, read back) hold neither
+    // the window nor the renewal of the station's lease.
+    void longRetirementHoldsNeitherTheWindowNorTheLease()
+    {
+        ModPrint::setPrinterPort(&printers);
+        const auto noPort = qScopeGuard([] { ModPrint::setPrinterPort(nullptr); });
+        QVERIFY(writeFile(ini(), "[General]\nPRINT_ALL=True\n"));
+        QVERIFY(QDir().mkpath(app->filePath("jobs")) && QDir().mkpath(app->filePath("images")));
+        QVERIFY(writeFile(app->filePath("images/AB00001_0001.jpg"), TestPhotos::jpegBytes(30, 20)));
+        QVERIFY(writeFile(app->filePath("jobs/1AB00001.job"), jobText(1)));
+        ScopedSysCalls restore;
+        splitFileSystems();
+        QSemaphore flushed;
+        JobFs::sysCalls().syncFile = [sync = JobFs::sysCalls().syncFile, &flushed](int fd) {
+            flushed.tryAcquire(1, 5000); // a flush onto a slow disk, until the test lets it end
+            return sync(fd);
+        };
+        FIni window(printers, app->path());
+        window.store.station.leaseTimeoutMs = 400;
+        window.load();
+        window.onTimer1Tick();
+        QCOMPARE(window.LstJobs->count(), 0);
+        QVERIFY(QFile::exists(app->filePath("images/AB00001_0001.jpg"))); // still on its way
+        const QFileInfo lease(app->filePath(".zelvo/leases/" + window.store.station.id));
+        const QDateTime renewed = lease.lastModified();
+        QTRY_VERIFY(QFileInfo(lease.filePath()).lastModified() > renewed);
+        flushed.release(2);
+        window.fileMover.drain();
+        QCOMPARE(filesIn(app->filePath("backup/images")), QStringList { "AB00001_0001.jpg" });
+        QCOMPARE(filesIn(app->filePath("backup/jobs")), QStringList { "3AB00001.job" });
     }
 };
 
