@@ -174,10 +174,11 @@ void finishRetirement(const Station &station, const QString &systemFolder, const
     const QString marker = fileName + RetiringSuffix;
     QString path = JobFs::joinPath(jobsFolder(systemFolder), marker);
     if (!JobFs::isFile(path)) {
-        // Cut short before the job file left its name, unless that name is now another job's.
-        const QString holder = holderOf(station, systemFolder, fileName);
+        // Cut short before the job file left its name, unless that name is now another job's:
+        // one that any station, this one included, holds by a marker of that name (the marker of
+        // the job being retired bears the ".retiring" name already).
         if (JobFs::isFile(JobFs::joinPath(jobsFolder(systemFolder), fileName))
-            && (holder.isEmpty() || holder == station.id))
+            && holderOf(station, systemFolder, fileName).isEmpty())
             path = beginRetirement(systemFolder, fileName);
         else
             path.clear();
