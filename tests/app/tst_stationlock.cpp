@@ -51,6 +51,21 @@ private slots:
         QVERIFY(lock.refusalLogLine().contains("No such file or directory"));
     }
 
+    // A program the station started keeps running after it: the lock goes with the station.
+    void childOutlivingTheStationKeepsNoLock()
+    {
+        QProcess child;
+        {
+            const StationLock lock(dir.path());
+            QCOMPARE(lock.state(), State::Held);
+            child.start("sleep", { "30" });
+            QVERIFY(child.waitForStarted());
+        }
+        QCOMPARE(StationLock(dir.path()).state(), State::Held);
+        child.kill();
+        child.waitForFinished();
+    }
+
     void refusalOnADisplayWaitsForTheOperatorsOk()
     {
         const StationLock first(dir.path());

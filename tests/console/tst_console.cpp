@@ -272,7 +272,8 @@ private slots:
         QCOMPARE(filesIn(other.filePath("backup/images")), QStringList { "CD00009_0001.jpg" });
     }
 
-    // CUPS's answer waits for an open question, as ticks do: it would retire the job asked about.
+    // CUPS's answer and the end of a CUPS job wait for an open question, as ticks do: they would
+    // retire the job asked about or list a reprint under the box.
     void cupsAnswerWaitsForTheRemoveQuestion()
     {
         QVERIFY(addJob("1", 1, { 300, 200 }));
@@ -284,10 +285,11 @@ private slots:
         QStringList whileAsked;
         answerRemoveBox(QMessageBox::No, [&](QMessageBox *) {
             m_port.answer(7);
+            m_port.publish(7, JobAborted);
             whileAsked = entries();
         });
         QCOMPARE(whileAsked, (QStringList { "job 1", "job 2" }));
-        QCOMPARE(entries(), QStringList { "job 2" }); // counted once the answer was given
+        QCOMPARE(entries(), (QStringList { "Urgente 1", "job 2" }));
     }
 
     // A station closed while CUPS takes a photo counts it: it is not printed again at its start.

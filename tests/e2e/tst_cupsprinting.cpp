@@ -202,6 +202,9 @@ private slots:
         fresh.refreshNow();
         QVERIFY(waitUntilIdle(fresh));
         QCOMPARE(fresh.currentPrinter(), queue('b'));
+        // A new default is noticed at the link's next round, without a forced refresh.
+        QCOMPARE(PrivateCups::admin("lpadmin", { "-d", queue('c') }), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(fresh.currentPrinter(), queue('c'), 3000);
         m_station->tick();
         QCOMPARE(m_station->store.jobCount, int16_t(0));
         QCOMPARE(PrivateCups::waitForJob(queue('a'), fresh.lastJobId()), int(IPP_JSTATE_COMPLETED));
@@ -219,6 +222,8 @@ private slots:
         QTest::newRow("Send-Document answered late") << int(IPP_OP_SEND_DOCUMENT) << late;
         QTest::newRow("Create-Job answer lost") << int(IPP_OP_CREATE_JOB) << lost;
         QTest::newRow("Send-Document answer lost") << int(IPP_OP_SEND_DOCUMENT) << lost;
+        // A restarted scheduler closed the link's connection: it connects again at once.
+        QTest::newRow("connection closed") << int(IPP_OP_CUPS_GET_PRINTERS) << lost;
     }
     void slowOrLostSubmissionPrintsOnce()
     {
@@ -229,18 +234,21 @@ private slots:
         SystemPrinterPort port(m_root.filePath("pdf-proxy"), proxy.path());
         ModPrint::setPrinterPort(&port);
         const auto restore = qScopeGuard([this] { ModPrint::setPrinterPort(m_port.get()); });
-        const QString order = QStringLiteral("SK5000%1").arg(QTest::currentDataTag()[0] == 'C');
-        const QString name = order + (act == SchedulerProxy::Act::Drop ? "1" : "2");
+        const QString name
+            = QStringLiteral("SK5%1%2").arg(op, 4, 16, QLatin1Char('0')).arg(actCode);
+        const bool lost = act == SchedulerProxy::Act::Drop && op != IPP_OP_CUPS_GET_PRINTERS;
         QVERIFY(m_station->addJob('1' + name + ".job", { { 0, 1 } }, m_jpeg));
+        port.refreshNow();
+        QVERIFY(waitUntilIdle(port));
 
         proxy.set(ipp_op_t(op), act, 1, 2000);
         m_station->tick();
-        if (act == SchedulerProxy::Act::Drop) {
+        if (lost) {
             QCOMPARE(m_station->store.jobCount, int16_t(1)); // not known yet: waits
             m_station->tick();
         }
         QCOMPARE(m_station->store.jobCount, int16_t(0));
-        QCOMPARE(StationLogRecorder::warnings().size(), act == SchedulerProxy::Act::Drop);
+        QCOMPARE(StationLogRecorder::warnings().size(), lost);
         QCOMPARE(proxy.seen(IPP_OP_CREATE_JOB), 1);
         QCOMPARE(PrivateCups::waitForJob(queue('a'), port.lastJobId()), int(IPP_JSTATE_COMPLETED));
         QCOMPARE(m_cups->pdfs('a', name).size(), 1);

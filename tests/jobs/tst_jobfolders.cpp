@@ -366,19 +366,24 @@ private slots:
     void retireJob_orderDeliveredAgainKeepsItsPhotos_data()
     {
         QTest::addColumn<QByteArray>("again"); // the second delivery's job file
+        QTest::addColumn<QString>("status"); // its name's first digit
         QTest::addColumn<bool>("claimed"); // after a failed backup, then a restart finishes it
         QTest::addColumn<QStringList>("staying");
-        QTest::newRow("naming photo 2")
-            << QByteArray("00002000100000100\r\n") << false << QStringList { "AB00001_0002.jpg" };
+        QTest::newRow("naming photo 2") << QByteArray("00002000100000100\r\n") << "1" << false
+                                        << QStringList { "AB00001_0002.jpg" };
+        QTest::newRow("awaiting payment, naming photo 2")
+            << QByteArray("00002000100000100\r\n") << "0" << false
+            << QStringList { "AB00001_0002.jpg" };
         QTest::newRow("unreadable: all stay")
-            << QByteArray("garbage\r\n") << false
+            << QByteArray("garbage\r\n") << "1" << false
             << QStringList({ "AB00001_0001.jpg", "AB00001_0002.jpg" });
-        QTest::newRow("claimed, naming photo 2")
-            << QByteArray("00002000100000100\r\n") << true << QStringList { "AB00001_0002.jpg" };
+        QTest::newRow("claimed, naming photo 2") << QByteArray("00002000100000100\r\n") << "1"
+                                                 << true << QStringList { "AB00001_0002.jpg" };
     }
     void retireJob_orderDeliveredAgainKeepsItsPhotos()
     {
         QFETCH(QByteArray, again);
+        QFETCH(QString, status);
         QFETCH(bool, claimed);
         QFETCH(QStringList, staying);
         QVERIFY(deliver({ "00001" }));
@@ -398,7 +403,7 @@ private slots:
             QCOMPARE(LoadWaitingJobs(restarted, m_root), 1);
             QVERIFY(!filesIn(at("jobs")).contains("2AB00001.job.retiring"));
         } else {
-            QVERIFY(writeFile(at("jobs/1AB00001.job"), again));
+            QVERIFY(writeFile(at("jobs/" + status + "AB00001.job"), again));
             RetireJob(store, 0);
         }
         QCOMPARE(filesIn(at("images")), staying);
