@@ -181,8 +181,18 @@ void PrintTracker::takeAnswer(int ticket, int jobId)
     emit changed();
 }
 
+void PrintTracker::photoWaiting(const QString &path, const QString &notice)
+{
+    m_alerts.removeIf([&path](const Alert &alert) { return alert.photoPath == path; });
+    say(notice, true, path);
+    emit changed();
+}
+
 void PrintTracker::photoAccepted(const PrintedPhoto &photo, int cupsJobId)
 {
+    const QString path
+        = photo.systemFolder + QStringLiteral("/images/") + photo.photo.imageFileName;
+    m_alerts.removeIf([&path](const Alert &alert) { return alert.photoPath == path; });
     PrintedPhoto printed = photo;
     // The reprint of a job CUPS lost has gone out: from now on it is followed as itself.
     for (qsizetype i = 0; i < m_followed.size(); ++i) {
@@ -361,10 +371,10 @@ void PrintTracker::logPrinterChanges()
     }
 }
 
-void PrintTracker::say(const QString &notice, bool alert)
+void PrintTracker::say(const QString &notice, bool alert, const QString &photoPath)
 {
     if (alert)
-        m_alerts << notice;
+        m_alerts << Alert { notice, photoPath };
     else
         m_notice = notice;
 }

@@ -74,10 +74,14 @@ public:
     void expectAnswer(int ticket, const PrintedPhoto &photo);
     void photoAccepted(const PrintedPhoto &photo, int cupsJobId);
 
+    // A photo whose file cannot be read waits: `notice` (in red) names it until it prints or
+    // the operator acknowledges it. A later notice for the same `path` replaces it.
+    void photoWaiting(const QString &path, const QString &notice);
+
     QList<SizeLine> sizeLines() const;
     // What the strip says below the printers: an alert the operator has not acknowledged yet
     // (isAlert), or the latest notice of the day.
-    QString notice() const { return m_alerts.isEmpty() ? m_notice : m_alerts.last(); }
+    QString notice() const { return m_alerts.isEmpty() ? m_notice : m_alerts.last().text; }
     bool isAlert() const { return !m_alerts.isEmpty(); }
     int alertCount() const { return int(m_alerts.size()); }
     void acknowledge();
@@ -108,7 +112,7 @@ private:
     void recountToday();
     void save() const;
     void tellPortWhatToFollow();
-    void say(const QString &notice, bool alert);
+    void say(const QString &notice, bool alert, const QString &photoPath = {});
 
     JobStore &m_store;
     PrinterPort &m_port;
@@ -119,7 +123,12 @@ private:
     std::optional<quint64> m_heldRetirement; // the serial of a job that may be complete
     QList<Followed> m_followed;
     QHash<QString, QString> m_loggedStates; // by printer
-    QStringList m_alerts;
+    struct Alert
+    {
+        QString text;
+        QString photoPath; // of a waiting photo, whose print takes the alert away
+    };
+    QList<Alert> m_alerts;
     QString m_notice;
     QDate m_tallyDay;
     int m_tally[3] = { 0, 0, 0 };
