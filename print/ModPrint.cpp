@@ -173,7 +173,11 @@ bool OpenPrintDocument(const QString &title)
     }
     documentIncomplete = false;
     // The port logs why it cannot; one line per failed photo keeps a long outage readable.
-    return currentPort->beginDocument(title);
+    if (currentPort->beginDocument(title))
+        return true;
+    prepared.reset(); // no document to draw it on
+    preparedPath.clear();
+    return false;
 }
 
 PhotoFault PreparePhoto(const QString &path, int *ppi)

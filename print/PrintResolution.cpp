@@ -55,9 +55,9 @@ void logIfLow(const QString &path, int paperSize, int ppi)
     }
     static const char *const sizes[] = { "10x15", "13x18", "15x23" };
     const bool coarse = gradeOf(ppi) == Grade::Coarse;
-    qCWarning(lcPrint, "'%s' has %d ppi at %s, below %d ppi: it may print %s", qUtf8Printable(path),
-              ppi, paperSize >= 0 && paperSize < 3 ? sizes[paperSize] : "?",
-              coarse ? CoarsePpi : SoftPpi, coarse ? "blocky" : "soft");
+    qCInfo(lcPrint, "'%s' has %d ppi at %s, below %d ppi: it may print %s", qUtf8Printable(path),
+           ppi, paperSize >= 0 && paperSize < 3 ? sizes[paperSize] : "?",
+           coarse ? CoarsePpi : SoftPpi, coarse ? "blocky" : "soft");
 }
 
 } // namespace PrintResolution

@@ -183,16 +183,15 @@ void PrintTracker::takeAnswer(int ticket, int jobId)
 
 void PrintTracker::photoWaiting(const QString &path, const QString &notice)
 {
-    m_alerts.removeIf([&path](const Alert &alert) { return alert.photoPath == path; });
+    dropPhotoAlert(path);
+    m_alertedPhotos.insert(path);
     say(notice, true, path);
     emit changed();
 }
 
 void PrintTracker::photoAccepted(const PrintedPhoto &photo, int cupsJobId)
 {
-    const QString path
-        = photo.systemFolder + QStringLiteral("/images/") + photo.photo.imageFileName;
-    m_alerts.removeIf([&path](const Alert &alert) { return alert.photoPath == path; });
+    dropPhotoAlert(photo.systemFolder + QStringLiteral("/images/") + photo.photo.imageFileName);
     PrintedPhoto printed = photo;
     // The reprint of a job CUPS lost has gone out: from now on it is followed as itself.
     for (qsizetype i = 0; i < m_followed.size(); ++i) {
@@ -379,9 +378,17 @@ void PrintTracker::say(const QString &notice, bool alert, const QString &photoPa
         m_notice = notice;
 }
 
+void PrintTracker::dropPhotoAlert(const QString &path)
+{
+    // Looked up first: a queue of many waiting photos must not search the alerts for each.
+    if (m_alertedPhotos.remove(path))
+        m_alerts.removeIf([&path](const Alert &alert) { return alert.photoPath == path; });
+}
+
 void PrintTracker::acknowledge()
 {
     m_alerts.clear();
+    m_alertedPhotos.clear();
     m_notice.clear();
     emit changed();
 }

@@ -8,6 +8,7 @@
 #include <QDate>
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include <optional>
@@ -113,6 +114,7 @@ private:
     void save() const;
     void tellPortWhatToFollow();
     void say(const QString &notice, bool alert, const QString &photoPath = {});
+    void dropPhotoAlert(const QString &path);
 
     JobStore &m_store;
     PrinterPort &m_port;
@@ -129,6 +131,7 @@ private:
         QString photoPath; // of a waiting photo, whose print takes the alert away
     };
     QList<Alert> m_alerts;
+    QSet<QString> m_alertedPhotos; // the photoPath of every alert that has one
     QString m_notice;
     QDate m_tallyDay;
     int m_tally[3] = { 0, 0, 0 };

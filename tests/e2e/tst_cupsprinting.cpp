@@ -114,13 +114,13 @@ private slots:
     void unreadablePhotosWaitWhileTheQueueGoesOn()
     {
         const QByteArray tooLarge = withDeclaredSize(jpegBytes(16, 16, 50), 65500, 65500);
-        QVERIFY(m_station->addJob("1SK00001.job",
+        QVERIFY(m_station->addJob("1SK00091.job",
                                   { { 0, 1, "" },
                                     { 0, 1, m_jpeg.left(m_jpeg.size() / 2) },
                                     { 0, 1, tooLarge },
                                     { 0, 1, m_jpeg } }));
-        QVERIFY(QFile::remove(m_station->path("images/SK00001_0001.jpg")));
-        QVERIFY(m_station->addJob("1SK00002.job", { { 0, 1, m_jpeg } }));
+        QVERIFY(QFile::remove(m_station->path("images/SK00091_0001.jpg")));
+        QVERIFY(m_station->addJob("1SK00092.job", { { 0, 1, m_jpeg } }));
         const auto printedOf
             = [this](const QString &stem) { return int(m_cups->pdfs('a', stem).size()); };
         for (int tick = 0; tick < 4; ++tick) {
@@ -128,9 +128,9 @@ private slots:
             if (m_port->lastJobId() > 0)
                 PrivateCups::waitForJob(queue('a'), m_port->lastJobId());
         }
-        QCOMPARE(printedOf("SK00001_0004") + printedOf("SK00002_0001"), 2);
+        QCOMPARE(printedOf("SK00091_0004") + printedOf("SK00092_0001"), 2);
         for (int i = 1; i <= 3; ++i)
-            QCOMPARE(printedOf(QStringLiteral("SK00001_000%1").arg(i)), 0);
+            QCOMPARE(printedOf(QStringLiteral("SK00091_000%1").arg(i)), 0);
         QCOMPARE(StationLogRecorder::warnings().filter("waits until its file changes").size(), 3);
         QCOMPARE(m_station->store.jobCount, 1);
         QCOMPARE(m_station->tracker()->ledger().rows(QDate::currentDate()).size(), 2);
@@ -138,12 +138,12 @@ private slots:
         QCOMPARE(m_station->restart(), 1);
         m_station->tick();
         for (int i = 1; i <= 3; ++i)
-            QVERIFY(writeFile(m_station->path(QStringLiteral("images/SK00001_000%1.jpg").arg(i)),
+            QVERIFY(writeFile(m_station->path(QStringLiteral("images/SK00091_000%1.jpg").arg(i)),
                               m_jpeg));
         for (int i = 1; i <= 3; ++i) {
             m_station->tick();
             QCOMPARE(waitForLastJob('a'), int(IPP_JSTATE_COMPLETED));
-            QCOMPARE(printedOf(QStringLiteral("SK00001_000%1").arg(i)), 1);
+            QCOMPARE(printedOf(QStringLiteral("SK00091_000%1").arg(i)), 1);
         }
         m_station->tick();
         QCOMPARE(m_station->store.jobCount, 0);
