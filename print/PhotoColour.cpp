@@ -1,5 +1,7 @@
 #include "PhotoColour.h"
 
+#include <QColorSpace>
+#include <QColorTransform>
 #include <QHash>
 #include <QLoggingCategory>
 
@@ -18,12 +20,33 @@ public:
         : handle(transform)
         , components(components)
     { }
+    explicit SrgbTransform(const QColorTransform &transform)
+        : qt(transform)
+        , components(3)
+    { }
     SrgbTransform(const SrgbTransform &) = delete;
     SrgbTransform &operator=(const SrgbTransform &) = delete;
-    ~SrgbTransform() { cmsDeleteTransform(handle); }
+    ~SrgbTransform()
+    {
+        if (handle)
+            cmsDeleteTransform(handle);
+    }
 
-    cmsHTRANSFORM handle;
+    // An RGB matrix profile goes through Qt's transform, over twice as fast as LittleCMS's on
+    // 8-bit pixels; what Qt cannot read (grey, CMYK, table-based profiles) through LittleCMS.
+    QColorTransform qt;
+    cmsHTRANSFORM handle = nullptr;
     int components;
+
+    QRgb map(QRgb rgb) const
+    {
+        if (!handle)
+            return qt.map(rgb);
+        const uchar in[4] = { uchar(qBlue(rgb)), uchar(qGreen(rgb)), uchar(qRed(rgb)), 255 };
+        uchar out[4] = { 0, 0, 0, 255 };
+        cmsDoTransform(handle, in, out, 1);
+        return qRgb(out[2], out[1], out[0]);
+    }
 };
 
 namespace {
@@ -45,18 +68,15 @@ struct Profile
 
 // Whether `transform` leaves 8-bit RGB as it is, give or take one step: an sRGB profile under
 // another name, which then costs nothing.
-bool leavesRgbAlone(cmsHTRANSFORM transform)
+bool leavesRgbAlone(const SrgbTransform &transform)
 {
     for (int r = 0; r < 256; r += 51) {
         for (int g = 0; g < 256; g += 51) {
             for (int b = 0; b < 256; b += 51) {
-                const uchar in[4] = { uchar(b), uchar(g), uchar(r), 255 };
-                uchar out[4] = { 0, 0, 0, 255 };
-                cmsDoTransform(transform, in, out, 1);
-                for (int c = 0; c < 3; ++c) {
-                    if (std::abs(int(out[c]) - int(in[c])) > 1)
-                        return false;
-                }
+                const QRgb out = transform.map(qRgb(r, g, b));
+                if (std::abs(qRed(out) - r) > 1 || std::abs(qGreen(out) - g) > 1
+                    || std::abs(qBlue(out) - b) > 1)
+                    return false;
             }
         }
     }
@@ -65,6 +85,14 @@ bool leavesRgbAlone(cmsHTRANSFORM transform)
 
 std::shared_ptr<const SrgbTransform> makeTransform(const QByteArray &icc, int components)
 {
+    if (components == 3) {
+        const QColorSpace space = QColorSpace::fromIccProfile(icc);
+        if (space.isValid()) {
+            auto made = std::make_shared<const SrgbTransform>(
+                space.transformationToColorSpace(QColorSpace::SRgb));
+            return leavesRgbAlone(*made) ? nullptr : made;
+        }
+    }
     const Profile source(cmsOpenProfileFromMem(icc.constData(), cmsUInt32Number(icc.size())));
     if (!source.handle)
         return nullptr;
@@ -87,9 +115,7 @@ std::shared_ptr<const SrgbTransform> makeTransform(const QByteArray &icc, int co
     if (!transform)
         return nullptr;
     auto made = std::make_shared<const SrgbTransform>(transform, components);
-    if (components == 3 && leavesRgbAlone(transform))
-        return nullptr;
-    return made;
+    return components == 3 && leavesRgbAlone(*made) ? nullptr : made;
 }
 
 } // namespace
@@ -130,6 +156,11 @@ QImage convertToSrgb(QImage image, const SrgbTransform &transform)
     }
     if (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_ARGB32)
         image = image.convertToFormat(QImage::Format_RGB32);
+    if (!transform.handle) {
+        image.applyColorTransform(transform.qt);
+        image.setColorSpace(QColorSpace::SRgb);
+        return image;
+    }
     // Rows may be padded, so each is transformed on its own; the alpha byte stays.
     for (int y = 0; y < image.height(); ++y)
         cmsDoTransform(transform.handle, image.constScanLine(y), image.scanLine(y),
