@@ -241,23 +241,22 @@ void notePhotoWaiting(const JobRecord &job, const PhotoItem &photo,
 
 Turn printFromJob(JobStore &store, int32_t index, PrintTracker *tracker)
 {
-    for (;;) {
-        JobRecord &job = store.printJobs[size_t(index)];
-        const auto unprinted = [](const PhotoItem &photo) { return photo.printed == 0; };
-        if (std::none_of(job.photos.begin(), job.photos.end(), unprinted)) {
-            RetireJob(store, index);
-            return Turn::Taken;
-        }
-        const auto next
-            = std::find_if(job.photos.begin(), job.photos.end(), [&job](const PhotoItem &photo) {
-                  return photo.printed == 0 && photoReadyToTry(job, photo);
-              });
-        if (next == job.photos.end())
-            return Turn::PassedOn; // every photo left waits for its file
-        const auto outcome = printPhotoOfJob(store, index, int(next - job.photos.begin()), tracker);
-        if (outcome != Turn::PassedOn)
+    JobRecord &job = store.printJobs[size_t(index)];
+    const auto unprinted = [](const PhotoItem &photo) { return photo.printed == 0; };
+    if (std::none_of(job.photos.begin(), job.photos.end(), unprinted)) {
+        RetireJob(store, index);
+        return Turn::Taken;
+    }
+    // Each photo once a tick, even one whose file keeps changing while it is being copied.
+    for (size_t i = 0; i < job.photos.size(); ++i) {
+        // A photo passed on leaves the table as it was, so `job` stays valid.
+        if (job.photos[i].printed != 0 || !photoReadyToTry(job, job.photos[i]))
+            continue;
+        if (const Turn outcome = printPhotoOfJob(store, index, int(i), tracker);
+            outcome != Turn::PassedOn)
             return outcome;
     }
+    return Turn::PassedOn; // every photo left waits for its file
 }
 
 } // namespace
