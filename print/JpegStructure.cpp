@@ -9,6 +9,7 @@ namespace {
 constexpr uint8_t SOI = 0xD8;
 constexpr uint8_t EOI = 0xD9;
 constexpr uint8_t SOS = 0xDA;
+constexpr qsizetype MaxIccProfileBytes = 4 << 20;
 
 bool isRestart(uint8_t marker)
 {
@@ -135,6 +136,9 @@ std::optional<JpegHeader> checkJpegStructure(const uint8_t *data, std::size_t si
                 for (const QByteArray &chunk : iccChunks)
                     header.iccProfile += chunk;
             }
+            // Real profiles stay far below this; a larger one is taken as no profile.
+            if (header.iccProfile.size() > MaxIccProfileBytes)
+                header.iccProfile.clear();
             return header;
         }
         if (!isSupportedFrame(marker) && !isTableOrMisc(marker) && marker != SOS)
