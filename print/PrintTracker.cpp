@@ -16,6 +16,8 @@
 #include <QSaveFile>
 #include <QTimer>
 
+#include <limits>
+
 Q_LOGGING_CATEGORY(lcTracker, "zelvo.tracker")
 Q_LOGGING_CATEGORY(lcPrinters, "zelvo.printers")
 
@@ -191,17 +193,34 @@ void PrintTracker::takeAnswer(int ticket, int jobId)
     emit changed();
 }
 
+QString PrintTracker::notice() const
+{
+    const PhotoAlert *latest = nullptr;
+    for (const PhotoAlert &alert : m_photoAlerts) {
+        if (!latest || alert.order > latest->order)
+            latest = &alert;
+    }
+    if (latest && (m_alertCount == 0 || latest->order > m_latestOtherAlert))
+        return latest->text;
+    return m_alertCount > 0 ? m_alert : m_notice;
+}
+
+int PrintTracker::alertCount() const
+{
+    return int(std::min<qint64>(qint64(m_alertCount) + m_photoAlerts.size(),
+                                std::numeric_limits<int>::max()));
+}
+
 void PrintTracker::photoWaiting(const QString &path, const QString &notice)
 {
-    dropPhotoAlert(path);
-    m_alertedPhotos.insert(path);
-    say(notice, true, path);
+    m_photoAlerts.insert(path, PhotoAlert { notice, ++m_alertOrder });
     emit changed();
 }
 
 void PrintTracker::photoAccepted(const PrintedPhoto &photo, int cupsJobId)
 {
-    dropPhotoAlert(photo.systemFolder + QStringLiteral("/images/") + photo.photo.imageFileName);
+    m_photoAlerts.remove(photo.systemFolder + QStringLiteral("/images/")
+                         + photo.photo.imageFileName);
     PrintedPhoto printed = photo;
     // The reprint of a job CUPS lost has gone out: from now on it is followed as itself.
     for (qsizetype i = 0; i < m_followed.size(); ++i) {
@@ -213,9 +232,11 @@ void PrintTracker::photoAccepted(const PrintedPhoto &photo, int cupsJobId)
             break;
         }
     }
-    const QDate today = QDate::currentDate();
+    // One reading: a row written at midnight must not land in the day before stamped 00:00:00.
+    const QDateTime accepted = now();
+    const QDate today = accepted.date();
     m_ledger.add(today,
-                 LedgerRow { QTime::currentTime(), orderOf(printed.fileName),
+                 LedgerRow { accepted.time(), orderOf(printed.fileName),
                              printed.photo.imageFileName, paperSizeName(printed.photo.paperSize),
                              printed.photo.copies, printed.printer, cupsJobId,
                              cupsJobId > 0 ? PrintLedger::Sent : PrintLedger::Completed });
@@ -380,25 +401,22 @@ void PrintTracker::logPrinterChanges()
     }
 }
 
-void PrintTracker::say(const QString &notice, bool alert, const QString &photoPath)
+void PrintTracker::say(const QString &notice, bool alert)
 {
-    if (alert)
-        m_alerts << Alert { notice, photoPath };
-    else
+    if (alert) {
+        m_alert = notice;
+        m_latestOtherAlert = ++m_alertOrder;
+        if (m_alertCount < std::numeric_limits<int>::max())
+            ++m_alertCount;
+    } else
         m_notice = notice;
-}
-
-void PrintTracker::dropPhotoAlert(const QString &path)
-{
-    // Looked up first: a queue of many waiting photos must not search the alerts for each.
-    if (m_alertedPhotos.remove(path))
-        m_alerts.removeIf([&path](const Alert &alert) { return alert.photoPath == path; });
 }
 
 void PrintTracker::acknowledge()
 {
-    m_alerts.clear();
-    m_alertedPhotos.clear();
+    m_alert.clear();
+    m_alertCount = 0;
+    m_photoAlerts.clear();
     m_notice.clear();
     emit changed();
 }

@@ -6,11 +6,12 @@
 #include "PrinterStatus.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QHash>
 #include <QObject>
-#include <QSet>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 class PrinterPort;
@@ -83,13 +84,18 @@ public:
     QList<SizeLine> sizeLines() const;
     // What the strip says below the printers: an alert the operator has not acknowledged yet
     // (isAlert), or the latest notice of the day.
-    QString notice() const { return m_alerts.isEmpty() ? m_notice : m_alerts.last().text; }
-    bool isAlert() const { return !m_alerts.isEmpty(); }
-    int alertCount() const { return int(m_alerts.size()); }
+    QString notice() const;
+    bool isAlert() const { return m_alertCount > 0 || !m_photoAlerts.isEmpty(); }
+    // The alerts given since the last acknowledgement; of those not about a waiting photo, only
+    // the latest is kept.
+    int alertCount() const;
     void acknowledge();
 
     const PrintLedger &ledger() const { return m_ledger; }
     QString stateFile() const;
+
+    // The time now, read once for each ledger row so that its day and time agree.
+    std::function<QDateTime()> now = &QDateTime::currentDateTime;
 
 signals:
     void changed();
@@ -114,8 +120,7 @@ private:
     void recountToday();
     void save() const;
     void tellPortWhatToFollow();
-    void say(const QString &notice, bool alert, const QString &photoPath = {});
-    void dropPhotoAlert(const QString &path);
+    void say(const QString &notice, bool alert);
 
     JobStore &m_store;
     PrinterPort &m_port;
@@ -126,13 +131,18 @@ private:
     std::optional<quint64> m_heldRetirement; // the serial of a job that may be complete
     QList<Followed> m_followed;
     QHash<QString, QString> m_loggedStates; // by printer
-    struct Alert
+    QString m_alert;
+    int m_alertCount = 0;
+    // A waiting photo's alert, by its path, until the photo prints or it is acknowledged; the
+    // latest alert of all shows.
+    struct PhotoAlert
     {
         QString text;
-        QString photoPath; // of a waiting photo, whose print takes the alert away
+        quint64 order = 0;
     };
-    QList<Alert> m_alerts;
-    QSet<QString> m_alertedPhotos; // the photoPath of every alert that has one
+    QHash<QString, PhotoAlert> m_photoAlerts;
+    quint64 m_alertOrder = 0; // of the latest alert given
+    quint64 m_latestOtherAlert = 0; // m_alert's order
     QString m_notice;
     QDate m_tallyDay;
     int m_tally[3] = { 0, 0, 0 };
