@@ -364,7 +364,7 @@ void ThumbViewer::showResolution(int index)
     label->setText(copiesText(photo.copies) + QStringLiteral(" · %1 ppi").arg(ppi));
     ConsoleLook::setTextColour(label,
                                grade == PrintResolution::Grade::Coarse ? CoarsePrint : SoftPrint);
-    fitTextToWidth(label);
+    fitTextToPlace(label);
 }
 
 void ThumbViewer::ShowJobThumbnails(const QString &key)
