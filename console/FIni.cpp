@@ -11,6 +11,7 @@
 #include "PrinterStrip.h"
 #include "QueueCommands.h"
 #include "QueueListWidget.h"
+#include "StationIdentity.h"
 #include "TextFit.h"
 #include "ThumbViewer.h"
 #include "Twips.h"
@@ -221,7 +222,9 @@ void FIni::load()
     ModConf::ApplySettingsDefaults(appPath, QString());
     ModPrint::ResolveEmptyPrinterKeys(printers);
     CreateFolderLayout(ModConf::SystemFolder);
-    store.station.id = stationIdFor(appPath);
+    const StationIdentity identity = loadStationIdentity(appPath);
+    store.station.id = identity.id;
+    store.station.previousIds = identity.previousIds;
     LoadWaitingJobs(store, ModConf::SystemFolder);
     leaseTimer.start(int(store.station.leaseTimeoutMs / 4));
     tracker.restore();
@@ -237,6 +240,12 @@ void FIni::onTimer1Tick()
     }
     ScanNewJobs(store, ModConf::SystemFolder, ModConf::PrintAll);
     PrintNextPhoto(store, &tracker);
+    const QStringList failures = leaseFailures(store.station);
+    StripPrinters->hold = failures.isEmpty()
+        ? QString()
+        : QStringLiteral("Impressão em espera: esta estação não consegue escrever em .zelvo de %1; "
+                         "outras estações podem assumir seus trabalhos")
+              .arg(failures.join(QLatin1String(", ")));
     StripPrinters->refresh();
 }
 

@@ -213,6 +213,10 @@ void RetireJob(JobStore &store, int32_t index)
         // An urgent copy's job file is its source's, which still has photos to print (here or
         // at the station that holds it): moved now, that job would lose its other photos.
         moveToBackupFolders(systemFolder, QString(), job.fileName, imageNames);
+        // A job file gone by hand takes its marker along: its name may be claimed again, by
+        // another station, and this one must not list it from the marker at its next start.
+        if (!job.urgent && holder == store.station.id)
+            forgetJob(store.station, systemFolder, job.fileName);
     } else {
         markJobRetiring(store.station, systemFolder, job.fileName);
         moveToBackupFolders(systemFolder, beginRetirement(systemFolder, job.fileName), job.fileName,

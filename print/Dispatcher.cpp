@@ -33,6 +33,31 @@ int32_t findPrintedJob(const JobStore &store, const PrintedPhoto &printed)
     return -1;
 }
 
+enum class Hold { Print, Wait, Leave };
+
+// Whether this station may print a photo of `job` now: only while no other station can be taking
+// its jobs over, and only a job that no other station holds now. An urgent job bears its
+// source's file name: only a print-now copy of the very file another station holds now is left
+// to it, as that station prints the photo, unmarked there; a reprint's photo is marked printed
+// already, and a retired job's name may be another delivery's.
+Hold holdOn(JobStore &store, const JobRecord &job)
+{
+    if (!leaseAllowsPrinting(store.station, job.systemFolder))
+        return Hold::Wait;
+    const QString holder = holderOf(store.station, job.systemFolder, job.fileName);
+    const auto file = JobFs::identityOf(
+        JobFs::joinPath(JobFs::joinPath(job.systemFolder, QStringLiteral("jobs")), job.fileName));
+    if (!holder.isEmpty() && holder != store.station.id
+        && (!job.urgent || file == job.fileIdentity))
+        return Hold::Leave;
+    // Held by none and its file gone or another: a station that took the job over while this
+    // one was paused has printed and retired it, or it was removed by hand.
+    if (holder.isEmpty() && !job.urgent && job.fileIdentity != JobFs::FileIdentity {}
+        && file != job.fileIdentity)
+        return Hold::Leave;
+    return Hold::Print;
+}
+
 } // namespace
 
 void NotePhotoRefused()
@@ -98,22 +123,14 @@ void PrintNextPhoto(JobStore &store, PrintTracker *tracker)
     }
     const PhotoItem &photo = *next;
 
-    // Printed only while no other station can be taking this station's jobs over, and only a
-    // job that no other station holds now.
-    if (!leaseAllowsPrinting(store.station, job.systemFolder))
+    switch (holdOn(store, job)) {
+    case Hold::Wait:
         return;
-    // An urgent job bears its source's file name. Only a print-now copy of the very file another
-    // station holds now is left to it, as that station prints the photo, unmarked there; a
-    // reprint's photo is marked printed already, and a retired job's name may be another
-    // delivery's.
-    const QString holder = holderOf(store.station, job.systemFolder, job.fileName);
-    if (!holder.isEmpty() && holder != store.station.id
-        && (!job.urgent
-            || JobFs::identityOf(JobFs::joinPath(
-                   JobFs::joinPath(job.systemFolder, QStringLiteral("jobs")), job.fileName))
-                == job.fileIdentity)) {
+    case Hold::Leave:
         RetireJob(store, index);
         return;
+    case Hold::Print:
+        break;
     }
     // A printer left empty is chosen at the first photo that needs it; while the print system
     // cannot tell which, the photo waits.
@@ -139,6 +156,15 @@ void PrintNextPhoto(JobStore &store, PrintTracker *tracker)
     if (photo.copies > 0)
         ModPrint::PrintPhoto(job.systemFolder + QStringLiteral("/images/") + photo.imageFileName,
                              photo.copies);
+    // Reading the photo may have taken long (a share that stopped answering, a suspended PC):
+    // asked again just before the document goes, so that a station that took the job over
+    // meanwhile is the only one to print it. The next tick leaves or waits.
+    if (holdOn(store, job) != Hold::Print) {
+        ModPrint::AbandonPrintDocument();
+        qCInfo(lcPrint, "'%s' not printed: the station may no longer print its job",
+               qUtf8Printable(photo.imageFileName));
+        return;
+    }
     const Handover handover = ModPrint::EndPrintDocument();
     const PrintedPhoto printed { job.serial,
                                  job.fileName,
