@@ -239,15 +239,12 @@ private slots:
             b->stopped() || !b->running()
                 || (jobsTold(*b, "LISTED") + jobsTold(*b, "CLAIM")).contains(job),
             b->errors.constData(), 30000);
-        a->resume();
-        QTRY_VERIFY_WITH_TIMEOUT(a->ready() && !a->stopped(), 30000);
-        if (b->running())
-            b->resume();
+        // a finishes what it was doing, and ends, before b goes on.
         for (StationProcess *station : { a.get(), b.get() }) {
+            station->resume();
             station->send("quit");
             QTRY_VERIFY_WITH_TIMEOUT(!station->running(), 30000);
         }
-
         if (order != "pause") {
             const QStringList held = jobsTold(*a, "LISTED") + jobsTold(*a, "CLAIM")
                 + jobsTold(*b, "LISTED") + jobsTold(*b, "CLAIM");
