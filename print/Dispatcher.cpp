@@ -50,10 +50,10 @@ Hold holdOn(JobStore &store, const JobRecord &job)
     if (!holder.isEmpty() && holder != store.station.id
         && (!job.urgent || file == job.fileIdentity))
         return Hold::Leave;
-    // Held by none and its file gone or another: a station that took the job over while this
-    // one was paused has printed and retired it, or it was removed by hand.
-    if (holder.isEmpty() && !job.urgent && job.fileIdentity != JobFs::FileIdentity {}
-        && file != job.fileIdentity)
+    // Its file gone or another: a station that took the job over while this one was paused has
+    // printed and retired it, or it was removed by hand (and the order maybe delivered again).
+    if ((holder.isEmpty() || holder == store.station.id) && !job.urgent
+        && job.fileIdentity != JobFs::FileIdentity {} && file != job.fileIdentity)
         return Hold::Leave;
     return Hold::Print;
 }

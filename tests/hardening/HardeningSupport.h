@@ -82,14 +82,17 @@ struct ShopAccounts
             error = QStringLiteral("accounts can only be made as root");
             return;
         }
-        if (!::getgrnam("zelvo") && !run({ "groupadd", "--system", "zelvo" }, "group"))
+        if (!::getgrnam("zelvo") && !run({ "groupadd", "--system", "zelvo" }, "group")
+            && !::getgrnam("zelvo"))
             return;
         for (const char *name : { "zelvoop1", "zelvoorder" })
             if (!::getpwnam(name)
                 && !run({ "useradd", "--no-create-home", "--gid", "zelvo", "--shell",
                           "/usr/sbin/nologin", name },
-                        name))
+                        name)
+                && !::getpwnam(name)) // unless another test made it meanwhile
                 return;
+        error.clear();
         group = ::getgrnam("zelvo")->gr_gid;
         operatorUid = ::getpwnam("zelvoop1")->pw_uid;
         orderUid = ::getpwnam("zelvoorder")->pw_uid;

@@ -268,6 +268,10 @@ private slots:
         QCOMPARE(last.process.exitCode(), 0);
         const QString wrong = misplaced(true);
         QVERIFY2(wrong.isEmpty(), qPrintable(wrong + "\n" + QString::fromUtf8(last.errors)));
+        if (m_accounts) // the order files were the order-taking program's, not the operator's
+            for (const DeliveredJob &job : m_jobs)
+                QCOMPARE(QFileInfo(at("backup/jobs/3AB" + job.key + ".job")).ownerId(),
+                         m_accounts->operatorUid);
 
         // Every photo printed, never onto an empty page, and twice only when a kill fell
         // between its acceptance and its record.

@@ -88,16 +88,28 @@ private slots:
     }
 
     // A job file removed by hand while queued, the order delivered again and claimed by another
-    // station: this one's next start does not list it.
+    // station, before or after this one retires its job: the new file stays, and this station's
+    // next start does not list it.
+    void vanishedJobRetired_redeliveryListedByItsHolderOnly_data()
+    {
+        QTest::addColumn<bool>("retiredFirst");
+        QTest::newRow("retired, then delivered again") << true;
+        QTest::newRow("delivered again, then retired") << false;
+    }
     void vanishedJobRetired_redeliveryListedByItsHolderOnly()
     {
+        QFETCH(bool, retiredFirst);
         StationStore a("a"), b("b");
         QVERIFY(writeFile(at("jobs/1AB00001.job"), jobText(1)));
         QCOMPARE(ScanNewJobs(a, m_root, false), 1);
         QVERIFY(QFile::remove(at("jobs/2AB00001.job")));
-        RetireJob(a, 0);
+        if (retiredFirst)
+            RetireJob(a, 0);
         QVERIFY(writeFile(at("jobs/1AB00001.job"), jobText(1, 2)));
         QCOMPARE(ScanNewJobs(b, m_root, false), 1);
+        if (!retiredFirst)
+            RetireJob(a, 0);
+        QCOMPARE(readFile(at("jobs/2AB00001.job")), jobText(1, 2));
         StationStore restarted("a");
         QCOMPARE(LoadWaitingJobs(restarted, m_root), 0);
     }
