@@ -171,19 +171,20 @@ public:
         if (!before.isEmpty() && before.first().second != station.id
             && others.alive.contains(before.first().second))
             return;
-        const QString scratch
+        // One file naming this station goes back and forth between its folder and the locks:
+        // a new file for every lock would make taking thousands of them slow on ext4.
+        m_scratch
             = JobFs::joinPath(ownersFolder(systemFolder, station.id), QStringLiteral(".lock"));
-        QFile note(scratch);
-        if (!note.open(QIODevice::WriteOnly | QIODevice::Truncate)
-            || note.write(station.id.toUtf8()) < 0)
-            return;
-        note.close();
-        m_path = JobFs::joinPath(m_locks, lockName(jobFileName, top + 1));
-        m_held = JobFs::claimRename(scratch, m_path) == 0;
-        if (!m_held) {
-            JobFs::sysCalls().unlink(native(scratch).constData());
-            return;
+        if (JobFs::readWholeFile(m_scratch).data != station.id.toUtf8()) {
+            QFile note(m_scratch);
+            if (!note.open(QIODevice::WriteOnly | QIODevice::Truncate)
+                || note.write(station.id.toUtf8()) < 0)
+                return;
         }
+        m_path = JobFs::joinPath(m_locks, lockName(jobFileName, top + 1));
+        m_held = JobFs::claimRename(m_scratch, m_path) == 0;
+        if (!m_held)
+            return;
         const auto after = lockGenerations(m_locks, jobFileName);
         if (after.first().first > top + 1) {
             release();
@@ -204,12 +205,15 @@ public:
 private:
     void release()
     {
-        if (m_held)
+        if (m_held
+            && JobFs::sysCalls().rename(native(m_path).constData(), native(m_scratch).constData())
+                != 0)
             JobFs::sysCalls().unlink(native(m_path).constData());
         m_held = false;
     }
 
     QString m_locks;
+    QString m_scratch;
     QString m_path;
     bool m_held = false;
 };
