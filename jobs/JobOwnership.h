@@ -10,7 +10,8 @@
 //   leases/<station>         rewritten while the station runs: its file time is its heartbeat
 //   owners/<station>/<job>   an empty marker for each job file of its queue ("2AB12345.job"),
 //                            renamed to "<job>.retiring" while that job is being retired
-//   locks/<job>              held for a moment while a job changes owner
+//   locks/<job>.<n>          held for a moment while a job changes owner; the highest n counts
+//   owners/<station>/.lock   the file naming the station that it renames into the locks
 // A station lists and prints only the jobs it holds. The jobs of a station whose lease has not
 // been renewed for the lease timeout are taken over by another, one rename of each marker, so
 // that exactly one station gets each. Ages are differences of file times only: the file
