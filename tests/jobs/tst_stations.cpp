@@ -65,7 +65,7 @@ private slots:
         const QString program = at("program"), copy = at("copy");
         QVERIFY(QDir().mkpath(program) && QDir().mkpath(copy));
         const QString earlier = stationIdFor(program);
-        addStation(earlier, QDateTime::currentMSecsSinceEpoch() * 1000000);
+        QVERIFY(addStation(earlier, QDateTime::currentMSecsSinceEpoch() * 1000000));
         QVERIFY(writeFile(at("jobs/2AB00001.job"), jobText(1))
                 && writeFile(at(".zelvo/owners/" + earlier + "/2AB00001.job"), ""));
 
