@@ -306,7 +306,7 @@ private slots:
     // A lease that cannot be written: nothing prints, and the strip says why.
     void leaseCannotBeWritten_printingWaitsAndStripSaysWhy()
     {
-        addJob("1", 1, { 60, 40 });
+        QVERIFY(addJob("1", 1, { 60, 40 }));
         const QString lease = path(".zelvo/leases/" + m_window->store.station.id);
         QFile::remove(lease);
         QVERIFY(QDir().mkpath(lease));

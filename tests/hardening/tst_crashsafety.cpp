@@ -310,7 +310,7 @@ private slots:
             QSKIP(qPrintable(accounts->error));
         shareWithOperators(std::move(accounts));
         QRandomGenerator random(1);
-        deliver(1, random, 3);
+        QVERIFY(deliver(1, random, 3));
         const QFileInfo delivered(at("jobs/1AB00000.job"));
         QCOMPARE(delivered.ownerId(), m_accounts->orderUid);
         QCOMPARE(delivered.permissions() & (QFile::WriteGroup | QFile::WriteOther), 0);
