@@ -52,6 +52,31 @@ void notePhotoWaiting(const JobRecord &job, const PhotoItem &photo,
                       const std::optional<PhotoStamp> &stamp, PhotoFault fault,
                       PrintTracker *tracker);
 
+enum class Hold { Print, Wait, Leave };
+
+// Whether this station may print a photo of `job` now: only while no other station can be taking
+// its jobs over, and only a job that no other station holds now. An urgent job bears its
+// source's file name: only a print-now copy of the very file another station holds now is left
+// to it, as that station prints the photo, unmarked there; a reprint's photo is marked printed
+// already, and a retired job's name may be another delivery's.
+Hold holdOn(JobStore &store, const JobRecord &job)
+{
+    if (!leaseAllowsPrinting(store.station, job.systemFolder))
+        return Hold::Wait;
+    const QString holder = holderOf(store.station, job.systemFolder, job.fileName);
+    const auto file = JobFs::identityOf(
+        JobFs::joinPath(JobFs::joinPath(job.systemFolder, QStringLiteral("jobs")), job.fileName));
+    if (!holder.isEmpty() && holder != store.station.id
+        && (!job.urgent || file == job.fileIdentity))
+        return Hold::Leave;
+    // Its file gone or another: a station that took the job over while this one was paused has
+    // printed and retired it, or it was removed by hand (and the order maybe delivered again).
+    if ((holder.isEmpty() || holder == store.station.id) && !job.urgent
+        && job.fileIdentity != JobFs::FileIdentity {} && file != job.fileIdentity)
+        return Hold::Leave;
+    return Hold::Print;
+}
+
 } // namespace
 
 void NotePhotoRefused()
@@ -110,22 +135,14 @@ Turn printPhotoOfJob(JobStore &store, int32_t index, int photoIndex, PrintTracke
     JobRecord &job = store.printJobs[size_t(index)];
     const PhotoItem &photo = job.photos[size_t(photoIndex)];
 
-    // Printed only while no other station can be taking this station's jobs over, and only a
-    // job that no other station holds now.
-    if (!leaseAllowsPrinting(store.station, job.systemFolder))
+    switch (holdOn(store, job)) {
+    case Hold::Wait:
         return Turn::Taken;
-    // An urgent job bears its source's file name. Only a print-now copy of the very file another
-    // station holds now is left to it, as that station prints the photo, unmarked there; a
-    // reprint's photo is marked printed already, and a retired job's name may be another
-    // delivery's.
-    const QString holder = holderOf(store.station, job.systemFolder, job.fileName);
-    if (!holder.isEmpty() && holder != store.station.id
-        && (!job.urgent
-            || JobFs::identityOf(JobFs::joinPath(
-                   JobFs::joinPath(job.systemFolder, QStringLiteral("jobs")), job.fileName))
-                == job.fileIdentity)) {
+    case Hold::Leave:
         RetireJob(store, index);
         return Turn::Taken;
+    case Hold::Print:
+        break;
     }
     // A printer left empty is chosen at the first photo that needs it; while the print system
     // cannot tell which, the photo waits.
@@ -163,6 +180,15 @@ Turn printPhotoOfJob(JobStore &store, int32_t index, int photoIndex, PrintTracke
     }
     if (photo.copies > 0)
         ModPrint::PrintPhoto(photoPathOf(job, photo), photo.copies);
+    // Reading the photo may have taken long (a share that stopped answering, a suspended PC):
+    // asked again just before the document goes, so that a station that took the job over
+    // meanwhile is the only one to print it. The next tick leaves or waits.
+    if (holdOn(store, job) != Hold::Print) {
+        ModPrint::AbandonPrintDocument();
+        qCInfo(lcPrint, "'%s' not printed: the station may no longer print its job",
+               qUtf8Printable(photo.imageFileName));
+        return Turn::Taken;
+    }
     const Handover handover = ModPrint::EndPrintDocument();
     const PrintedPhoto printed { job.serial,       job.fileName, job.listKey, job.orderPrefix,
                                  job.urgent,       photoIndex,   photo,       job.systemFolder,

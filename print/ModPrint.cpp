@@ -231,6 +231,13 @@ void PrintPhoto(const QString &path, int16_t copies)
     }
 }
 
+void AbandonPrintDocument()
+{
+    if (currentPort)
+        currentPort->abandonDocument();
+    documentIncomplete = false;
+}
+
 Handover EndPrintDocument()
 {
     if (!currentPort)

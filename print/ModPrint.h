@@ -69,4 +69,7 @@ void PrintPhoto(const QString &path, int16_t copies);
 // comes later. A document that lacks a copy's page is refused: the photo was not printed.
 Handover EndPrintDocument();
 
+// Closes the open document without printing it.
+void AbandonPrintDocument();
+
 } // namespace ModPrint

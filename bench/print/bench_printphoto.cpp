@@ -73,6 +73,11 @@ public:
         handover.fate = ok ? Handover::Accepted : Handover::Refused;
         return handover;
     }
+    void abandonDocument() override
+    {
+        m_painter.end();
+        m_writer.reset();
+    }
     PrinterSnapshot snapshot() const override { return {}; }
 
 private:
