@@ -109,12 +109,17 @@ FIni::FIni(PrinterPort &printers, const QString &appPath, QWidget *parent)
     StripPrinters = new PrinterStrip(tracker, this);
     StripPrinters->setObjectName(QStringLiteral("StripPrinters"));
     StripPrinters->setGeometry(twipsRect(300, 7980, 9900, 1140));
+    connect(StripPrinters, &PrinterStrip::resumeRequested, this, &FIni::resumePrinter);
+    connect(&printers.events, &PrinterPortEvents::printerResumed, this, &FIni::tellResumed);
 
     // Off until start-up has the settings, the folders and the waiting jobs in place.
     Timer1.setInterval(15000);
     Timer1.stop();
     connect(&Timer1, &QTimer::timeout, this, &FIni::onTimer1Tick);
     connect(&leaseTimer, &QTimer::timeout, this, [this] { RenewLeases(store.station, true); });
+    // With the printers' pace, what CUPS reports (about once a second) and its answers feed the
+    // printers; queued, as the tracker reports changes from inside the dispatcher too.
+    connect(&tracker, &PrintTracker::changed, this, &FIni::feedPrinters, Qt::QueuedConnection);
 }
 
 FIni::~FIni()
@@ -163,6 +168,49 @@ QMessageBox *FIni::makeRemoveBox(QWidget *parent)
     return box;
 }
 
+QMessageBox *FIni::makeResumeBox(const QString &device, QWidget *parent)
+{
+    auto *box = new QMessageBox(
+        QMessageBox::NoIcon, QStringLiteral("Retomar impressora"),
+        QStringLiteral("A impressora %1 voltará a imprimir. Confira antes se o papel e a fita "
+                       "estão no lugar. Você confirma?")
+            .arg(device),
+        QMessageBox::Yes | QMessageBox::No, parent);
+    box->setDefaultButton(QMessageBox::No);
+    return box;
+}
+
+QString FIni::resumeRefusal(const QString &device, const QString &error, bool forbidden)
+{
+    if (forbidden)
+        return QStringLiteral("O CUPS não deixou esta conta retomar a impressora %1. Peça ao "
+                              "administrador do computador que inclua o operador no grupo "
+                              "lpadmin (adduser NOME lpadmin) e entre de novo na sessão.")
+            .arg(device);
+    return QStringLiteral("Não foi possível retomar a impressora %1 (%2).").arg(device, error);
+}
+
+void FIni::resumePrinter(const QString &device)
+{
+    if (device.isEmpty())
+        return;
+    const std::unique_ptr<QMessageBox> box(makeResumeBox(device, this));
+    if (execModal(*box) == QMessageBox::Yes)
+        printers.resumePrinter(device);
+    runHeldBackTick();
+}
+
+void FIni::tellResumed(const QString &device, const QString &error, bool forbidden)
+{
+    if (error.isEmpty() || unloaded)
+        return;
+    const std::unique_ptr<QMessageBox> box(
+        new QMessageBox(QMessageBox::NoIcon, QStringLiteral("Retomar impressora"),
+                        resumeRefusal(device, error, forbidden), QMessageBox::Ok, this));
+    execModal(*box);
+    runHeldBackTick();
+}
+
 void FIni::removeSelectedJob()
 {
     // Asked whether or not an entry is selected. The answer applies to the job selected when
@@ -189,8 +237,10 @@ void FIni::runHeldBackTick()
     if (modalDepth > 0)
         return;
     tracker.holdQueue(false);
-    if (!tickHeldBack)
+    if (!tickHeldBack) {
+        feedPrinters();
         return;
+    }
     tickHeldBack = false;
     onTimer1Tick();
 }
@@ -236,8 +286,19 @@ void FIni::onTimer1Tick()
         return;
     }
     ScanNewJobs(store, ModConf::SystemFolder, ModConf::PrintAll);
-    PrintNextPhoto(store, &tracker);
+    if (ModConf::Pace == ModConf::PrintPace::Printers)
+        FeedPrinters(store, &tracker);
+    else
+        PrintNextPhoto(store, &tracker);
     StripPrinters->refresh();
+}
+
+void FIni::feedPrinters()
+{
+    // As the ticks, held back while a modal window is open; runHeldBackTick feeds afterwards.
+    if (unloaded || modalDepth > 0 || ModConf::Pace != ModConf::PrintPace::Printers)
+        return;
+    FeedPrinters(store, &tracker);
 }
 
 void FIni::OpenConfiguration()

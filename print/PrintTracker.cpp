@@ -135,14 +135,33 @@ void PrintTracker::restore()
     save();
 }
 
+bool PrintTracker::photoOnItsWay(quint64 serial, int photo) const
+{
+    for (const PrintedPhoto &p : m_inFlight) {
+        if (p.serial == serial && p.photoIndex == photo)
+            return true;
+    }
+    return false;
+}
+
+int PrintTracker::documentsOn(const QString &device) const
+{
+    int count = 0;
+    for (const PrintedPhoto &p : m_inFlight)
+        count += p.printer == device ? 1 : 0;
+    for (const Followed &f : m_followed)
+        count += f.cupsJobId > 0 && f.printed.printer == device ? 1 : 0;
+    return count;
+}
+
 void PrintTracker::awaitAnswer(int ms)
 {
-    if (!m_inFlight)
+    if (m_inFlight.isEmpty())
         return;
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     connect(this, &PrintTracker::changed, &loop, [this, &loop] {
-        if (!m_inFlight)
+        if (m_inFlight.isEmpty())
             loop.quit();
     });
     loop.exec();
@@ -150,7 +169,7 @@ void PrintTracker::awaitAnswer(int ms)
 
 void PrintTracker::expectAnswer(int ticket, const PrintedPhoto &photo)
 {
-    m_inFlight = std::make_pair(ticket, photo);
+    m_inFlight.insert(ticket, photo);
 }
 
 void PrintTracker::holdQueue(bool held)
@@ -158,22 +177,21 @@ void PrintTracker::holdQueue(bool held)
     m_held = held;
     if (held)
         return;
-    if (const auto serial = std::exchange(m_heldRetirement, std::nullopt))
-        RetireIfPrinted(m_store, *serial);
+    for (const quint64 serial : std::exchange(m_heldRetirements, {}))
+        RetireIfPrinted(m_store, serial);
     takeSnapshot(); // the jobs that ended meanwhile
 }
 
 void PrintTracker::takeAnswer(int ticket, int jobId)
 {
-    if (!m_inFlight || m_inFlight->first != ticket)
+    if (!m_inFlight.contains(ticket))
         return;
-    const PrintedPhoto printed = m_inFlight->second;
-    m_inFlight.reset();
+    const PrintedPhoto printed = m_inFlight.take(ticket);
     if (jobId > 0) {
         // Recorded at once, whatever is open: a crash must not print it again.
         AcceptPrintedPhoto(m_store, printed, !m_held);
         if (m_held)
-            m_heldRetirement = printed.serial;
+            m_heldRetirements << printed.serial;
         photoAccepted(printed, jobId);
     } else {
         NotePhotoRefused();
@@ -327,13 +345,29 @@ QList<SizeLine> PrintTracker::sizeLines() const
     for (int size = 0; size < 3; ++size) {
         SizeLine line;
         line.size = QLatin1String(SizeNames[size]);
-        const QString key = ModConf::paperSettings(size)->printer;
-        const int found = findPrinterByName(installed, key);
-        line.printer = found >= 0 ? installed[found] : key.trimmed();
+        const ModConf::PaperSettings paper = *ModConf::paperSettings(size);
+        const auto device = [&installed](const QString &key) {
+            const int found = findPrinterByName(installed, key);
+            return found >= 0 ? installed[found] : key.trimmed();
+        };
+        // Stopped, paused or refusing jobs: what Retomar undoes.
+        const auto resumable = [&snapshot](const QString &printer) {
+            const auto queue = snapshot.status.constFind(queueOfDevice(printer));
+            return snapshot.answering && queue != snapshot.status.constEnd()
+                && (queue->state == 5 || !queue->accepting);
+        };
+        line.printer = device(paper.printer);
         line.description = describePrinter(line.printer, snapshot, PrinterPort::BuiltInPdfPrinter);
         if (const auto queue = snapshot.status.constFind(queueOfDevice(line.printer));
             snapshot.answering && queue != snapshot.status.constEnd())
             line.media = lowestMarker(*queue);
+        line.standIn = device(paper.standIn);
+        if (!line.standIn.isEmpty())
+            line.standInDescription
+                = describePrinter(line.standIn, snapshot, PrinterPort::BuiltInPdfPrinter);
+        line.resumable = resumable(line.printer)                 ? line.printer
+            : !line.standIn.isEmpty() && resumable(line.standIn) ? line.standIn
+                                                                 : QString();
         line.printedToday = m_tally[size];
         lines << line;
     }
@@ -343,21 +377,26 @@ QList<SizeLine> PrintTracker::sizeLines() const
 void PrintTracker::logPrinterChanges()
 {
     const PrinterSnapshot snapshot = m_port.snapshot();
+    QList<std::pair<QString, PrinterDescription>> printers;
     for (const SizeLine &line : sizeLines()) {
-        if (line.printer.isEmpty())
+        printers << std::make_pair(line.printer, line.description);
+        if (!line.standIn.isEmpty())
+            printers << std::make_pair(line.standIn, line.standInDescription);
+    }
+    for (const auto &[printer, description] : std::as_const(printers)) {
+        if (printer.isEmpty())
             continue;
-        const auto queue = snapshot.status.constFind(queueOfDevice(line.printer));
+        const auto queue = snapshot.status.constFind(queueOfDevice(printer));
         const QString reasons = !snapshot.answering
             ? QStringLiteral("no answer from ") + snapshot.server
             : queue == snapshot.status.constEnd() || queue->reasons.isEmpty()
             ? QStringLiteral("none")
             : queue->reasons.join(QLatin1Char(','));
-        const QString state
-            = line.description.text + QStringLiteral(" [") + reasons + QLatin1Char(']');
-        if (m_loggedStates.value(line.printer) == state)
+        const QString state = description.text + QStringLiteral(" [") + reasons + QLatin1Char(']');
+        if (m_loggedStates.value(printer) == state)
             continue;
-        m_loggedStates.insert(line.printer, state);
-        qCInfo(lcPrinters, "Printer '%s': %s", qUtf8Printable(line.printer), qUtf8Printable(state));
+        m_loggedStates.insert(printer, state);
+        qCInfo(lcPrinters, "Printer '%s': %s", qUtf8Printable(printer), qUtf8Printable(state));
     }
 }
 

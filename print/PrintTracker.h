@@ -37,7 +37,12 @@ struct SizeLine
     QString printer; // the device its photos go to; "" when none is set
     PrinterDescription description;
     std::optional<MarkerLevel> media;
-    int printedToday = 0; // copies
+    int printedToday = 0; // copies, on the size's printer and its stand-in
+    QString standIn; // its stand-in device; "" when none is set
+    PrinterDescription standInDescription;
+    // The device "Retomar" starts again: the printer or stand-in that CUPS has stopped, paused
+    // or set to refuse jobs; "" when neither is.
+    QString resumable;
 };
 
 // Follows every document the station hands to a printer until the print system is done with
@@ -64,8 +69,13 @@ public:
     void restore();
 
     // For the dispatcher: a document is on its way (`ticket`), or was accepted.
-    bool photoInFlight() const { return m_inFlight.has_value(); }
-    // Lets the event loop run until the document on its way has been answered, `ms` at most: a
+    bool photoInFlight() const { return !m_inFlight.isEmpty(); }
+    // Whether photo `photo` of the record `serial` is on its way to the print system.
+    bool photoOnItsWay(quint64 serial, int photo) const;
+    // This station's documents on `device` that the print system has not completed yet: those on
+    // their way and the CUPS jobs still followed.
+    int documentsOn(const QString &device) const;
+    // Lets the event loop run until the documents on their way have been answered, `ms` at most: a
     // station that stops still counts what CUPS took, rather than print it again at its start.
     void awaitAnswer(int ms);
     // While held, the queue does not change: a photo CUPS takes is recorded and counted, but
@@ -114,9 +124,9 @@ private:
     PrinterPort &m_port;
     QString m_folder;
     PrintLedger m_ledger;
-    std::optional<std::pair<int, PrintedPhoto>> m_inFlight;
+    QHash<int, PrintedPhoto> m_inFlight; // by ticket
     bool m_held = false;
-    std::optional<quint64> m_heldRetirement; // the serial of a job that may be complete
+    QList<quint64> m_heldRetirements; // the serials of jobs that may be complete
     QList<Followed> m_followed;
     QHash<QString, QString> m_loggedStates; // by printer
     QStringList m_alerts;

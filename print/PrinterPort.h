@@ -42,6 +42,9 @@ signals:
     // (the port logged why).
     void documentAnswered(int ticket, int jobId);
     void snapshotChanged();
+    // The answer to resumePrinter: `error` is "" when the printer prints again; `forbidden`
+    // when the account lacks the right to start it.
+    void printerResumed(const QString &device, const QString &error, bool forbidden);
 };
 
 // The printing platform as the station sees it: the installed printers, one current printer,
@@ -89,6 +92,12 @@ public:
     virtual PrinterSnapshot snapshot() const = 0;
     // The jobs whose states the snapshots report; an accepted job is followed from the start.
     virtual void setFollowedJobs(const QList<int> &) { }
+    // Asks the print system to start a stopped or paused printer again and to accept jobs; the
+    // answer comes as PrinterPortEvents::printerResumed.
+    virtual void resumePrinter(const QString &device)
+    {
+        emit events.printerResumed(device, QStringLiteral("not supported"), false);
+    }
     // Asks the print system for a snapshot now.
     virtual void refreshNow() { }
     // No document waits for its answer and the snapshot asked for has come.

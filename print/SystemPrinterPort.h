@@ -50,6 +50,7 @@ public:
     PrinterSnapshot snapshot() const override { return m_link.snapshot(); }
     void setFollowedJobs(const QList<int> &jobIds) override { m_link.setFollowedJobs(jobIds); }
     void refreshNow() override { m_link.refreshNow(); }
+    void resumePrinter(const QString &device) override;
     bool idle() const override { return m_link.idle(); }
 
     // The file the built-in printer wrote for the last document ended there, and the CUPS job
@@ -85,6 +86,7 @@ private:
 
     // Documents on their way to CUPS: ticket -> device name, for the log line of a refusal.
     QHash<int, QString> m_waiting;
+    QHash<QString, QString> m_resuming; // queue -> the device asked to resume
     QString m_lastPdfFile;
     int m_lastJobId = 0;
 };

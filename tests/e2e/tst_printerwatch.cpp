@@ -209,10 +209,8 @@ private slots:
         QFETCH(QString, how);
         QFETCH(bool, failsAgain);
         const QString lost = how == "fail" ? PrintLedger::Aborted : PrintLedger::Canceled;
-        if (how == "fail")
-            steer("command", "fail");
-        else
-            QCOMPARE(admin("cupsdisable"), QString());
+        // A failing document, or one the printer stops at, so that CUPS holds it.
+        steer("command", how == "fail" ? "fail" : "stop");
         addJob();
         tick();
         QCOMPARE(m_window->store.jobCount, int16_t(0)); // handed over: retired
@@ -224,6 +222,7 @@ private slots:
             QCOMPARE(PrivateCups::activeJobs(m_queue), 1);
             QCOMPARE(PrivateCups::admin("cancel", { QString::number(m_port->lastJobId()) }),
                      QString());
+            steer("command", "");
             QCOMPARE(admin("cupsenable"), QString());
         }
 

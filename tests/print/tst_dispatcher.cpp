@@ -48,20 +48,24 @@ private slots:
         QCOMPARE(station->files("images"), 0);
     }
 
-    void unknownSizeOrUnmatchedNameKeepsTheCurrentPrinter()
+    void unknownSizeKeepsTheCurrentPrinterAndUnmatchedNameWaits()
     {
         ModConf::Printer13x18 = "portrait "; // blanks: no installed printer matches
-        QVERIFY(station->addJob("1AB00001.job", { { 2, 1 }, { 5, 1 }, { 1, 1 } }));
+        QVERIFY(station->addJob("1AB00001.job", { { 2, 1 }, { 1, 1 }, { 5, 1 } }));
         station->tick();
         const float width = ModPrint::TargetWidthPx;
         ModConf::Width15x23 = 400; // not read for the size-5 photo
         station->tick();
         QCOMPARE(ModPrint::TargetWidthPx, width);
         QVERIFY(port->documents.last().drawn);
+        // The 13x18 photo waits in the station rather than print on another printer's paper.
         station->tick();
-        QCOMPARE(ModPrint::TargetWidthPx, 2100.f); // 13x18's 7 in, measured on the current one
         QCOMPARE(port->noted(&RecordingPrinterPort::Document::printer),
-                 (QStringList { "Big", "Big", "Big" }));
+                 (QStringList { "Big", "Big" }));
+        QCOMPARE(station->store.jobCount, 1);
+        ModConf::Printer13x18 = "portrait";
+        station->tick();
+        QCOMPARE(port->documents.last().printer, "Portrait");
         QCOMPARE(station->store.jobCount, 0);
     }
 

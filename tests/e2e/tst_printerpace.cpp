@@ -1,0 +1,293 @@
+#include "FIni.h"
+#include "JobsTestSupport.h"
+#include "ModPrint.h"
+#include "NextModal.h"
+#include "PrinterStrip.h"
+#include "PrivateCups.h"
+#include "StationLogRecorder.h"
+#include "SystemPrinterPort.h"
+#include "TestFiles.h"
+#include "TestPhotos.h"
+#include "TestStation.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+#include <memory>
+
+// The station's window feeding three queues of a test backend that takes a set time per page,
+// stops its queue when told, and keeps each document: the printers' pace, printers that cannot
+// print holding their photos in the station, Retomar, and a stand-in printer.
+class TestPrinterPace : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_root;
+    std::unique_ptr<PrivateCups> m_cups;
+    std::unique_ptr<SystemPrinterPort> m_port;
+    std::unique_ptr<QTemporaryDir> m_app;
+    std::unique_ptr<FIni> m_window;
+    std::unique_ptr<StationLogRecorder> m_log;
+
+    QString queue(int i) const { return QStringLiteral("zelvo_%1_p%2").arg(::getpid()).arg(i); }
+    QString device(int i, const QString &name = {}) const
+    {
+        return m_root.filePath(QStringLiteral("device%1/").arg(i) + name);
+    }
+    void steer(int i, const QString &file, const QByteArray &text)
+    {
+        QVERIFY(writeFile(device(i, file), text));
+        QFile::setPermissions(device(i, file),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+    }
+    int documents(int i) const
+    {
+        return int(QDir(device(i, "out")).entryList({ "job-*.pdf" }, QDir::Files).size());
+    }
+    QString addQueue(int i)
+    {
+        return PrivateCups::admin("lpadmin",
+                                  { "-p", queue(i), "-v", "zelvotest:" + device(i), "-P",
+                                    ZELVO_TEST_PPD, "-o", "printer-error-policy=abort-job", "-E" });
+    }
+    // Starts the window's station on settings with `pace` and, for 10x15, the stand-in queue 2.
+    void startStation(const QString &pace, bool standIn = false)
+    {
+        QVERIFY(writeFile(ModConf::settingsFilePath(m_app->path()),
+                          QStringLiteral("[General]\nPRINT_ALL=True\nPRINT_PACE=%1\n[Printers]\n"
+                                         "10x15=%2\n13x18=%3\n15x23=%3\n10x15_2=%4\n")
+                              .arg(pace, queue(0), queue(1), standIn ? queue(2) : QString())
+                              .toUtf8()));
+        m_window = std::make_unique<FIni>(*m_port, m_app->path());
+        m_window->load();
+        m_window->Timer1.stop(); // the ticks are run by hand
+    }
+    // The job `order` with one one-copy photo per paper size given.
+    void addJob(const QString &order, const QList<int> &sizes)
+    {
+        QByteArray text;
+        for (int i = 0; i < sizes.size(); ++i) {
+            text += QStringLiteral("0%1%2%3%4\r\n")
+                        .arg(i + 1, 4, 10, QLatin1Char('0'))
+                        .arg(sizes[i])
+                        .arg(1, 3, 10, QLatin1Char('0'))
+                        .arg(100, 8, 10, QLatin1Char('0'))
+                        .toLatin1();
+            QVERIFY(TestPhotos::writeJpeg(
+                m_app->filePath("images/" + TestStation::imageName(order, i + 1)), 300, 200));
+        }
+        QVERIFY(writeFile(m_app->filePath("jobs/1" + order + ".job"), text));
+    }
+    void tick()
+    {
+        m_port->refreshNow();
+        QVERIFY(waitUntilIdle(*m_port));
+        m_window->onTimer1Tick();
+        QVERIFY(waitUntilIdle(*m_port));
+    }
+    // The photos each queue was given, in the order CUPS took them.
+    QStringList photosOn(int i) const
+    {
+        QMap<int, QString> byJob;
+        for (const LedgerRow &row : m_window->tracker.ledger().rows(QDate::currentDate())) {
+            if (row.printer == queue(i))
+                byJob.insert(row.cupsJobId, row.photo.chopped(4));
+        }
+        return byJob.values();
+    }
+    PrinterStrip::Row row(int i) const { return m_window->StripPrinters->rows[i]; }
+
+private slots:
+    void initTestCase()
+    {
+        if (const QString reason = PrivateCups::unavailableReason(); !reason.isEmpty())
+            QSKIP(qPrintable(reason));
+        m_cups = std::make_unique<PrivateCups>(m_root.path());
+        QCOMPARE(m_cups->start(), QString());
+        QCOMPARE(m_cups->installBackend("zelvotest", ZELVO_TEST_BACKEND), QString());
+        m_port = std::make_unique<SystemPrinterPort>(m_root.filePath("pdf"));
+        ModPrint::setPrinterPort(m_port.get());
+    }
+    void cleanupTestCase()
+    {
+        ModPrint::setPrinterPort(nullptr);
+        m_port.reset();
+        m_cups.reset();
+    }
+    void init()
+    {
+        for (int i = 0; i < 3; ++i) {
+            PrivateCups::admin("lpadmin", { "-x", queue(i) });
+            QVERIFY(QDir(device(i)).removeRecursively() && QDir().mkpath(device(i, "out")));
+            for (const QString &folder : { device(i), device(i, "out") })
+                QFile::setPermissions(folder, QFileDevice::Permissions(0x7777));
+            QCOMPARE(addQueue(i), QString());
+            steer(i, "delay", "0.3");
+        }
+        m_app = std::make_unique<QTemporaryDir>();
+        m_port->refreshNow(); // the queues as they are now, not as the test before left them
+        QVERIFY(waitUntilIdle(*m_port));
+        m_log = std::make_unique<StationLogRecorder>();
+    }
+    void cleanup()
+    {
+        m_window.reset();
+        m_log.reset();
+    }
+
+    void printersPace_eachPrinterFedInPrintOrder()
+    {
+        startStation("PRINTERS");
+        addJob("PP10001", { 0, 0, 1, 0, 0 });
+        addJob("PP10002", { 1, 0 });
+        int most[2] = { 0, 0 };
+        QTimer probe;
+        connect(&probe, &QTimer::timeout, [&] {
+            for (int i : { 0, 1 })
+                most[i] = std::max(most[i], PrivateCups::activeJobs(queue(i)));
+        });
+        probe.start(50);
+        tick(); // takes both jobs in; from then on CUPS's reports feed the printers
+
+        // Far sooner than seven ticks of 15 s, and without one.
+        QTRY_COMPARE_WITH_TIMEOUT(m_window->store.jobCount, int16_t(0), 20000);
+        QTRY_COMPARE(documents(0) + documents(1), 7);
+        QCOMPARE(photosOn(0),
+                 (QStringList { "PP10001_0001", "PP10001_0002", "PP10001_0004", "PP10001_0005",
+                                "PP10002_0002" }));
+        QCOMPARE(photosOn(1), (QStringList { "PP10001_0003", "PP10002_0001" }));
+        QCOMPARE(most[0], 2); // two in CUPS, never more
+        QVERIFY(most[1] <= 2);
+        QCOMPARE(m_log->warnings().filter("zelvo."), QStringList());
+    }
+
+    void printerThatCannotPrintHoldsItsPhotos_data()
+    {
+        QTest::addColumn<QString>("pace");
+        QTest::addColumn<QString>("outage");
+        QTest::addColumn<QString>("state"); // on the strip
+        QTest::newRow("paused, printers' pace") << "PRINTERS"
+                                                << "cupsdisable"
+                                                << "Pausada";
+        QTest::newRow("not accepting, 15 s pace") << "15"
+                                                  << "cupsreject"
+                                                  << "Não aceita trabalhos";
+        QTest::newRow("deleted, printers' pace") << "PRINTERS"
+                                                 << "delete"
+                                                 << "Sem impressora: não instalada no CUPS";
+        QTest::newRow("deleted, 15 s pace") << ""
+                                            << "delete"
+                                            << "Sem impressora: não instalada no CUPS";
+    }
+    void printerThatCannotPrintHoldsItsPhotos()
+    {
+        QFETCH(QString, pace);
+        QFETCH(QString, outage);
+        QFETCH(QString, state);
+        if (outage == "delete")
+            QCOMPARE(PrivateCups::admin("lpadmin", { "-x", queue(0) }), QString());
+        else
+            QCOMPARE(PrivateCups::admin(outage, { queue(0) }), QString());
+        startStation(pace);
+        addJob("PH10001", { 0, 1, 0 });
+        for (int ticks = 0; ticks < 3; ++ticks)
+            tick();
+
+        // The 13x18 photo prints; the 10x15 ones wait in the station, said once.
+        QTRY_COMPARE(documents(1), 1);
+        QCOMPARE(PrivateCups::activeJobs(queue(0)), 0);
+        QCOMPARE(documents(0), 0);
+        QCOMPARE(entryTexts(m_window->store.LstJobs), QStringList { "job 10001" });
+        QTRY_COMPARE(row(0).state->text(), state);
+        QCOMPARE(row(0).health, PrinterHealth::Stopped);
+        QCOMPARE(m_log->warnings().filter("cannot print").size(), 1);
+        QVERIFY(m_log->warnings().filter("cannot print").value(0).contains(queue(0)));
+
+        if (outage == "delete")
+            QCOMPARE(addQueue(0), QString());
+        else
+            QCOMPARE(PrivateCups::admin(outage == "cupsdisable" ? "cupsenable" : "cupsaccept",
+                                        { queue(0) }),
+                     QString());
+        for (int ticks = 0; ticks < 2; ++ticks)
+            tick();
+        QTRY_COMPARE(m_window->store.jobCount, int16_t(0));
+        QTRY_COMPARE(documents(0), 2);
+        QCOMPARE(photosOn(0), (QStringList { "PH10001_0001", "PH10001_0003" }));
+    }
+
+    void retomarStartsAStoppedPrinterAgain()
+    {
+        steer(0, "command", "stop");
+        startStation("PRINTERS");
+        addJob("PR10001", { 0, 0, 0 });
+        tick();
+        // The backend stopped the queue at the first document: one more may have gone in before
+        // CUPS told, none after.
+        QTRY_VERIFY(!row(0).resume->isHidden());
+        QTest::qWait(1500);
+        const int held = PrivateCups::activeJobs(queue(0));
+        QVERIFY2(held >= 1 && held <= 2, qPrintable(QString::number(held)));
+        QCOMPARE(m_window->store.jobCount, int16_t(1));
+
+        steer(0, "command", "");
+        bool asked = false;
+        answerNextModal([&asked](QWidget *box) {
+            asked = true;
+            QTest::mouseClick(static_cast<QMessageBox *>(box)->button(QMessageBox::No),
+                              Qt::LeftButton);
+        });
+        QTest::mouseClick(row(0).resume, Qt::LeftButton);
+        QVERIFY(asked);
+        QTest::qWait(1500);
+        QCOMPARE(PrivateCups::activeJobs(queue(0)), held); // "Não": still stopped
+
+        answerNextModal([](QWidget *box) {
+            QTest::mouseClick(static_cast<QMessageBox *>(box)->button(QMessageBox::Yes),
+                              Qt::LeftButton);
+        });
+        QTest::mouseClick(row(0).resume, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(m_window->store.jobCount, int16_t(0), 20000);
+        QTRY_COMPARE(documents(0), 3);
+        QTRY_VERIFY(row(0).resume->isHidden());
+        QCOMPARE(QApplication::activeModalWidget(), nullptr); // no refusal to tell
+    }
+
+    void standInSharesAndTakesOver()
+    {
+        startStation("PRINTERS", true);
+        QTRY_COMPARE(row(0).printer->toolTip(), queue(0) + " + " + queue(2));
+        addJob("PS10001", { 0, 0, 0, 0, 0, 0 });
+        tick();
+        QTRY_COMPARE_WITH_TIMEOUT(m_window->store.jobCount, int16_t(0), 20000);
+        QVERIFY2(photosOn(0).size() >= 2 && photosOn(2).size() >= 2,
+                 qPrintable(photosOn(0).join(',') + " / " + photosOn(2).join(',')));
+
+        // The first printer paused: the stand-in takes them all, on either pace.
+        QTRY_COMPARE(documents(0) + documents(2), 6);
+        QCOMPARE(PrivateCups::admin("cupsdisable", { queue(0) }), QString());
+        QTRY_COMPARE(row(0).health, PrinterHealth::Warning);
+        const QStringList before = photosOn(0);
+        addJob("PS10002", { 0, 0 });
+        tick();
+        QTRY_COMPARE_WITH_TIMEOUT(m_window->store.jobCount, int16_t(0), 20000);
+        ModConf::Pace = ModConf::PrintPace::Tick;
+        addJob("PS10003", { 0 });
+        tick();
+        tick();
+        QCOMPARE(m_window->store.jobCount, int16_t(0));
+        QCOMPARE(photosOn(0), before);
+        QVERIFY(photosOn(2).contains("PS10003_0001"));
+        QTRY_COMPARE(documents(0) + documents(2), 9);
+        QTRY_COMPARE(row(0).today->text(), QStringLiteral("Hoje: 9"));
+    }
+};
+
+QTEST_MAIN(TestPrinterPace)
+#include "tst_printerpace.moc"
