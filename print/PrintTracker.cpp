@@ -332,7 +332,9 @@ void PrintTracker::recountToday()
     for (const LedgerRow &row : m_ledger.rows(m_tallyDay)) {
         const int size = int(std::find(std::begin(SizeNames), std::end(SizeNames), row.paperSize)
                              - std::begin(SizeNames));
-        if (size < 3 && row.state != PrintLedger::Aborted && row.state != PrintLedger::Canceled)
+        // What a printer holds is not printed yet: it may still be moved, lost or cancelled. A
+        // job CUPS has forgotten left its queue long ago, and counts as it most likely ended.
+        if (size < 3 && (row.state == PrintLedger::Completed || row.state == PrintLedger::Unknown))
             m_tally[size] += row.copies;
     }
 }

@@ -37,7 +37,7 @@ struct SizeLine
     QString printer; // the device its photos go to; "" when none is set
     PrinterDescription description;
     std::optional<MarkerLevel> media;
-    int printedToday = 0; // copies, on the size's printer and its stand-in
+    int printedToday = 0; // copies completed, on the size's printer and its stand-in
     QString standIn; // its stand-in device; "" when none is set
     PrinterDescription standInDescription;
     // The device "Retomar" starts again: the printer or stand-in that CUPS has stopped, paused
