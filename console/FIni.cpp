@@ -158,13 +158,20 @@ void FIni::resetQueueButtons()
     ImgBtUp->setPicture(QStringLiteral("bt_up_off"));
 }
 
-QMessageBox *FIni::makeRemoveBox(QWidget *parent)
+QMessageBox *FIni::makeRemoveBox(QWidget *parent, const QString &entry, int photosLeft)
 {
     auto *box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("Erro de Impressão"),
                                 QStringLiteral("Atenção! O job selecionado será removido da "
                                                "lista de impressão. Você confirma a remoção ?"),
                                 QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
     box->setDefaultButton(QMessageBox::Yes);
+    // Entries leave the list as they print, so a click may have landed on another one.
+    if (!entry.isEmpty())
+        box->setInformativeText(QStringLiteral("Será removido: %1 (%2 %3)")
+                                    .arg(entry)
+                                    .arg(photosLeft)
+                                    .arg(photosLeft == 1 ? QStringLiteral("foto a imprimir")
+                                                         : QStringLiteral("fotos a imprimir")));
     return box;
 }
 
@@ -216,7 +223,16 @@ void FIni::removeSelectedJob()
     // Asked whether or not an entry is selected. The answer applies to the job selected when
     // the question came up, and only while that very record is still queued.
     const quint64 asked = SelectedJobSerial(store);
-    const std::unique_ptr<QMessageBox> box(makeRemoveBox(this));
+    QString entry;
+    int photosLeft = 0;
+    for (int32_t i = 0; asked != 0 && i < store.jobCount; ++i) {
+        const JobRecord &job = store.printJobs[size_t(i)];
+        if (job.serial == asked) {
+            entry = job.urgent ? job.listKey : formJobEntryText(job.listKey);
+            photosLeft = job.photoCount - job.printedCount;
+        }
+    }
+    const std::unique_ptr<QMessageBox> box(makeRemoveBox(this, entry, photosLeft));
     if (execModal(*box) == QMessageBox::Yes)
         RemoveJob(store, asked);
     runHeldBackTick();

@@ -72,8 +72,10 @@ public:
     // Starts the key click from sounds/keypress.wav beside the program and returns at once.
     void PlayClickSound();
 
-    // The question Remove asks: Yes, No and Cancel, Yes the default, no icon.
-    static QMessageBox *makeRemoveBox(QWidget *parent);
+    // The question Remove asks: Yes, No and Cancel, Yes the default, no icon; below it, the
+    // entry it will remove, `entry` ("job 12345"), with the photos it has left to print.
+    static QMessageBox *makeRemoveBox(QWidget *parent, const QString &entry = {},
+                                      int photosLeft = 0);
     // The question "Retomar" asks before CUPS starts `device` again: Yes and No, No the default.
     static QMessageBox *makeResumeBox(const QString &device, QWidget *parent);
     // What the operator is told when CUPS did not start `device` again.

@@ -178,7 +178,7 @@ private slots:
         bool plain = false; // no icon, three buttons, Yes the default
         answerRemoveBox(answer, [&](QMessageBox *box) {
             picture = w->ImgBtCancel->pictureKey();
-            look << box->windowTitle() << box->text();
+            look << box->windowTitle() << box->text() << box->informativeText();
             for (QMessageBox::StandardButton b :
                  { QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel })
                 look << box->button(b)->text().remove('&');
@@ -195,6 +195,9 @@ private slots:
                  (QStringList { "Erro de Impressão",
                                 "Atenção! O job selecionado será removido da lista de impressão. "
                                 "Você confirma a remoção ?",
+                                QStringList { "", "Será removido: job 1 (1 foto a imprimir)",
+                                              "Será removido: job 2 (2 fotos a imprimir)" }
+                                    .at(selected + 1),
                                 "Sim", "Não", "Cancelar" }));
         QVERIFY(plain);
         QTEST(entries(), "left");
