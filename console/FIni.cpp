@@ -5,22 +5,26 @@
 #include "FConf.h"
 #include "ImageButton.h"
 #include "JobIntake.h"
+#include "JobTable.h"
 #include "ModConf.h"
 #include "ModPrint.h"
 #include "PrinterPort.h"
 #include "PrinterStrip.h"
 #include "QueueCommands.h"
 #include "QueueListWidget.h"
+#include "ReadyTimes.h"
 #include "TextFit.h"
 #include "ThumbViewer.h"
 #include "Twips.h"
 
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <cmath>
 #include <memory>
 
 using ConsoleLook::labelFont;
@@ -120,6 +124,12 @@ FIni::FIni(PrinterPort &printers, const QString &appPath, QWidget *parent)
     // With the printers' pace, what CUPS reports (about once a second) and its answers feed the
     // printers; queued, as the tracker reports changes from inside the dispatcher too.
     connect(&tracker, &PrintTracker::changed, this, &FIni::feedPrinters, Qt::QueuedConnection);
+    readyTimer.setSingleShot(true);
+    readyTimer.setInterval(0);
+    connect(&readyTimer, &QTimer::timeout, this, &FIni::updateReadyTimes);
+    connect(&store.LstJobs, &QueueList::entryInserted, &readyTimer, qOverload<>(&QTimer::start));
+    connect(&store.LstJobs, &QueueList::entryRemoved, &readyTimer, qOverload<>(&QTimer::start));
+    connect(&tracker, &PrintTracker::changed, &readyTimer, qOverload<>(&QTimer::start));
 }
 
 FIni::~FIni()
@@ -307,6 +317,40 @@ void FIni::onTimer1Tick()
     else
         PrintNextPhoto(store, &tracker);
     StripPrinters->refresh();
+    readyTimer.start();
+}
+
+void FIni::updateReadyTimes()
+{
+    if (unloaded)
+        return;
+    const bool tick = ModConf::Pace == ModConf::PrintPace::Tick;
+    const double interval = Timer1.interval() / 1000.0;
+    const std::vector<double> ready = estimateReadySeconds(
+        store, currentPrinterLanes(tracker), tick ? interval : 0,
+        tick && Timer1.isActive() ? Timer1.remainingTime() / 1000.0 : 0,
+        [this](quint64 serial, int photo) { return tracker.photoOnItsWay(serial, photo); });
+    const QDateTime now = QDateTime::currentDateTime();
+    QStringList shown;
+    QStringList toolTips;
+    for (int row = 0; row < store.LstJobs.count(); ++row) {
+        const QString key = formEntryKey(store.LstJobs.text(row));
+        const int32_t slot = FindJobByKey(store.printJobs, key);
+        const double seconds = slot >= 0 && slot < store.jobCount
+                && store.printJobs[size_t(slot)].listKey == key && size_t(slot) < ready.size()
+            ? ready[size_t(slot)]
+            : 0;
+        if (seconds < 0) {
+            shown << QStringLiteral("—");
+            toolTips << QStringLiteral("Aguarda uma impressora que possa imprimir");
+            continue;
+        }
+        const QString at
+            = now.addSecs(qint64(std::ceil(seconds))).toString(QStringLiteral("HH:mm"));
+        shown << QStringLiteral("~") + at;
+        toolTips << QStringLiteral("Pronto por volta das %1").arg(at);
+    }
+    LstJobs->setReadyTimes(shown, toolTips);
 }
 
 void FIni::feedPrinters()

@@ -69,6 +69,9 @@ public:
     void onTimer1Tick();
     // With the printers' pace, hands each printer that has room the next photo for it.
     void feedPrinters();
+    // Shows beside each waiting entry when its job should be printed, from each printer's pace
+    // and what lies ahead of it.
+    void updateReadyTimes();
     // Starts the key click from sounds/keypress.wav beside the program and returns at once.
     void PlayClickSound();
 
@@ -101,6 +104,8 @@ public:
     // Renews this station's lease on its system folder. Apart from Timer1, so that the lease
     // holds while the configuration window has the polling stopped.
     QTimer leaseTimer;
+    // Brings the ready times up to date once the changes of the moment are done.
+    QTimer readyTimer;
     ClickSound clickSound;
 
 protected:

@@ -6,7 +6,9 @@
 #include "PageGeometry.h"
 #include "PrinterPort.h"
 #include "QueueCommands.h"
+#include "ReadyTimes.h"
 
+#include <QDateTime>
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
@@ -154,6 +156,40 @@ int PrintTracker::documentsOn(const QString &device) const
     return count;
 }
 
+double PrintTracker::secondsPerPage(const QString &device, int paperSize) const
+{
+    return m_secondsPerPage.value(device, defaultSecondsPerPage(paperSize));
+}
+
+double PrintTracker::busyFor(const QString &device) const
+{
+    double seconds = 0;
+    for (const PrintedPhoto &p : m_inFlight) {
+        if (p.printer == device)
+            seconds += p.photo.copies * secondsPerPage(device, p.photo.paperSize);
+    }
+    for (const Followed &f : m_followed) {
+        if (f.cupsJobId > 0 && f.printed.printer == device)
+            seconds += f.printed.photo.copies * secondsPerPage(device, f.printed.photo.paperSize);
+    }
+    return seconds;
+}
+
+void PrintTracker::measure(const Followed &followed)
+{
+    const QString &printer = followed.printed.printer;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 start = std::max(followed.acceptedAtMs, m_lastCompletedMs.value(printer));
+    m_lastCompletedMs.insert(printer, now);
+    if (followed.acceptedAtMs <= 0 || followed.printed.photo.copies < 1)
+        return;
+    const double sample = double(now - start) / 1000 / followed.printed.photo.copies;
+    const auto known = m_secondsPerPage.constFind(printer);
+    // Smoothed: the reports come about once a second, so one document's time is rough.
+    m_secondsPerPage.insert(
+        printer, known == m_secondsPerPage.constEnd() ? sample : 0.7 * *known + 0.3 * sample);
+}
+
 void PrintTracker::awaitAnswer(int ms)
 {
     if (m_inFlight.isEmpty())
@@ -219,7 +255,8 @@ void PrintTracker::photoAccepted(const PrintedPhoto &photo, int cupsJobId)
                              printed.photo.copies, printed.printer, cupsJobId,
                              cupsJobId > 0 ? PrintLedger::Sent : PrintLedger::Completed });
     if (cupsJobId > 0) {
-        m_followed << Followed { printed, cupsJobId, today, {}, {} };
+        m_followed << Followed { printed, cupsJobId, today,
+                                 {},      {},        QDateTime::currentMSecsSinceEpoch() };
         tellPortWhatToFollow();
     }
     recountToday();
@@ -238,6 +275,8 @@ void PrintTracker::takeSnapshot()
             continue;
         }
         anyEnded = true;
+        if (state == JobCompleted)
+            measure(m_followed[i]);
         if (jobEnded(m_followed[i], state))
             ++i;
         else

@@ -75,6 +75,11 @@ public:
     // This station's documents on `device` that the print system has not completed yet: those on
     // their way and the CUPS jobs still followed.
     int documentsOn(const QString &device) const;
+    // How long a page of `paperSize` takes on `device`: as measured from the documents CUPS
+    // completed there, or the size's usual time until then.
+    double secondsPerPage(const QString &device, int paperSize) const;
+    // How long the documents this station has on `device` will keep it busy, in seconds.
+    double busyFor(const QString &device) const;
     // Lets the event loop run until the documents on their way have been answered, `ms` at most: a
     // station that stops still counts what CUPS took, rather than print it again at its start.
     void awaitAnswer(int ms);
@@ -106,6 +111,7 @@ private:
         QDate day; // of its ledger row
         QString reprintKey; // the urgent job printing it again, and that job's photo
         QString reprintImage;
+        qint64 acceptedAtMs = 0; // when CUPS took it, in this run; 0 when not known
     };
 
     void takeAnswer(int ticket, int jobId);
@@ -113,6 +119,8 @@ private:
     // Whether `followed` stays: a reprint of it has been queued.
     bool jobEnded(Followed &followed, int state);
     bool queueReprint(Followed &followed, const QString &why);
+    // Takes the time `followed` took into its printer's pace.
+    void measure(const Followed &followed);
     void dropFinishedReprints();
     void logPrinterChanges();
     void recountToday();
@@ -129,6 +137,8 @@ private:
     QList<quint64> m_heldRetirements; // the serials of jobs that may be complete
     QList<Followed> m_followed;
     QHash<QString, QString> m_loggedStates; // by printer
+    QHash<QString, double> m_secondsPerPage; // measured, by printer
+    QHash<QString, qint64> m_lastCompletedMs; // by printer
     QStringList m_alerts;
     QString m_notice;
     QDate m_tallyDay;

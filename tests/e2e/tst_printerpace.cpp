@@ -4,6 +4,7 @@
 #include "NextModal.h"
 #include "PrinterStrip.h"
 #include "PrivateCups.h"
+#include "QueueListWidget.h"
 #include "StationLogRecorder.h"
 #include "SystemPrinterPort.h"
 #include "TestFiles.h"
@@ -207,6 +208,10 @@ private slots:
         QTRY_COMPARE(row(0).state->text(), state);
         QCOMPARE(row(0).health, PrinterHealth::Stopped);
         QCOMPARE(m_log->warnings().filter("cannot print").size(), 1);
+        const auto ready = [this] {
+            return m_window->LstJobs->item(0)->data(QueueListWidget::ReadyRole).toString();
+        };
+        QTRY_COMPARE(ready(), "—"); // no time while its printer cannot print
         QVERIFY(m_log->warnings().filter("cannot print").value(0).contains(queue(0)));
 
         if (outage == "delete")
@@ -215,6 +220,7 @@ private slots:
             QCOMPARE(PrivateCups::admin(outage == "cupsdisable" ? "cupsenable" : "cupsaccept",
                                         { queue(0) }),
                      QString());
+        QTRY_VERIFY(ready().startsWith('~'));
         for (int ticks = 0; ticks < 2; ++ticks)
             tick();
         QTRY_COMPARE(m_window->store.jobCount, int16_t(0));

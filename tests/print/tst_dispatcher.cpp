@@ -1,6 +1,7 @@
 #include "Imaging.h"
 #include "ModPrint.h"
 #include "QueueCommands.h"
+#include "ReadyTimes.h"
 #include "RecordingPrinterPort.h"
 #include "TestStation.h"
 
@@ -178,6 +179,29 @@ private slots:
         QVERIFY(QDir().rmdir(lease));
         station->tick();
         QCOMPARE(titles(), QStringList({ "AB00001_0001.jpg", "AB00002_0001.jpg" }));
+    }
+
+    // Each job's photos on the lane of their size that is free first, in print order.
+    void readyTimesFollowThePrintersAndTheQueue()
+    {
+        QVERIFY(station->addJob("1AB00001.job", { { 0, 1 }, { 0, 1 } }));
+        QVERIFY(station->addJob("1AB00002.job", { { 1, 1 } }));
+        QVERIFY(station->addJob("1AB00003.job", { { 0, 1 } }));
+        ScanNewJobs(station->store, station->folder(), false);
+        const auto ready = [this](QList<PrinterLane> lanes, double tick = 0) {
+            const std::vector<double> seconds = estimateReadySeconds(
+                station->store, lanes, tick, 3, [](quint64, int) { return false; });
+            return QList<double>(seconds.begin(), seconds.end());
+        };
+        const PrinterLane small { "A", { 0 }, 10, 5 };
+        const PrinterLane large { "B", { 1 }, 14, 0 };
+        QCOMPARE(ready({ small, large }), (QList<double> { 25, 14, 35 }));
+        QCOMPARE(ready({ small, large }, 15), (QList<double> { 28, 47, 58 }));
+        QCOMPARE(ready({ large }), (QList<double> { -1, 14, -1 })); // no printer for 10x15
+        // Moved to the top, the third job goes first.
+        station->store.LstJobs.select(2);
+        QVERIFY(MoveSelectedJob(station->store, QueueMove::ToTop));
+        QCOMPARE(ready({ small, large }), (QList<double> { 35, 14, 15 }));
     }
 };
 
