@@ -43,6 +43,7 @@ public:
     void submit(int ticket, const QString &queue, const QString &instance, const QString &file,
                 const QString &title);
     void resume(const QString &queue);
+    void move(int jobId, const QString &queue);
     void setFollowed(const QList<int> &jobIds)
     {
         m_followed = QSet<int>(jobIds.begin(), jobIds.end());
@@ -387,6 +388,31 @@ void CupsLinkWorker::resume(const QString &queue)
         Qt::QueuedConnection);
 }
 
+void CupsLinkWorker::move(int jobId, const QString &queue)
+{
+    const QByteArray job = QByteArrayLiteral("ipp://localhost/jobs/") + QByteArray::number(jobId);
+    const QByteArray target = QByteArrayLiteral("ipp://localhost/printers/") + queue.toUtf8();
+    ipp_t *response = call([&job, &target] {
+        ipp_t *request = ippNewRequest(IPP_OP_CUPS_MOVE_JOB);
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, job.constData());
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                     cupsUser());
+        ippAddString(request, IPP_TAG_JOB, IPP_TAG_URI, "job-printer-uri", nullptr,
+                     target.constData());
+        return request;
+    });
+    QString error;
+    if (!response)
+        error = QStringLiteral("the CUPS scheduler (%1) is not answering").arg(address());
+    else if (ippGetStatusCode(response) > IPP_STATUS_OK_CONFLICTING)
+        error = QString::fromUtf8(ippErrorString(ippGetStatusCode(response)));
+    ippDelete(response);
+    QMetaObject::invokeMethod(
+        m_front,
+        [front = m_front, jobId, queue, error] { emit front->jobMoved(jobId, queue, error); },
+        Qt::QueuedConnection);
+}
+
 CupsLink::CupsLink(const QString &server, QObject *parent)
     : QObject(parent)
     , m_worker(new CupsLinkWorker(this, server))
@@ -438,6 +464,13 @@ void CupsLink::resumePrinter(const QString &queue)
 {
     QMetaObject::invokeMethod(
         m_worker, [worker = m_worker, queue] { worker->resume(queue); }, Qt::QueuedConnection);
+}
+
+void CupsLink::moveJob(int jobId, const QString &queue)
+{
+    QMetaObject::invokeMethod(
+        m_worker, [worker = m_worker, jobId, queue] { worker->move(jobId, queue); },
+        Qt::QueuedConnection);
 }
 
 void CupsLink::setFollowedJobs(const QList<int> &jobIds)

@@ -4,6 +4,7 @@
 #include "JobFileSystem.h"
 #include "ModConf.h"
 #include "PageGeometry.h"
+#include "PrinterAvailability.h"
 #include "PrinterPort.h"
 #include "QueueCommands.h"
 #include "ReadyTimes.h"
@@ -89,6 +90,7 @@ PrintTracker::PrintTracker(JobStore &store, PrinterPort &port, const QString &fo
 {
     connect(&m_port.events, &PrinterPortEvents::documentAnswered, this, &PrintTracker::takeAnswer);
     connect(&m_port.events, &PrinterPortEvents::snapshotChanged, this, &PrintTracker::takeSnapshot);
+    connect(&m_port.events, &PrinterPortEvents::jobMoved, this, &PrintTracker::takeMove);
     recountToday();
 }
 
@@ -190,6 +192,51 @@ void PrintTracker::measure(const Followed &followed)
         printer, known == m_secondsPerPage.constEnd() ? sample : 0.7 * *known + 0.3 * sample);
 }
 
+void PrintTracker::moveHeldDocuments(const PrinterSnapshot &snapshot)
+{
+    const QStringList installed = m_port.installedPrinters();
+    const auto availability = [&](const QString &name) {
+        return availabilityOf(name, installed, snapshot, PrinterPort::BuiltInPdfPrinter);
+    };
+    for (const Followed &f : std::as_const(m_followed)) {
+        const int state = snapshot.jobStates.value(f.cupsJobId, -1);
+        const auto paper = ModConf::paperSettings(f.printed.photo.paperSize);
+        if (f.cupsJobId <= 0 || m_moveTried.contains(f.cupsJobId) || !paper
+            || !(state == JobPending || state == JobHeld || state == JobStopped)
+            || availability(f.printed.printer).state != PrinterAvailability::Held)
+            continue;
+        const PrinterAvailability first = availability(paper->printer);
+        const PrinterAvailability other
+            = first.device == f.printed.printer ? availability(paper->standIn) : first;
+        if (other.state != PrinterAvailability::Ready || other.device == f.printed.printer)
+            continue;
+        m_moveTried.insert(f.cupsJobId);
+        m_port.moveJob(f.cupsJobId, other.device);
+    }
+}
+
+void PrintTracker::takeMove(int jobId, const QString &device, const QString &error)
+{
+    for (Followed &f : m_followed) {
+        if (f.cupsJobId != jobId)
+            continue;
+        if (!error.isEmpty()) {
+            qCWarning(lcTracker, "CUPS job %d stays on '%s' ('%s'), which cannot print: %s", jobId,
+                      qUtf8Printable(f.printed.printer),
+                      qUtf8Printable(f.printed.photo.imageFileName), qUtf8Printable(error));
+            return;
+        }
+        qCInfo(lcTracker, "CUPS job %d ('%s') moved from '%s', which cannot print, to '%s'", jobId,
+               qUtf8Printable(f.printed.photo.imageFileName), qUtf8Printable(f.printed.printer),
+               qUtf8Printable(device));
+        m_ledger.setPrinter(f.day, f.printed.printer, jobId, device);
+        f.printed.printer = device;
+        save();
+        emit changed();
+        return;
+    }
+}
+
 void PrintTracker::awaitAnswer(int ms)
 {
     if (m_inFlight.isEmpty())
@@ -288,6 +335,8 @@ void PrintTracker::takeSnapshot()
         tellPortWhatToFollow();
     }
     dropFinishedReprints();
+    if (snapshot.answering)
+        moveHeldDocuments(snapshot);
     if (m_tallyDay != QDate::currentDate())
         recountToday();
     logPrinterChanges();

@@ -8,6 +8,7 @@
 #include <QDate>
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include <optional>
@@ -119,6 +120,10 @@ private:
     // Whether `followed` stays: a reprint of it has been queued.
     bool jobEnded(Followed &followed, int state);
     bool queueReprint(Followed &followed, const QString &why);
+    // Documents waiting in a printer that cannot print go to their size's other printer when
+    // that one can print; each is tried once.
+    void moveHeldDocuments(const PrinterSnapshot &snapshot);
+    void takeMove(int jobId, const QString &device, const QString &error);
     // Takes the time `followed` took into its printer's pace.
     void measure(const Followed &followed);
     void dropFinishedReprints();
@@ -139,6 +144,7 @@ private:
     QHash<QString, QString> m_loggedStates; // by printer
     QHash<QString, double> m_secondsPerPage; // measured, by printer
     QHash<QString, qint64> m_lastCompletedMs; // by printer
+    QSet<int> m_moveTried; // CUPS jobs asked to move
     QStringList m_alerts;
     QString m_notice;
     QDate m_tallyDay;

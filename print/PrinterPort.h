@@ -45,6 +45,8 @@ signals:
     // The answer to resumePrinter: `error` is "" when the printer prints again; `forbidden`
     // when the account lacks the right to start it.
     void printerResumed(const QString &device, const QString &error, bool forbidden);
+    // The answer to moveJob: `error` is "" when the job is on `device` now.
+    void jobMoved(int jobId, const QString &device, const QString &error);
 };
 
 // The printing platform as the station sees it: the installed printers, one current printer,
@@ -97,6 +99,12 @@ public:
     virtual void resumePrinter(const QString &device)
     {
         emit events.printerResumed(device, QStringLiteral("not supported"), false);
+    }
+    // Asks the print system to move its job `jobId` to `device`; the answer comes as
+    // PrinterPortEvents::jobMoved.
+    virtual void moveJob(int jobId, const QString &device)
+    {
+        emit events.jobMoved(jobId, device, QStringLiteral("not supported"));
     }
     // Asks the print system for a snapshot now.
     virtual void refreshNow() { }

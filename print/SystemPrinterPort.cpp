@@ -82,6 +82,10 @@ SystemPrinterPort::SystemPrinterPort(const QString &pdfFolder, const QString &cu
                          emit events.printerResumed(device.isEmpty() ? queue : device, error,
                                                     forbidden);
                      });
+    QObject::connect(&m_link, &CupsLink::jobMoved, &events,
+                     [this](int jobId, const QString &, const QString &error) {
+                         emit events.jobMoved(jobId, m_moving.take(jobId), error);
+                     });
     QObject::connect(&m_link, &CupsLink::documentAnswered, &events,
                      [this](int ticket, int jobId, const QString &refusal) {
                          takeAnswer(ticket, jobId, refusal);
@@ -290,6 +294,12 @@ void SystemPrinterPort::resumePrinter(const QString &device)
     }
     m_resuming.insert(queueOfDevice(device), device);
     m_link.resumePrinter(queueOfDevice(device));
+}
+
+void SystemPrinterPort::moveJob(int jobId, const QString &device)
+{
+    m_moving.insert(jobId, device);
+    m_link.moveJob(jobId, queueOfDevice(device));
 }
 
 void SystemPrinterPort::discardDocument()

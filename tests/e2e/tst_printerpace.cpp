@@ -293,6 +293,21 @@ private slots:
         QTRY_COMPARE(documents(0) + documents(2), 9);
         QTRY_COMPARE(row(0).today->text(), QStringLiteral("Hoje: 9"));
     }
+
+    void documentsInAStoppedPrinterMoveToTheStandIn()
+    {
+        steer(0, "command", "stop"); // the first printer stops at its first document
+        startStation("PRINTERS", true);
+        addJob("PM10001", { 0, 0, 0, 0 });
+        tick();
+        QTRY_COMPARE_WITH_TIMEOUT(documents(2), 4, 20000);
+        QCOMPARE(documents(0), 0);
+        QTRY_COMPARE(photosOn(0), QStringList());
+        QCOMPARE(photosOn(2).size(), 4);
+        QCOMPARE(PrivateCups::activeJobs(queue(0)), 0);
+        QCOMPARE(m_window->store.LstJobs.count(), 0); // moved, not printed again
+        QVERIFY(m_log->infos().join('\n').contains("moved from '" + queue(0)));
+    }
 };
 
 QTEST_MAIN(TestPrinterPace)
