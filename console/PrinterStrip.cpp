@@ -88,6 +88,12 @@ PrinterStrip::PrinterStrip(PrintTracker &tracker, QWidget *parent)
         rows << row;
     }
     notice = cell(this, 22, Top + 3 * RowHeight, 636, 8.25);
+    printAgain = new QPushButton(QStringLiteral("Imprimir de novo"), this);
+    printAgain->setObjectName(QStringLiteral("printAgain"));
+    printAgain->setFont(ConsoleLook::labelFont(7.5));
+    printAgain->setGeometry(658 - 96, Top + 3 * RowHeight, 96, RowHeight);
+    printAgain->setVisible(false);
+    connect(printAgain, &QPushButton::clicked, this, [this] { m_tracker.printAgain(); });
     connect(&m_tracker, &PrintTracker::changed, this, &PrinterStrip::refresh);
     refresh();
 }
@@ -122,6 +128,8 @@ void PrinterStrip::refresh()
         row.today->setText(QStringLiteral("Hoje: %1").arg(line.printedToday));
     }
     const bool alert = m_tracker.isAlert();
+    printAgain->setVisible(m_tracker.canPrintAgain());
+    notice->resize(printAgain->isHidden() ? 636 : 636 - 100, RowHeight);
     QString text = m_tracker.notice();
     if (alert && m_tracker.alertCount() > 1)
         text = QStringLiteral("(%1) ").arg(m_tracker.alertCount()) + text;

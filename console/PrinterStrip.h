@@ -39,6 +39,8 @@ public:
 
     QList<Row> rows;
     QLabel *notice;
+    // Beside a photo that failed twice: sends it once more.
+    QPushButton *printAgain;
 
 signals:
     // "Retomar" was pressed on the line of a printer CUPS has stopped or paused.

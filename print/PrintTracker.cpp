@@ -365,7 +365,7 @@ bool PrintTracker::jobEnded(Followed &followed, int state)
                       "printed again",
                       followed.cupsJobId, qUtf8Printable(p.printer), qUtf8Printable(photo),
                       state == JobAborted ? "aborted" : "canceled");
-            say(QStringLiteral("Não impressa: %1 falhou de novo (%2)").arg(photo, why), true);
+            say(QStringLiteral("Não impressa: %1 falhou de novo (%2)").arg(photo, why), true, p);
         } else {
             return queueReprint(followed, why);
         }
@@ -490,19 +490,44 @@ void PrintTracker::logPrinterChanges()
     }
 }
 
-void PrintTracker::say(const QString &notice, bool alert)
+void PrintTracker::say(const QString &notice, bool alert, const std::optional<PrintedPhoto> &again)
 {
-    if (alert)
+    if (alert) {
         m_alerts << notice;
-    else
+        m_alertPhotos << again;
+    } else
         m_notice = notice;
 }
 
 void PrintTracker::acknowledge()
 {
     m_alerts.clear();
+    m_alertPhotos.clear();
     m_notice.clear();
     emit changed();
+}
+
+bool PrintTracker::printAgain()
+{
+    if (!canPrintAgain())
+        return false;
+    const PrintedPhoto p = *m_alertPhotos.last();
+    JobRecord source;
+    source.fileName = p.fileName;
+    source.orderPrefix = p.orderPrefix;
+    source.systemFolder = p.systemFolder;
+    const auto reprint = QueueReprint(m_store, source, p.photo);
+    if (!reprint)
+        return false;
+    qCInfo(lcTracker, "'%s' is sent again by the operator as '%s'",
+           qUtf8Printable(p.photo.imageFileName), qUtf8Printable(reprint->listKey));
+    // Followed as an automatic reprint is: a failure is told again, not retried.
+    m_followed << Followed { p, 0, QDate::currentDate(), reprint->listKey, reprint->imageFileName };
+    m_alerts.removeLast();
+    m_alertPhotos.removeLast();
+    save();
+    emit changed();
+    return true;
 }
 
 void PrintTracker::tellPortWhatToFollow()

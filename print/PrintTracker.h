@@ -97,6 +97,12 @@ public:
     bool isAlert() const { return !m_alerts.isEmpty(); }
     int alertCount() const { return int(m_alerts.size()); }
     void acknowledge();
+    // Whether the alert shown is a photo that failed twice, which printAgain() sends once more.
+    bool canPrintAgain() const { return !m_alertPhotos.isEmpty() && m_alertPhotos.last(); }
+    // Queues the photo of the alert shown as an urgent job at the head of the queue (from its
+    // job's images, or the backup once the job has retired), as an automatic reprint is, and
+    // takes the alert away. False, with the alert kept, when the photo cannot be found.
+    bool printAgain();
 
     const PrintLedger &ledger() const { return m_ledger; }
     QString stateFile() const;
@@ -131,7 +137,8 @@ private:
     void recountToday();
     void save() const;
     void tellPortWhatToFollow();
-    void say(const QString &notice, bool alert);
+    void say(const QString &notice, bool alert,
+             const std::optional<PrintedPhoto> &again = std::nullopt);
 
     JobStore &m_store;
     PrinterPort &m_port;
@@ -146,6 +153,7 @@ private:
     QHash<QString, qint64> m_lastCompletedMs; // by printer
     QSet<int> m_moveTried; // CUPS jobs asked to move
     QStringList m_alerts;
+    QList<std::optional<PrintedPhoto>> m_alertPhotos; // beside each alert
     QString m_notice;
     QDate m_tallyDay;
     int m_tally[3] = { 0, 0, 0 };
