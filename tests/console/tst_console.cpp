@@ -2,6 +2,7 @@
 #include "FConf.h"
 #include "ImageButton.h"
 #include "NextModal.h"
+#include "PrinterStrip.h"
 #include "QueueListWidget.h"
 #include "Translations.h"
 
@@ -301,6 +302,29 @@ private slots:
         m_window->close();
         QCOMPARE(m_window->tracker.ledger().rows(QDate::currentDate()).value(0).cupsJobId, 7);
         QVERIFY(QFile::exists(path("backup/images/AB1_0001.jpg")));
+    }
+
+    // Retomar asks first; CUPS refusing it for want of the right is explained.
+    void retomarRefusedByCupsSaysWhatToDo()
+    {
+        m_port.snap.status.insert("Kodak", QueueStatus { 5, { "paused" } });
+        m_port.publish();
+        QPushButton *resume = m_window->StripPrinters->rows[0].resume;
+        QTRY_VERIFY(!resume->isHidden());
+        QString told;
+        answerNextModal([&told](QWidget *asking) {
+            QTimer::singleShot(0, [&told, asking] {
+                QTRY_VERIFY(QApplication::activeModalWidget() != asking);
+                auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                told = box->text();
+                box->accept();
+            });
+            QTest::mouseClick(qobject_cast<QMessageBox *>(asking)->button(QMessageBox::Yes),
+                              Qt::LeftButton);
+        });
+        QTest::mouseClick(resume, Qt::LeftButton);
+        QCOMPARE(m_port.resumed, QStringList { "Kodak" });
+        QVERIFY2(told.contains("grupo lpadmin"), qPrintable(told));
     }
 
     // Without a sounds folder every other test here clicks in silence.
