@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ClickSound.h"
+#include "FileMover.h"
 #include "JobStore.h"
 #include "PrintTracker.h"
 
@@ -107,6 +108,8 @@ public:
     // Brings the ready times up to date once the changes of the moment are done.
     QTimer readyTimer;
     ClickSound clickSound;
+    // Moves the files of retired jobs off the interface thread (drain() waits for them).
+    FileMover fileMover;
 
 protected:
     void paintEvent(QPaintEvent *event) override;

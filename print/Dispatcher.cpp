@@ -11,6 +11,7 @@
 #include "PrintTracker.h"
 #include "PrinterAvailability.h"
 #include "PrinterPort.h"
+#include "SentAhead.h"
 
 #include <QHash>
 #include <QLoggingCategory>
@@ -67,6 +68,9 @@ void AcceptPrintedPhoto(JobStore &store, const PrintedPhoto &printed, bool retir
         photo.printed = 1;
         ++job.printedCount;
     }
+    // A photo sent ahead is no longer to be listed again after a restart.
+    if (job.sentAhead)
+        saveSentAhead(store);
     if (retire && job.photoCount == job.printedCount)
         RetireJob(store, index);
 }

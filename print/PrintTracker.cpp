@@ -91,7 +91,16 @@ PrintTracker::PrintTracker(JobStore &store, PrinterPort &port, const QString &fo
     connect(&m_port.events, &PrinterPortEvents::documentAnswered, this, &PrintTracker::takeAnswer);
     connect(&m_port.events, &PrinterPortEvents::snapshotChanged, this, &PrintTracker::takeSnapshot);
     connect(&m_port.events, &PrinterPortEvents::jobMoved, this, &PrintTracker::takeMove);
+    // Print now on a photo in flight would print it a second time.
+    m_store.photoOnItsWay = [this](quint64 serial, int photoIndex) {
+        return photoOnItsWay(serial, photoIndex);
+    };
     recountToday();
+}
+
+PrintTracker::~PrintTracker()
+{
+    m_store.photoOnItsWay = nullptr;
 }
 
 QString PrintTracker::stateFile() const

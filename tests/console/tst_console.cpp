@@ -205,6 +205,7 @@ private slots:
         // Nothing printed under the box; the tick held back ran once the answer was acted on.
         QCOMPARE(m_port.titles(),
                  tickWhileAsked ? QStringList { "Zelvo AB2_0001.jpg" } : QStringList());
+        m_window->fileMover.drain();
         QCOMPARE(QFile::exists(path("backup/images/AB2_0002.jpg")), !entries().contains("job 2"));
     }
 
@@ -269,6 +270,7 @@ private slots:
         QCOMPARE(entries(), QStringList());
         const auto &printed = m_port.documents;
         QCOMPARE(std::count_if(printed.begin(), printed.end(), [](auto &d) { return d.drawn; }), 4);
+        m_window->fileMover.drain();
         QCOMPARE(filesIn(path("backup/images")),
                  (QStringList { "AB1_0001.jpg", "AB1_0002.jpg", "AB2_0001.jpg" }));
         QCOMPARE(filesIn(other.filePath("backup/images")), QStringList { "CD00009_0001.jpg" });
@@ -307,7 +309,10 @@ private slots:
     // Retomar asks first; CUPS refusing it for want of the right is explained.
     void retomarRefusedByCupsSaysWhatToDo()
     {
-        m_port.snap.status.insert("Kodak", QueueStatus { 5, { "paused" } });
+        QueueStatus paused;
+        paused.state = 5;
+        paused.reasons = QStringList { "paused" };
+        m_port.snap.status.insert("Kodak", paused);
         m_port.publish();
         QPushButton *resume = m_window->StripPrinters->rows[0].resume;
         QTRY_VERIFY(!resume->isHidden());
