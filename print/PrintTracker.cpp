@@ -92,9 +92,8 @@ PrintTracker::PrintTracker(JobStore &store, PrinterPort &port, const QString &fo
     connect(&m_port.events, &PrinterPortEvents::snapshotChanged, this, &PrintTracker::takeSnapshot);
     connect(&m_port.events, &PrinterPortEvents::jobMoved, this, &PrintTracker::takeMove);
     // Print now on a photo in flight would print it a second time.
-    m_store.photoOnItsWay = [this](quint64 serial, int photoIndex) {
-        return photoOnItsWay(serial, photoIndex);
-    };
+    m_store.photoOnItsWay
+        = [this](quint64 serial, int photoIndex) { return photoOnItsWay(serial, photoIndex); };
     recountToday();
 }
 
