@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -309,6 +310,64 @@ private slots:
         QCOMPARE(PrivateCups::activeJobs(queue(0)), 0);
         QCOMPARE(m_window->store.LstJobs.count(), 0); // moved, not printed again
         QVERIFY(m_log->infos().join('\n').contains("moved from '" + queue(0)));
+    }
+
+    // The real station killed while photos are in flight on two printers, and started again:
+    // every photo comes out, and only those CUPS had taken without the station knowing could
+    // come out twice.
+    void killedWithPhotosInFlight_eachPhotoOnce()
+    {
+        steer(0, "delay", "1");
+        steer(1, "delay", "1");
+        const QString app = m_app->path();
+        QVERIFY(QFile::copy(ZELVO_BINARY, app + "/zelvo"));
+        QVERIFY(writeFile(ModConf::settingsFilePath(app),
+                          QStringLiteral("[General]\nSYSTEM_FOLDER=%1\nPRINT_ALL=True\n"
+                                         "PRINT_PACE=PRINTERS\n[Printers]\n10x15=%2\n13x18=%3\n"
+                                         "15x23=%3\n")
+                              .arg(app, queue(0), queue(1))
+                              .toUtf8()));
+        QVERIFY(QDir().mkpath(app + "/jobs") && QDir().mkpath(app + "/images"));
+        QByteArray text;
+        for (int i = 0; i < 8; ++i) {
+            text += "0" + QByteArray::number(i + 1).rightJustified(4, '0')
+                + QByteArray::number(i % 2) + "001" + "00000100\r\n";
+            QVERIFY(TestPhotos::writeJpeg(
+                app + "/images/" + TestStation::imageName("PK10001", i + 1), 60, 40));
+        }
+        // Taken already (as by an earlier version), so the station lists it at its start.
+        QVERIFY(writeFile(app + "/jobs/2PK10001.job", text));
+        QProcess station;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        station.setProcessEnvironment(environment);
+        station.setProgram(app + "/zelvo");
+        station.start();
+        QTRY_VERIFY_WITH_TIMEOUT(PrivateCups::activeJobs(queue(0)) >= 2
+                                     && PrivateCups::activeJobs(queue(1)) >= 2,
+                                 30000);
+        station.kill();
+        QVERIFY(station.waitForFinished());
+
+        station.start();
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(app + "/backup/jobs/3PK10001.job"), 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(PrivateCups::activeJobs(), 0, 30000);
+        station.terminate();
+        QVERIFY(station.waitForFinished());
+
+        // Every photo marked in the retired job file and printed; at most the four in flight
+        // twice.
+        const QList<QByteArray> lines = readFile(app + "/backup/jobs/3PK10001.job").split('\n');
+        QCOMPARE(std::count_if(lines.begin(), lines.end(),
+                               [](const QByteArray &line) { return line.startsWith('1'); }),
+                 8);
+        const QByteArray ledger
+            = readFile(app + "/impressoes-" + QDate::currentDate().toString(Qt::ISODate) + ".csv");
+        for (int i = 1; i <= 8; ++i)
+            QVERIFY(ledger.contains(TestStation::imageName("PK10001", i).toUtf8()));
+        const int documents = this->documents(0) + this->documents(1);
+        QVERIFY2(documents >= 8 && documents <= 12, qPrintable(QString::number(documents)));
+        qInfo("%d documents for 8 photos", documents);
     }
 
     // A measurement, not a check: ZELVO_PACE_BENCH orders (1 to 10 photos, 1 to 3 copies, mostly
