@@ -6,7 +6,6 @@
 #include "HeldFolders.h"
 #include "ImageButton.h"
 #include "JobIntake.h"
-#include "JobTable.h"
 #include "ModConf.h"
 #include "ModPrint.h"
 #include "PrinterPort.h"
@@ -339,13 +338,13 @@ void FIni::updateReadyTimes()
     const QDateTime now = QDateTime::currentDateTime();
     QStringList shown;
     QStringList toolTips;
+    // By key, the first slot as FindJobByKey finds it, once for the whole list.
+    QHash<QString, int32_t> slotOf;
+    for (int32_t i = store.jobCount - 1; i >= 0; --i)
+        slotOf.insert(store.printJobs[size_t(i)].listKey, i);
     for (int row = 0; row < store.LstJobs.count(); ++row) {
-        const QString key = formEntryKey(store.LstJobs.text(row));
-        const int32_t slot = FindJobByKey(store.printJobs, key);
-        const double seconds = slot >= 0 && slot < store.jobCount
-                && store.printJobs[size_t(slot)].listKey == key && size_t(slot) < ready.size()
-            ? ready[size_t(slot)]
-            : 0;
+        const int32_t slot = slotOf.value(formEntryKey(store.LstJobs.text(row)), -1);
+        const double seconds = slot >= 0 && size_t(slot) < ready.size() ? ready[size_t(slot)] : 0;
         if (seconds < 0) {
             shown << QStringLiteral("—");
             toolTips << QStringLiteral("Aguarda uma impressora que possa imprimir");

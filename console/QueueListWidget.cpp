@@ -66,8 +66,12 @@ QueueListWidget::QueueListWidget(QueueList &model, QWidget *parent)
 void QueueListWidget::setReadyTimes(const QStringList &shown, const QStringList &toolTips)
 {
     for (int row = 0; row < count() && row < shown.size(); ++row) {
-        item(row)->setData(ReadyRole, shown[row]);
-        item(row)->setToolTip(toolTips.value(row));
+        // Only what changed, as a long queue is brought up to date about once a second.
+        QListWidgetItem *entry = item(row);
+        if (entry->data(ReadyRole).toString() == shown[row])
+            continue;
+        entry->setData(ReadyRole, shown[row]);
+        entry->setToolTip(toolTips.value(row));
     }
 }
 
