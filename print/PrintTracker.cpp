@@ -19,6 +19,8 @@
 #include <QSaveFile>
 #include <QTimer>
 
+#include <limits>
+
 Q_LOGGING_CATEGORY(lcTracker, "zelvo.tracker")
 Q_LOGGING_CATEGORY(lcPrinters, "zelvo.printers")
 
@@ -303,9 +305,11 @@ void PrintTracker::photoAccepted(const PrintedPhoto &photo, int cupsJobId)
             break;
         }
     }
-    const QDate today = QDate::currentDate();
+    // One reading: a row written at midnight must not land in the day before stamped 00:00:00.
+    const QDateTime accepted = now();
+    const QDate today = accepted.date();
     m_ledger.add(today,
-                 LedgerRow { QTime::currentTime(), orderOf(printed.fileName),
+                 LedgerRow { accepted.time(), orderOf(printed.fileName),
                              printed.photo.imageFileName, paperSizeName(printed.photo.paperSize),
                              printed.photo.copies, printed.printer, cupsJobId,
                              cupsJobId > 0 ? PrintLedger::Sent : PrintLedger::Completed });
@@ -501,16 +505,19 @@ void PrintTracker::logPrinterChanges()
 void PrintTracker::say(const QString &notice, bool alert, const std::optional<PrintedPhoto> &again)
 {
     if (alert) {
-        m_alerts << notice;
-        m_alertPhotos << again;
+        m_alert = notice;
+        m_alertPhoto = again;
+        if (m_alertCount < std::numeric_limits<int>::max())
+            ++m_alertCount;
     } else
         m_notice = notice;
 }
 
 void PrintTracker::acknowledge()
 {
-    m_alerts.clear();
-    m_alertPhotos.clear();
+    m_alert.clear();
+    m_alertPhoto.reset();
+    m_alertCount = 0;
     m_notice.clear();
     emit changed();
 }
@@ -519,7 +526,7 @@ bool PrintTracker::printAgain()
 {
     if (!canPrintAgain())
         return false;
-    const PrintedPhoto p = *m_alertPhotos.last();
+    const PrintedPhoto p = *m_alertPhoto;
     JobRecord source;
     source.fileName = p.fileName;
     source.orderPrefix = p.orderPrefix;
@@ -531,8 +538,9 @@ bool PrintTracker::printAgain()
            qUtf8Printable(p.photo.imageFileName), qUtf8Printable(reprint->listKey));
     // Followed as an automatic reprint is: a failure is told again, not retried.
     m_followed << Followed { p, 0, QDate::currentDate(), reprint->listKey, reprint->imageFileName };
-    m_alerts.removeLast();
-    m_alertPhotos.removeLast();
+    m_alert.clear();
+    m_alertPhoto.reset();
+    m_alertCount = 0;
     save();
     emit changed();
     return true;

@@ -6,11 +6,13 @@
 #include "PrinterStatus.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QHash>
 #include <QObject>
 #include <QSet>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 class PrinterPort;
@@ -94,19 +96,23 @@ public:
     QList<SizeLine> sizeLines() const;
     // What the strip says below the printers: an alert the operator has not acknowledged yet
     // (isAlert), or the latest notice of the day.
-    QString notice() const { return m_alerts.isEmpty() ? m_notice : m_alerts.last(); }
-    bool isAlert() const { return !m_alerts.isEmpty(); }
-    int alertCount() const { return int(m_alerts.size()); }
+    QString notice() const { return m_alertCount > 0 ? m_alert : m_notice; }
+    bool isAlert() const { return m_alertCount > 0; }
+    // The alerts given since the last acknowledgement; only the latest one is kept.
+    int alertCount() const { return m_alertCount; }
     void acknowledge();
     // Whether the alert shown is a photo that failed twice, which printAgain() sends once more.
-    bool canPrintAgain() const { return !m_alertPhotos.isEmpty() && m_alertPhotos.last(); }
+    bool canPrintAgain() const { return m_alertCount > 0 && m_alertPhoto.has_value(); }
     // Queues the photo of the alert shown as an urgent job at the head of the queue (from its
     // job's images, or the backup once the job has retired), as an automatic reprint is, and
-    // takes the alert away. False, with the alert kept, when the photo cannot be found.
+    // takes the alerts away. False, with the alert kept, when the photo cannot be found.
     bool printAgain();
 
     const PrintLedger &ledger() const { return m_ledger; }
     QString stateFile() const;
+
+    // The time now, read once for each ledger row so that its day and time agree.
+    std::function<QDateTime()> now = &QDateTime::currentDateTime;
 
 signals:
     void changed();
@@ -153,8 +159,9 @@ private:
     QHash<QString, double> m_secondsPerPage; // measured, by printer
     QHash<QString, qint64> m_lastCompletedMs; // by printer
     QSet<int> m_moveTried; // CUPS jobs asked to move
-    QStringList m_alerts;
-    QList<std::optional<PrintedPhoto>> m_alertPhotos; // beside each alert
+    QString m_alert;
+    std::optional<PrintedPhoto> m_alertPhoto; // a photo that failed twice, the alert's subject
+    int m_alertCount = 0;
     QString m_notice;
     QDate m_tallyDay;
     int m_tally[3] = { 0, 0, 0 };

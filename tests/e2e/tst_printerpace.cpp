@@ -212,7 +212,8 @@ private slots:
         QCOMPARE(row(0).health, PrinterHealth::Stopped);
         QCOMPARE(m_log->warnings().filter("cannot print").size(), 1);
         const auto ready = [this] {
-            return m_window->LstJobs->item(0)->data(QueueListWidget::ReadyRole).toString();
+            const QListWidgetItem *entry = m_window->LstJobs->item(0);
+            return entry ? entry->data(QueueListWidget::ReadyRole).toString() : QString();
         };
         QTRY_COMPARE(ready(), "—"); // no time while its printer cannot print
         QVERIFY(m_log->warnings().filter("cannot print").value(0).contains(queue(0)));
@@ -223,7 +224,9 @@ private slots:
             QCOMPARE(PrivateCups::admin(outage == "cupsdisable" ? "cupsenable" : "cupsaccept",
                                         { queue(0) }),
                      QString());
-        QTRY_VERIFY(ready().startsWith('~'));
+        // With the printers' pace the job may already be printed: a time shows until the tick.
+        if (pace != "PRINTERS")
+            QTRY_VERIFY(ready().startsWith('~'));
         for (int ticks = 0; ticks < 2; ++ticks)
             tick();
         QTRY_COMPARE(m_window->store.jobCount, int16_t(0));

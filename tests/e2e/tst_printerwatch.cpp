@@ -41,11 +41,11 @@ class TestPrinterWatch : public QObject
     int m_jobs = 0;
 
     QString device(const QString &name = {}) const { return m_root.filePath("device/" + name); }
-    void steer(const QString &file, const QByteArray &text)
+    [[nodiscard]] bool steer(const QString &file, const QByteArray &text)
     {
-        QVERIFY(writeFile(device(file), text));
-        QFile::setPermissions(device(file),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+        return writeFile(device(file), text)
+            && QFile::setPermissions(device(file),
+                                     QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
     }
     QStringList documents() const
     {
@@ -63,18 +63,19 @@ class TestPrinterWatch : public QObject
         m_window->Timer1.stop(); // the ticks are run by hand
     }
     // A job of one photo, taken in at the next tick.
-    void addJob()
+    [[nodiscard]] bool addJob()
     {
         const QString order = QStringLiteral("PW%1").arg(10000 + ++m_jobs);
-        QVERIFY(TestPhotos::writeJpeg(m_app->filePath("images/" + order + "_0001.jpg"), 300, 200));
-        QVERIFY(writeFile(m_app->filePath("jobs/1" + order + ".job"), jobText(1)));
+        return TestPhotos::writeJpeg(m_app->filePath("images/" + order + "_0001.jpg"), 300, 200)
+            && writeFile(m_app->filePath("jobs/1" + order + ".job"), jobText(1));
     }
-    void tick()
+    [[nodiscard]] bool tick()
     {
         m_port->refreshNow();
-        QVERIFY(waitUntilIdle(*m_port));
+        if (!waitUntilIdle(*m_port))
+            return false;
         m_window->onTimer1Tick();
-        QVERIFY(waitUntilIdle(*m_port));
+        return waitUntilIdle(*m_port);
     }
     PrinterStrip::Row row() const { return m_window->StripPrinters->rows[0]; }
     QString notice() const { return m_window->StripPrinters->notice->text(); }
@@ -168,12 +169,12 @@ private slots:
         QFETCH(QString, keyword);
         QFETCH(int, media);
         QTRY_COMPARE(row().state->text(), QStringLiteral("Pronta"));
-        steer("report", report);
-        steer("command", command);
+        QVERIFY(steer("report", report));
+        QVERIFY(steer("command", command));
         for (const QString &program : admin)
             QCOMPARE(this->admin(program), QString());
-        addJob();
-        tick();
+        QVERIFY(addJob());
+        QVERIFY(tick());
 
         // Without a tick: the strip follows CUPS by itself.
         QTRY_COMPARE(row().state->text(), state);
@@ -185,12 +186,13 @@ private slots:
                  qPrintable(lines.join('\n')));
 
         // Put right: refilled, enabled, accepting. The photo comes out once.
-        steer("report", "STATE: -media-empty-error,media-jam-error,marker-supply-low-warning\n");
-        steer("command", "");
+        QVERIFY(steer("report",
+                      "STATE: -media-empty-error,media-jam-error,marker-supply-low-warning\n"));
+        QVERIFY(steer("command", ""));
         QCOMPARE(this->admin("cupsaccept"), QString());
         QCOMPARE(this->admin("cupsenable"), QString());
         for (int ticks = 0; ticks < 3; ++ticks)
-            tick();
+            QVERIFY(tick());
         QTRY_COMPARE(documents().size(), 1);
         QTRY_VERIFY(row().state->text().startsWith("Pronta"));
         QTRY_COMPARE(ledgerStates(), QStringList { PrintLedger::Completed });
@@ -211,9 +213,9 @@ private slots:
         QFETCH(bool, failsAgain);
         const QString lost = how == "fail" ? PrintLedger::Aborted : PrintLedger::Canceled;
         // A failing document, or one the printer stops at, so that CUPS holds it.
-        steer("command", how == "fail" ? "fail" : "stop");
-        addJob();
-        tick();
+        QVERIFY(steer("command", how == "fail" ? "fail" : "stop"));
+        QVERIFY(addJob());
+        QVERIFY(tick());
         QCOMPARE(m_window->store.jobCount, int16_t(0)); // handed over: retired
         if (how == "cancel") {
             // The station stops while CUPS holds the job; the one started again follows it.
@@ -223,7 +225,7 @@ private slots:
             QCOMPARE(PrivateCups::activeJobs(m_queue), 1);
             QCOMPARE(PrivateCups::admin("cancel", { QString::number(m_port->lastJobId()) }),
                      QString());
-            steer("command", "");
+            QVERIFY(steer("command", ""));
             QCOMPARE(admin("cupsenable"), QString());
         }
 
@@ -232,8 +234,8 @@ private slots:
         QVERIFY(notice().startsWith("Reimpressão automática: PW10001_0001.jpg"));
         QVERIFY(m_log->warnings().join('\n').contains("it is printed again as 'Urgente 1'"));
         if (!failsAgain)
-            steer("command", "");
-        tick();
+            QVERIFY(steer("command", ""));
+        QVERIFY(tick());
         QCOMPARE(m_window->store.jobCount, int16_t(0));
         const QString second = failsAgain ? PrintLedger::Aborted : PrintLedger::Completed;
         QTRY_COMPARE(ledgerStates(), (QStringList { lost, second }));
@@ -244,17 +246,17 @@ private slots:
 
         // Not tried a third time: the operator is told until the notice is clicked, and may send
         // it once more when the printer has been mended.
-        tick();
+        QVERIFY(tick());
         QCOMPARE(m_window->store.jobCount, int16_t(0));
         QVERIFY(notice().startsWith("Não impressa: PW10001_0001u0.jpg falhou de novo"));
         QCOMPARE(m_window->StripPrinters->notice->palette().color(QPalette::WindowText),
                  QColor(200, 35, 35));
         QVERIFY(!m_window->StripPrinters->printAgain->isHidden());
-        steer("command", "");
+        QVERIFY(steer("command", ""));
         QTest::mouseClick(m_window->StripPrinters->printAgain, Qt::LeftButton);
         QCOMPARE(entryTexts(m_window->store.LstJobs), QStringList { "Urgente 1" });
         QVERIFY(m_window->StripPrinters->printAgain->isHidden());
-        tick();
+        QVERIFY(tick());
         QTRY_COMPARE(ledgerStates(), (QStringList { lost, second, PrintLedger::Completed }));
         QCOMPARE(documents().size(), 1);
         m_window->show();
@@ -287,7 +289,7 @@ private slots:
         m_window->load();
         m_window->Timer1.setInterval(200);
         m_window->show();
-        addJob();
+        QVERIFY(addJob());
 
         // Ticks on time and the window's events handled while the link waits on the scheduler.
         QElapsedTimer clock;
