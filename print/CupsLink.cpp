@@ -257,8 +257,8 @@ void CupsLinkWorker::resume(const QString &queue)
             ipp_t *request = ippNewRequest(operation);
             ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
                          uri.constData());
-            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name",
-                         nullptr, cupsUser());
+            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                         cupsUser());
             return request;
         });
         const ipp_status_t status = response ? ippGetStatusCode(response) : cupsLastError();
