@@ -14,6 +14,7 @@
 #include "QueueListWidget.h"
 #include "ReadyTimes.h"
 #include "SentAhead.h"
+#include "StationIdentity.h"
 #include "TextFit.h"
 #include "ThumbViewer.h"
 #include "Twips.h"
@@ -299,7 +300,9 @@ void FIni::load()
     ModConf::ApplySettingsDefaults(appPath, QString());
     ModPrint::ResolveEmptyPrinterKeys(printers);
     CreateFolderLayout(ModConf::SystemFolder);
-    store.station.id = stationIdFor(appPath);
+    const StationIdentity identity = loadStationIdentity(appPath);
+    store.station.id = identity.id;
+    store.station.previousIds = identity.previousIds;
     store.programFolder = appPath;
     LoadAllWaitingJobs(store, ModConf::SystemFolder);
     RestoreSentAhead(store);
@@ -321,6 +324,12 @@ void FIni::onTimer1Tick()
     else
         PrintNextPhoto(store, &tracker);
     forgetIdleSystemFolders(store, ModConf::SystemFolder);
+    const QStringList failures = leaseFailures(store.station);
+    StripPrinters->hold = failures.isEmpty()
+        ? QString()
+        : QStringLiteral("Impressão em espera: esta estação não consegue escrever em .zelvo de %1; "
+                         "outras estações podem assumir seus trabalhos")
+              .arg(failures.join(QLatin1String(", ")));
     StripPrinters->refresh();
     readyTimer.start();
 }

@@ -42,6 +42,9 @@ public:
     // Beside a photo that failed twice: sends it once more.
     QPushButton *printAgain;
 
+    // Why the station holds its photos back, shown in red in the notice's place while set.
+    QString hold;
+
 signals:
     // "Retomar" was pressed on the line of a printer CUPS has stopped or paused.
     void resumeRequested(const QString &device);

