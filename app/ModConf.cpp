@@ -24,6 +24,10 @@ float Width13x18 = 0;
 float Height13x18 = 0;
 float Width15x23 = 0;
 float Height15x23 = 0;
+QString StandIn10x15;
+QString StandIn13x18;
+QString StandIn15x23;
+PrintPace Pace = PrintPace::Tick;
 
 namespace {
 
@@ -64,6 +68,21 @@ std::optional<bool> parsePrintAll(const QString &text)
     return std::nullopt;
 }
 
+std::optional<PrintPace> parsePrintPace(const QString &text)
+{
+    const QString word = text.trimmed();
+    if (word.isEmpty() || word == QLatin1String("15"))
+        return PrintPace::Tick;
+    if (word.compare(QLatin1String("PRINTERS"), Qt::CaseInsensitive) == 0)
+        return PrintPace::Printers;
+    return std::nullopt;
+}
+
+QString printPaceText(PrintPace pace)
+{
+    return pace == PrintPace::Printers ? QStringLiteral("PRINTERS") : QStringLiteral("15");
+}
+
 float parseDimension(const QString &text)
 {
     const auto number = parseLocaleNumber(text);
@@ -84,11 +103,19 @@ void ReadSettings(const QString &iniPath)
     if (!parsePrintAll(printAll))
         qCWarning(lcIni, "PRINT_ALL is '%s' in '%s'; orders awaiting payment are not printed.",
                   qPrintable(printAll), qPrintable(iniPath));
+    const QString pace = ModIni::ReadIni(general, QStringLiteral("PRINT_PACE"), iniPath);
+    Pace = parsePrintPace(pace).value_or(PrintPace::Tick);
+    if (!parsePrintPace(pace))
+        qCWarning(lcIni, "PRINT_PACE is '%s' in '%s'; one photo is printed per tick.",
+                  qPrintable(pace), qPrintable(iniPath));
     Printer10x15 = ModIni::ReadIni(printers, QStringLiteral("10x15"), iniPath);
     Printer13x18 = ModIni::ReadIni(printers, QStringLiteral("13x18"), iniPath);
     Printer15x23 = ModIni::ReadIni(printers, QStringLiteral("15x23"), iniPath);
     for (const DimensionDefault &d : dimensions)
         *d.global = parseDimension(ModIni::ReadIni(printers, QLatin1String(d.key), iniPath));
+    StandIn10x15 = ModIni::ReadIni(printers, QStringLiteral("10x15_2"), iniPath);
+    StandIn13x18 = ModIni::ReadIni(printers, QStringLiteral("13x18_2"), iniPath);
+    StandIn15x23 = ModIni::ReadIni(printers, QStringLiteral("15x23_2"), iniPath);
 }
 
 void ApplySettingsDefaults(const QString &appPath, const QString &currentPrinter)
@@ -121,11 +148,11 @@ std::optional<PaperSettings> paperSettings(int paperSize)
 {
     switch (paperSize) {
     case 0:
-        return PaperSettings { Printer10x15, Width10x15, Height10x15 };
+        return PaperSettings { Printer10x15, Width10x15, Height10x15, StandIn10x15 };
     case 1:
-        return PaperSettings { Printer13x18, Width13x18, Height13x18 };
+        return PaperSettings { Printer13x18, Width13x18, Height13x18, StandIn13x18 };
     case 2:
-        return PaperSettings { Printer15x23, Width15x23, Height15x23 };
+        return PaperSettings { Printer15x23, Width15x23, Height15x23, StandIn15x23 };
     default:
         return std::nullopt;
     }

@@ -25,6 +25,16 @@ extern float Width13x18;
 extern float Height13x18;
 extern float Width15x23;
 extern float Height15x23;
+// A second printer per paper size that takes its photos when the first cannot, or beside it
+// with the printers' pace; "" for none.
+extern QString StandIn10x15;
+extern QString StandIn13x18;
+extern QString StandIn15x23;
+
+// How photos are handed to the printers: one per polling tick (every 15 s) across all
+// printers, or each printer fed as soon as it has room for another document.
+enum class PrintPace { Tick, Printers };
+extern PrintPace Pace;
 
 // What a job line's paper-size code stands for: its printer and its printable size.
 struct PaperSettings
@@ -32,12 +42,13 @@ struct PaperSettings
     QString printer;
     float width = 0;
     float height = 0;
+    QString standIn; // "" for none
 };
 
 // zelvo.ini in the program's folder.
 QString settingsFilePath(const QString &appPath);
 
-// Reads the eleven settings from `iniPath` in their fixed order. Unreadable values leave the
+// Reads the settings from `iniPath` in their fixed order. Unreadable values leave the
 // global empty or 0 so that ApplySettingsDefaults fills them in.
 void ReadSettings(const QString &iniPath);
 
@@ -54,6 +65,12 @@ void fillEmptyPrinterKeys(const QString &printer);
 // PRINT_ALL's text: True or False in any letter case, or a number (0 is False). Anything else
 // gives nullopt.
 std::optional<bool> parsePrintAll(const QString &text);
+
+// PRINT_PACE's text: missing, empty or 15 is the tick's pace, PRINTERS (any letter case) the
+// printers' own. Anything else gives nullopt.
+std::optional<PrintPace> parsePrintPace(const QString &text);
+// The text Save writes for `pace`.
+QString printPaceText(PrintPace pace);
 
 // A printable width or height: a number in the locale, or 0 when the text is empty, not a
 // number, or too large for the 16-bit sizes the configuration window accepts.

@@ -62,7 +62,8 @@ FConf::FConf(PrinterPort &printers, QWidget *owner)
 {
     setWindowTitle(QStringLiteral("Setup"));
     setModal(true);
-    setFixedSize(twipsToPixels(4815), twipsToPixels(8895));
+    // The described window, widened by a column for the stand-in printers and the pace.
+    setFixedSize(twipsToPixels(4815 + 4575), twipsToPixels(8895));
 
     Frame1 = frame(this, "Impressora 10 x 15cm    ( 4 x 6 pol )  ", 480, 1695);
     Frame2 = frame(this, "Impressora 13 x 18cm    ( 5 x 7 pol )  ", 2280, 1695);
@@ -85,6 +86,22 @@ FConf::FConf(PrinterPort &printers, QWidget *owner)
         LblInfoPol[2 * i + 1]
             = place(new QLabel(QStringLiteral("em polegadas x 100"), f), 1710, 1380, 1680, 255);
     }
+    FrameStandIn = place(new QGroupBox(QStringLiteral("Impressora reserva (opcional)"), this), 4815,
+                         480, 4335, 1695);
+    const char *const sizeNames[3] = { "10x15:", "13x18:", "15x23:" };
+    for (int i = 0; i < 3; ++i) {
+        place(new QLabel(QString::fromUtf8(sizeNames[i]), FrameStandIn), 240, 390 + 420 * i, 675,
+              255);
+        comboStandIn[i] = place(new QComboBox(FrameStandIn), 975, 360 + 420 * i, 3120, 315);
+        comboStandIn[i]->setObjectName(QStringLiteral("comboStandIn%1").arg(i + 1));
+    }
+    FramePace
+        = place(new QGroupBox(QStringLiteral("Ritmo de impressão"), this), 4815, 2280, 4335, 1695);
+    comboPace = place(new QComboBox(FramePace), 240, 360, 3855, 315);
+    comboPace->addItem(QStringLiteral("Uma foto a cada 15 segundos"),
+                       int(ModConf::PrintPace::Tick));
+    comboPace->addItem(QStringLiteral("Cada impressora assim que estiver livre"),
+                       int(ModConf::PrintPace::Printers));
     txtDir = place(new QLineEdit(Frame4), 240, 360, 3375, 375);
     Command2 = place(new QPushButton(QStringLiteral("..."), Frame4), 3660, 360, 435, 390);
     chkTodos = place(new QCheckBox(QStringLiteral("Imprimir pedidos aguardando pagamento"), Frame5),
@@ -136,6 +153,17 @@ void FConf::fillFromSettings()
     txtDir->setText(ModConf::SystemFolder.isEmpty() ? ModConf::AppPath : ModConf::SystemFolder);
     for (int k = 0; k < 3; ++k)
         combos[k]->setCurrentIndex(installed.indexOf(*configured[k])); // exact, case-sensitive
+    const QString *standIns[3]
+        = { &ModConf::StandIn10x15, &ModConf::StandIn13x18, &ModConf::StandIn15x23 };
+    for (int k = 0; k < 3; ++k) {
+        comboStandIn[k]->clear();
+        comboStandIn[k]->addItem(QString());
+        comboStandIn[k]->addItems(installed);
+        // A name that is no longer installed shows no choice, as for the printers above.
+        comboStandIn[k]->setCurrentIndex(
+            standIns[k]->trimmed().isEmpty() ? 0 : comboStandIn[k]->findText(*standIns[k]));
+    }
+    comboPace->setCurrentIndex(comboPace->findData(int(ModConf::Pace)));
 
     const float *widths[3] = { &ModConf::Width10x15, &ModConf::Width13x18, &ModConf::Width15x23 };
     const float *heights[3]
@@ -153,6 +181,15 @@ QString FConf::firstFailedCheck() const
     if (comboPrinter1->currentIndex() < 0 || comboPrinter2->currentIndex() < 0
         || comboPrinter3->currentIndex() < 0)
         return QStringLiteral("Selecione a impressora para todos os tipos de impressão!");
+    QComboBox *const combos[3] = { comboPrinter1, comboPrinter2, comboPrinter3 };
+    for (int i = 0; i < 3; ++i) {
+        if (comboStandIn[i]->currentIndex() < 0)
+            return QStringLiteral("Selecione a impressora reserva de cada tamanho, ou deixe-a "
+                                  "em branco!");
+        if (comboStandIn[i]->currentIndex() > 0
+            && comboStandIn[i]->currentText() == combos[i]->currentText())
+            return QStringLiteral("A impressora reserva deve ser outra que a principal!");
+    }
     for (int i = 0; i < 3; ++i) {
         if (!isUsableSize(txtWPrinter[i]->text()) || !isUsableSize(txtHPrinter[i]->text()))
             return QString::fromUtf8(sizeMessages[i]);
@@ -181,16 +218,21 @@ void FConf::onCmdSaveClicked()
         *dims[2 * i + 1] = float(*parseLocaleNumber(txtHPrinter[i]->text()));
     }
     ModConf::PrintAll = chkTodos->isChecked();
+    ModConf::StandIn10x15 = comboStandIn[0]->currentText();
+    ModConf::StandIn13x18 = comboStandIn[1]->currentText();
+    ModConf::StandIn15x23 = comboStandIn[2]->currentText();
+    ModConf::Pace = ModConf::PrintPace(comboPace->currentData().toInt());
 
     using ModIni::iniText;
     const QString general = QStringLiteral("General");
     const QString printersSection = QStringLiteral("Printers");
-    // The eleven keys in one replacement of the file: a save that fails part-way (a full disk)
+    // The keys in one replacement of the file: a save that fails part-way (a full disk)
     // leaves the old settings whole rather than half old, half new.
     ModIni::WriteIniEntries(
         {
             { general, QStringLiteral("SYSTEM_FOLDER"), txtDir->text() },
             { general, QStringLiteral("PRINT_ALL"), iniText(ModConf::PrintAll) },
+            { general, QStringLiteral("PRINT_PACE"), ModConf::printPaceText(ModConf::Pace) },
             { printersSection, QStringLiteral("10x15"), ModConf::Printer10x15 },
             { printersSection, QStringLiteral("13x18"), ModConf::Printer13x18 },
             { printersSection, QStringLiteral("15x23"), ModConf::Printer15x23 },
@@ -200,6 +242,9 @@ void FConf::onCmdSaveClicked()
             { printersSection, QStringLiteral("13x18H"), iniText(ModConf::Height13x18) },
             { printersSection, QStringLiteral("15x23W"), iniText(ModConf::Width15x23) },
             { printersSection, QStringLiteral("15x23H"), iniText(ModConf::Height15x23) },
+            { printersSection, QStringLiteral("10x15_2"), ModConf::StandIn10x15 },
+            { printersSection, QStringLiteral("13x18_2"), ModConf::StandIn13x18 },
+            { printersSection, QStringLiteral("15x23_2"), ModConf::StandIn15x23 },
         },
         ModConf::settingsFilePath(ModConf::AppPath));
     accept();

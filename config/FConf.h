@@ -15,7 +15,8 @@ class QMessageBox;
 class QPushButton;
 
 // The configuration window "Setup": the printer and printable size for each paper size, the
-// system folder and whether orders awaiting payment are printed. Save validates, sets the
+// system folder and whether orders awaiting payment are printed; in a column beside them a
+// stand-in printer for each paper size and the pace of printing. Save validates, sets the
 // settings globals and writes zelvo.ini; any other way of closing keeps nothing.
 class FConf : public QDialog
 {
@@ -40,6 +41,11 @@ public:
     QPushButton *Command2;
     QCheckBox *chkTodos;
     QPushButton *CmdSave;
+    // Beside the described controls: a stand-in printer per paper size (the first entry, "",
+    // is none) and the pace of printing.
+    QGroupBox *FrameStandIn, *FramePace;
+    std::array<QComboBox *, 3> comboStandIn;
+    QComboBox *comboPace;
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -12,6 +12,7 @@
 #include "PrinterStrip.h"
 #include "QueueCommands.h"
 #include "QueueListWidget.h"
+#include "ReadyTimes.h"
 #include "SentAhead.h"
 #include "StationIdentity.h"
 #include "TextFit.h"
@@ -19,11 +20,13 @@
 #include "Twips.h"
 
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <cmath>
 #include <memory>
 
 using ConsoleLook::labelFont;
@@ -113,12 +116,23 @@ FIni::FIni(PrinterPort &printers, const QString &appPath, QWidget *parent)
     StripPrinters = new PrinterStrip(tracker, this);
     StripPrinters->setObjectName(QStringLiteral("StripPrinters"));
     StripPrinters->setGeometry(twipsRect(300, 7980, 9900, 1140));
+    connect(StripPrinters, &PrinterStrip::resumeRequested, this, &FIni::resumePrinter);
+    connect(&printers.events, &PrinterPortEvents::printerResumed, this, &FIni::tellResumed);
 
     // Off until start-up has the settings, the folders and the waiting jobs in place.
     Timer1.setInterval(15000);
     Timer1.stop();
     connect(&Timer1, &QTimer::timeout, this, &FIni::onTimer1Tick);
     connect(&leaseTimer, &QTimer::timeout, this, [this] { RenewLeases(store.station, true); });
+    // With the printers' pace, what CUPS reports (about once a second) and its answers feed the
+    // printers; queued, as the tracker reports changes from inside the dispatcher too.
+    connect(&tracker, &PrintTracker::changed, this, &FIni::feedPrinters, Qt::QueuedConnection);
+    readyTimer.setSingleShot(true);
+    readyTimer.setInterval(0);
+    connect(&readyTimer, &QTimer::timeout, this, &FIni::updateReadyTimes);
+    connect(&store.LstJobs, &QueueList::entryInserted, &readyTimer, qOverload<>(&QTimer::start));
+    connect(&store.LstJobs, &QueueList::entryRemoved, &readyTimer, qOverload<>(&QTimer::start));
+    connect(&tracker, &PrintTracker::changed, &readyTimer, qOverload<>(&QTimer::start));
 }
 
 FIni::~FIni()
@@ -157,14 +171,64 @@ void FIni::resetQueueButtons()
     ImgBtUp->setPicture(QStringLiteral("bt_up_off"));
 }
 
-QMessageBox *FIni::makeRemoveBox(QWidget *parent)
+QMessageBox *FIni::makeRemoveBox(QWidget *parent, const QString &entry, int photosLeft)
 {
     auto *box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("Erro de Impressão"),
                                 QStringLiteral("Atenção! O job selecionado será removido da "
                                                "lista de impressão. Você confirma a remoção ?"),
                                 QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
     box->setDefaultButton(QMessageBox::Yes);
+    // Entries leave the list as they print, so a click may have landed on another one.
+    if (!entry.isEmpty())
+        box->setInformativeText(QStringLiteral("Será removido: %1 (%2 %3)")
+                                    .arg(entry)
+                                    .arg(photosLeft)
+                                    .arg(photosLeft == 1 ? QStringLiteral("foto a imprimir")
+                                                         : QStringLiteral("fotos a imprimir")));
     return box;
+}
+
+QMessageBox *FIni::makeResumeBox(const QString &device, QWidget *parent)
+{
+    auto *box = new QMessageBox(
+        QMessageBox::NoIcon, QStringLiteral("Retomar impressora"),
+        QStringLiteral("A impressora %1 voltará a imprimir. Confira antes se o papel e a fita "
+                       "estão no lugar. Você confirma?")
+            .arg(device),
+        QMessageBox::Yes | QMessageBox::No, parent);
+    box->setDefaultButton(QMessageBox::No);
+    return box;
+}
+
+QString FIni::resumeRefusal(const QString &device, const QString &error, bool forbidden)
+{
+    if (forbidden)
+        return QStringLiteral("O CUPS não deixou esta conta retomar a impressora %1. Peça ao "
+                              "administrador do computador que inclua o operador no grupo "
+                              "lpadmin (adduser NOME lpadmin) e entre de novo na sessão.")
+            .arg(device);
+    return QStringLiteral("Não foi possível retomar a impressora %1 (%2).").arg(device, error);
+}
+
+void FIni::resumePrinter(const QString &device)
+{
+    if (device.isEmpty())
+        return;
+    const std::unique_ptr<QMessageBox> box(makeResumeBox(device, this));
+    if (execModal(*box) == QMessageBox::Yes)
+        printers.resumePrinter(device);
+    runHeldBackTick();
+}
+
+void FIni::tellResumed(const QString &device, const QString &error, bool forbidden)
+{
+    if (error.isEmpty() || unloaded)
+        return;
+    const std::unique_ptr<QMessageBox> box(
+        new QMessageBox(QMessageBox::NoIcon, QStringLiteral("Retomar impressora"),
+                        resumeRefusal(device, error, forbidden), QMessageBox::Ok, this));
+    execModal(*box);
+    runHeldBackTick();
 }
 
 void FIni::removeSelectedJob()
@@ -172,7 +236,16 @@ void FIni::removeSelectedJob()
     // Asked whether or not an entry is selected. The answer applies to the job selected when
     // the question came up, and only while that very record is still queued.
     const quint64 asked = SelectedJobSerial(store);
-    const std::unique_ptr<QMessageBox> box(makeRemoveBox(this));
+    QString entry;
+    int photosLeft = 0;
+    for (int32_t i = 0; asked != 0 && i < store.jobCount; ++i) {
+        const JobRecord &job = store.printJobs[size_t(i)];
+        if (job.serial == asked) {
+            entry = job.urgent ? job.listKey : formJobEntryText(job.listKey);
+            photosLeft = job.photoCount - job.printedCount;
+        }
+    }
+    const std::unique_ptr<QMessageBox> box(makeRemoveBox(this, entry, photosLeft));
     if (execModal(*box) == QMessageBox::Yes)
         RemoveJob(store, asked);
     runHeldBackTick();
@@ -193,8 +266,10 @@ void FIni::runHeldBackTick()
     if (modalDepth > 0)
         return;
     tracker.holdQueue(false);
-    if (!tickHeldBack)
+    if (!tickHeldBack) {
+        feedPrinters();
         return;
+    }
     tickHeldBack = false;
     onTimer1Tick();
 }
@@ -244,7 +319,10 @@ void FIni::onTimer1Tick()
         return;
     }
     ScanNewJobs(store, ModConf::SystemFolder, ModConf::PrintAll);
-    PrintNextPhoto(store, &tracker);
+    if (ModConf::Pace == ModConf::PrintPace::Printers)
+        FeedPrinters(store, &tracker);
+    else
+        PrintNextPhoto(store, &tracker);
     forgetIdleSystemFolders(store, ModConf::SystemFolder);
     const QStringList failures = leaseFailures(store.station);
     StripPrinters->hold = failures.isEmpty()
@@ -253,6 +331,48 @@ void FIni::onTimer1Tick()
                          "outras estações podem assumir seus trabalhos")
               .arg(failures.join(QLatin1String(", ")));
     StripPrinters->refresh();
+    readyTimer.start();
+}
+
+void FIni::updateReadyTimes()
+{
+    if (unloaded)
+        return;
+    const bool tick = ModConf::Pace == ModConf::PrintPace::Tick;
+    const double interval = Timer1.interval() / 1000.0;
+    const std::vector<double> ready = estimateReadySeconds(
+        store, currentPrinterLanes(tracker), tick ? interval : 0,
+        tick && Timer1.isActive() ? Timer1.remainingTime() / 1000.0 : 0,
+        [this](quint64 serial, int photo) { return tracker.photoOnItsWay(serial, photo); });
+    const QDateTime now = QDateTime::currentDateTime();
+    QStringList shown;
+    QStringList toolTips;
+    // By key, the first slot as FindJobByKey finds it, once for the whole list.
+    QHash<QString, int32_t> slotOf;
+    for (int32_t i = store.jobCount - 1; i >= 0; --i)
+        slotOf.insert(store.printJobs[size_t(i)].listKey, i);
+    for (int row = 0; row < store.LstJobs.count(); ++row) {
+        const int32_t slot = slotOf.value(formEntryKey(store.LstJobs.text(row)), -1);
+        const double seconds = slot >= 0 && size_t(slot) < ready.size() ? ready[size_t(slot)] : 0;
+        if (seconds < 0) {
+            shown << QStringLiteral("—");
+            toolTips << QStringLiteral("Aguarda uma impressora que possa imprimir");
+            continue;
+        }
+        const QString at
+            = now.addSecs(qint64(std::ceil(seconds))).toString(QStringLiteral("HH:mm"));
+        shown << QStringLiteral("~") + at;
+        toolTips << QStringLiteral("Pronto por volta das %1").arg(at);
+    }
+    LstJobs->setReadyTimes(shown, toolTips);
+}
+
+void FIni::feedPrinters()
+{
+    // As the ticks, held back while a modal window is open; runHeldBackTick feeds afterwards.
+    if (unloaded || modalDepth > 0 || ModConf::Pace != ModConf::PrintPace::Printers)
+        return;
+    FeedPrinters(store, &tracker);
 }
 
 void FIni::OpenConfiguration()

@@ -62,16 +62,28 @@ public:
     void load();
     // Opens the configuration window with the polling timer paused.
     void OpenConfiguration();
-    // A polling tick: takes new job files in, then prints the next photo; the printer strip is
+    // A polling tick: takes new job files in, then prints the next photo (or, with the
+    // printers' pace, feeds the printers); the printer strip is
     // brought up to date. While a modal window of this window is open the tick is held back and
     // runs once when the window has closed and its answer has been acted on, so that the queue
     // never changes under an open question (CUPS's answers wait too).
     void onTimer1Tick();
+    // With the printers' pace, hands each printer that has room the next photo for it.
+    void feedPrinters();
+    // Shows beside each waiting entry when its job should be printed, from each printer's pace
+    // and what lies ahead of it.
+    void updateReadyTimes();
     // Starts the key click from sounds/keypress.wav beside the program and returns at once.
     void PlayClickSound();
 
-    // The question Remove asks: Yes, No and Cancel, Yes the default, no icon.
-    static QMessageBox *makeRemoveBox(QWidget *parent);
+    // The question Remove asks: Yes, No and Cancel, Yes the default, no icon; below it, the
+    // entry it will remove, `entry` ("job 12345"), with the photos it has left to print.
+    static QMessageBox *makeRemoveBox(QWidget *parent, const QString &entry = {},
+                                      int photosLeft = 0);
+    // The question "Retomar" asks before CUPS starts `device` again: Yes and No, No the default.
+    static QMessageBox *makeResumeBox(const QString &device, QWidget *parent);
+    // What the operator is told when CUPS did not start `device` again.
+    static QString resumeRefusal(const QString &device, const QString &error, bool forbidden);
 
     // The job table, the queue list's model and the list's fields.
     JobStore store;
@@ -93,6 +105,8 @@ public:
     // Renews this station's lease on its system folder. Apart from Timer1, so that the lease
     // holds while the configuration window has the polling stopped.
     QTimer leaseTimer;
+    // Brings the ready times up to date once the changes of the moment are done.
+    QTimer readyTimer;
     ClickSound clickSound;
     // Moves the files of retired jobs off the interface thread (drain() waits for them).
     FileMover fileMover;
@@ -107,6 +121,8 @@ private:
                                  std::function<void()> command);
     void resetQueueButtons();
     void removeSelectedJob();
+    void resumePrinter(const QString &device);
+    void tellResumed(const QString &device, const QString &error, bool forbidden);
     // Shows `dialog` modally; ticks that fall due meanwhile wait for runHeldBackTick().
     int execModal(QDialog &dialog);
     void runHeldBackTick();

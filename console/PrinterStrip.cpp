@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPushButton>
 
 namespace {
 
@@ -49,6 +50,20 @@ void setFittingText(QLabel *label, const QString &text)
     label->setToolTip(shown == text ? QString() : text);
 }
 
+// A size's health with a stand-in: it prints while either printer does.
+PrinterHealth combinedHealth(PrinterHealth first, PrinterHealth second)
+{
+    if (first == PrinterHealth::Stopped && second == PrinterHealth::Stopped)
+        return PrinterHealth::Stopped;
+    if (first == PrinterHealth::Ready && second == PrinterHealth::Ready)
+        return PrinterHealth::Ready;
+    return PrinterHealth::Warning;
+}
+
+constexpr int StateLeft = 224;
+constexpr int StateWidth = 276;
+constexpr int ResumeWidth = 58;
+
 } // namespace
 
 PrinterStrip::PrinterStrip(PrintTracker &tracker, QWidget *parent)
@@ -57,12 +72,28 @@ PrinterStrip::PrinterStrip(PrintTracker &tracker, QWidget *parent)
 {
     for (int i = 0; i < 3; ++i) {
         const int top = Top + i * RowHeight;
-        Row row { cell(this, 22, top, 46, 8.25), cell(this, 70, top, 150, 8.25),
-                  cell(this, 224, top, 276, 8.25), cell(this, 596, top, 62, 8.25) };
+        Row row { cell(this, 22, top, 46, 8.25),
+                  cell(this, 70, top, 150, 8.25),
+                  cell(this, StateLeft, top, StateWidth, 8.25),
+                  cell(this, 596, top, 62, 8.25),
+                  new QPushButton(QStringLiteral("Retomar"), this),
+                  {} };
         row.today->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        row.resume->setGeometry(StateLeft + StateWidth - ResumeWidth, top, ResumeWidth, RowHeight);
+        row.resume->setFont(ConsoleLook::labelFont(7.5));
+        row.resume->setVisible(false);
+        row.resume->setObjectName(QStringLiteral("resume%1").arg(i));
+        connect(row.resume, &QPushButton::clicked, this,
+                [this, i] { emit resumeRequested(rows[i].resumeDevice); });
         rows << row;
     }
     notice = cell(this, 22, Top + 3 * RowHeight, 636, 8.25);
+    printAgain = new QPushButton(QStringLiteral("Imprimir de novo"), this);
+    printAgain->setObjectName(QStringLiteral("printAgain"));
+    printAgain->setFont(ConsoleLook::labelFont(7.5));
+    printAgain->setGeometry(658 - 96, Top + 3 * RowHeight, 96, RowHeight);
+    printAgain->setVisible(false);
+    connect(printAgain, &QPushButton::clicked, this, [this] { m_tracker.printAgain(); });
     connect(&m_tracker, &PrintTracker::changed, this, &PrinterStrip::refresh);
     refresh();
 }
@@ -74,9 +105,21 @@ void PrinterStrip::refresh()
         Row &row = rows[i];
         const SizeLine &line = lines[i];
         row.size->setText(line.size);
-        setFittingText(row.printer, line.printer.isEmpty() ? QStringLiteral("—") : line.printer);
-        setFittingText(row.state, line.description.text);
-        row.health = line.description.health;
+        const QString printer = line.printer.isEmpty() ? QStringLiteral("—") : line.printer;
+        row.resumeDevice = line.resumable;
+        row.resume->setVisible(!line.resumable.isEmpty());
+        row.state->resize(StateWidth - (line.resumable.isEmpty() ? 0 : ResumeWidth + 2), RowHeight);
+        if (line.standIn.isEmpty()) {
+            setFittingText(row.printer, printer);
+            setFittingText(row.state, line.description.text);
+            row.health = line.description.health;
+        } else {
+            setFittingText(row.printer, printer + QStringLiteral(" + ") + line.standIn);
+            setFittingText(row.state,
+                           line.description.text + QStringLiteral(" | ")
+                               + line.standInDescription.text);
+            row.health = combinedHealth(line.description.health, line.standInDescription.health);
+        }
         ConsoleLook::setTextColour(row.state,
                                    row.health == PrinterHealth::Stopped ? StoppedColour
                                                                         : ConsoleLook::LabelGrey);
@@ -85,6 +128,8 @@ void PrinterStrip::refresh()
         row.today->setText(QStringLiteral("Hoje: %1").arg(line.printedToday));
     }
     const bool alert = m_tracker.isAlert();
+    printAgain->setVisible(m_tracker.canPrintAgain());
+    notice->resize(printAgain->isHidden() ? 636 : 636 - 100, RowHeight);
     QString text = m_tracker.notice();
     if (alert && m_tracker.alertCount() > 1)
         text = QStringLiteral("(%1) ").arg(m_tracker.alertCount()) + text;

@@ -7,6 +7,7 @@
 
 class PrintTracker;
 class QLabel;
+class QPushButton;
 
 // The printer strip along the bottom of the main window: for each paper size its printer, the
 // printer's state in Portuguese, the media left where the driver reports it (with its low
@@ -24,6 +25,8 @@ public:
         QLabel *printer;
         QLabel *state;
         QLabel *today;
+        QPushButton *resume; // "Retomar", shown while the size's printer or stand-in is stopped
+        QString resumeDevice;
         PrinterHealth health = PrinterHealth::Ready;
         int mediaLevel = -1; // percent, -1 when not reported
         int mediaLow = -1;
@@ -36,8 +39,15 @@ public:
 
     QList<Row> rows;
     QLabel *notice;
+    // Beside a photo that failed twice: sends it once more.
+    QPushButton *printAgain;
+
     // Why the station holds its photos back, shown in red in the notice's place while set.
     QString hold;
+
+signals:
+    // "Retomar" was pressed on the line of a printer CUPS has stopped or paused.
+    void resumeRequested(const QString &device);
 
 protected:
     void paintEvent(QPaintEvent *event) override;

@@ -2,13 +2,42 @@
 
 #include "QueueList.h"
 
+#include <QPainter>
 #include <QSignalBlocker>
+#include <QStyledItemDelegate>
+
+namespace {
+
+// Draws the row as usual, and its ready time at the right in a lighter colour.
+class ReadyTimeDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::paint(painter, option, index);
+        const QString ready = index.data(QueueListWidget::ReadyRole).toString();
+        if (ready.isEmpty())
+            return;
+        painter->save();
+        painter->setPen(option.state & QStyle::State_Selected
+                            ? option.palette.color(QPalette::HighlightedText)
+                            : QColor(90, 100, 110));
+        painter->drawText(option.rect.adjusted(0, 0, -4, 0), Qt::AlignRight | Qt::AlignVCenter,
+                          ready);
+        painter->restore();
+    }
+};
+
+} // namespace
 
 QueueListWidget::QueueListWidget(QueueList &model, QWidget *parent)
     : QListWidget(parent)
     , model(model)
 {
     setSelectionMode(QAbstractItemView::SingleSelection);
+    setItemDelegate(new ReadyTimeDelegate(this));
     for (int i = 0; i < model.count(); ++i)
         addItem(model.text(i));
     showSelection(model.selectedIndex());
@@ -32,6 +61,18 @@ QueueListWidget::QueueListWidget(QueueList &model, QWidget *parent)
         if (row >= 0)
             this->model.select(row);
     });
+}
+
+void QueueListWidget::setReadyTimes(const QStringList &shown, const QStringList &toolTips)
+{
+    for (int row = 0; row < count() && row < shown.size(); ++row) {
+        // Only what changed, as a long queue is brought up to date about once a second.
+        QListWidgetItem *entry = item(row);
+        if (entry->data(ReadyRole).toString() == shown[row])
+            continue;
+        entry->setData(ReadyRole, shown[row]);
+        entry->setToolTip(toolTips.value(row));
+    }
 }
 
 QItemSelectionModel::SelectionFlags QueueListWidget::selectionCommand(const QModelIndex &index,

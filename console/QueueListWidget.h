@@ -18,6 +18,11 @@ class QueueListWidget : public QListWidget
 public:
     QueueListWidget(QueueList &model, QWidget *parent);
 
+    // What each row shows at its right, after the entry: when its job should be printed
+    // ("~14:32"); the same words, longer, in its tooltip. Rows beyond the list are ignored.
+    void setReadyTimes(const QStringList &shown, const QStringList &toolTips);
+    static constexpr int ReadyRole = Qt::UserRole + 1;
+
 protected:
     QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex &index,
                                                          const QEvent *event) const override;

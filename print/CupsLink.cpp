@@ -38,6 +38,10 @@ void CupsLinkWorker::start()
     sigemptyset(&pipe);
     sigaddset(&pipe, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+    // A request that needs a password fails rather than ask for one on a terminal.
+    cupsSetPasswordCB2([](const char *, http_t *, const char *, const char *,
+                          void *) -> const char * { return nullptr; },
+                       nullptr);
 
     if (m_server.isEmpty()) {
         m_host = cupsServer();
@@ -243,6 +247,68 @@ void CupsLinkWorker::round(quint64 request)
         Qt::QueuedConnection);
 }
 
+void CupsLinkWorker::resume(const QString &queue)
+{
+    const QByteArray uri = QByteArrayLiteral("ipp://localhost/printers/") + queue.toUtf8();
+    QString error;
+    bool forbidden = false;
+    for (const ipp_op_t operation : { IPP_OP_RESUME_PRINTER, IPP_OP_CUPS_ACCEPT_JOBS }) {
+        ipp_t *response = call([&uri, operation] {
+            ipp_t *request = ippNewRequest(operation);
+            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                         uri.constData());
+            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                         cupsUser());
+            return request;
+        });
+        const ipp_status_t status = response ? ippGetStatusCode(response) : cupsLastError();
+        ippDelete(response);
+        if (!response) {
+            error = QStringLiteral("the CUPS scheduler (%1) is not answering").arg(address());
+            break;
+        }
+        if (status > IPP_STATUS_OK_CONFLICTING) {
+            forbidden = status == IPP_STATUS_ERROR_FORBIDDEN
+                || status == IPP_STATUS_ERROR_NOT_AUTHORIZED
+                || status == IPP_STATUS_ERROR_NOT_AUTHENTICATED;
+            error = QString::fromUtf8(ippErrorString(status));
+            break;
+        }
+    }
+    round(m_request);
+    QMetaObject::invokeMethod(
+        m_front,
+        [front = m_front, queue, error, forbidden] {
+            emit front->printerResumed(queue, error, forbidden);
+        },
+        Qt::QueuedConnection);
+}
+
+void CupsLinkWorker::move(int jobId, const QString &queue)
+{
+    const QByteArray job = QByteArrayLiteral("ipp://localhost/jobs/") + QByteArray::number(jobId);
+    const QByteArray target = QByteArrayLiteral("ipp://localhost/printers/") + queue.toUtf8();
+    ipp_t *response = call([&job, &target] {
+        ipp_t *request = ippNewRequest(IPP_OP_CUPS_MOVE_JOB);
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, job.constData());
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                     cupsUser());
+        ippAddString(request, IPP_TAG_JOB, IPP_TAG_URI, "job-printer-uri", nullptr,
+                     target.constData());
+        return request;
+    });
+    QString error;
+    if (!response)
+        error = QStringLiteral("the CUPS scheduler (%1) is not answering").arg(address());
+    else if (ippGetStatusCode(response) > IPP_STATUS_OK_CONFLICTING)
+        error = QString::fromUtf8(ippErrorString(ippGetStatusCode(response)));
+    ippDelete(response);
+    QMetaObject::invokeMethod(
+        m_front,
+        [front = m_front, jobId, queue, error] { emit front->jobMoved(jobId, queue, error); },
+        Qt::QueuedConnection);
+}
+
 CupsLink::CupsLink(const QString &server, QObject *parent)
     : QObject(parent)
     , m_worker(new CupsLinkWorker(this, server))
@@ -288,6 +354,19 @@ int CupsLink::submit(const QString &queue, const QString &instance, const QStrin
         },
         Qt::QueuedConnection);
     return ticket;
+}
+
+void CupsLink::resumePrinter(const QString &queue)
+{
+    QMetaObject::invokeMethod(
+        m_worker, [worker = m_worker, queue] { worker->resume(queue); }, Qt::QueuedConnection);
+}
+
+void CupsLink::moveJob(int jobId, const QString &queue)
+{
+    QMetaObject::invokeMethod(
+        m_worker, [worker = m_worker, jobId, queue] { worker->move(jobId, queue); },
+        Qt::QueuedConnection);
 }
 
 void CupsLink::setFollowedJobs(const QList<int> &jobIds)

@@ -44,6 +44,11 @@ public:
     // from then on.
     int submit(const QString &queue, const QString &instance, const QString &file,
                const QString &title);
+    // Asks CUPS to start `queue` again and to accept jobs, as cupsenable and cupsaccept do; the
+    // answer comes as printerResumed.
+    void resumePrinter(const QString &queue);
+    // Asks CUPS to move job `jobId` to `queue` (CUPS-Move-Job); the answer comes as jobMoved.
+    void moveJob(int jobId, const QString &queue);
     // The CUPS jobs whose states the snapshots report, replacing the earlier ones.
     void setFollowedJobs(const QList<int> &jobIds);
     // Asks for a round now rather than at the next second.
@@ -55,6 +60,11 @@ signals:
     void snapshotChanged();
     // CUPS took the document as job `jobId`, or refused it (jobId 0) for `refusal`.
     void documentAnswered(int ticket, int jobId, const QString &refusal);
+    // CUPS's answer to resumePrinter: `error` is "" when the queue prints again; `forbidden`
+    // when the account lacks the right to do it.
+    void printerResumed(const QString &queue, const QString &error, bool forbidden);
+    // CUPS's answer to moveJob: `error` is "" when the job is in `queue` now.
+    void jobMoved(int jobId, const QString &queue, const QString &error);
 
 private:
     friend class CupsLinkWorker;

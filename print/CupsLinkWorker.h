@@ -33,6 +33,10 @@ public:
     void round(quint64 request);
     void submit(int ticket, const QString &queue, const QString &instance, const QString &file,
                 const QString &title);
+    // Starts `queue` again and makes it accept jobs; answers with CupsLink::printerResumed.
+    void resume(const QString &queue);
+    // Moves job `jobId` to `queue`; answers with CupsLink::jobMoved.
+    void move(int jobId, const QString &queue);
     void setFollowed(const QList<int> &jobIds)
     {
         m_followed = QSet<int>(jobIds.begin(), jobIds.end());

@@ -7,12 +7,15 @@
 #include "JobTable.h"
 #include "ModConf.h"
 #include "ModPrint.h"
+#include "PhotoPlanner.h"
 #include "PhotoWaits.h"
 #include "PrintResolution.h"
 #include "PrintTracker.h"
+#include "PrinterAvailability.h"
 #include "PrinterPort.h"
 #include "SentAhead.h"
 
+#include <QHash>
 #include <QLoggingCategory>
 
 #include <algorithm>
@@ -46,8 +49,19 @@ QString photoPathOf(const JobRecord &job, const PhotoItem &photo)
 // What a job did with the tick: it spent it, or passed it on to the next job.
 enum class Turn { Taken, PassedOn };
 
-std::vector<int32_t> jobsInPrintOrder(const JobStore &store);
-Turn printFromJob(JobStore &store, int32_t index, PrintTracker *tracker);
+// Where a photo of a paper size goes now: the printer to hand it to ("" for one still to be
+// chosen), or nowhere (closed) while neither the size's printer nor its stand-in can print. An
+// unknown size keeps the printer, target and page of the photo before it.
+struct Route
+{
+    bool open = false;
+    bool keepCurrent = false;
+    QString printer;
+};
+
+Turn printFromJob(JobStore &store, int32_t index, const Route (&routes)[3], PrintTracker *tracker);
+Turn printPhotoOfJob(JobStore &store, int32_t index, int photoIndex, const Route &route,
+                     PrintTracker *tracker);
 void notePhotoWaiting(const JobRecord &job, const PhotoItem &photo,
                       const std::optional<PhotoStamp> &stamp, PhotoFault fault,
                       PrintTracker *tracker);
@@ -75,6 +89,80 @@ Hold holdOn(JobStore &store, const JobRecord &job)
         && job.fileIdentity != JobFs::FileIdentity {} && file != job.fileIdentity)
         return Hold::Leave;
     return Hold::Print;
+}
+
+PrinterAvailability availability(const QString &printer)
+{
+    const PrinterPort *port = ModPrint::printerPort();
+    if (!port)
+        return {};
+    return availabilityOf(printer, port->installedPrinters(), port->snapshot(),
+                          PrinterPort::BuiltInPdfPrinter);
+}
+
+// The printers that cannot print now, as last logged, by device.
+QHash<QString, QString> heldPrinters;
+
+// One line when a configured printer stops taking photos, and one when it takes them again.
+void noteAvailability(const PrinterAvailability &a)
+{
+    if (a.device.isEmpty())
+        return;
+    const QString why = a.state == PrinterAvailability::Held ? a.why : QString();
+    if (heldPrinters.value(a.device) == why)
+        return;
+    if (why.isEmpty()) {
+        heldPrinters.remove(a.device);
+        qCInfo(lcPrint, "Printer '%s' can print again: it gets photos", qUtf8Printable(a.device));
+    } else {
+        heldPrinters.insert(a.device, why);
+        qCWarning(lcPrint, "Printer '%s' cannot print (%s): its photos wait in the station",
+                  qUtf8Printable(a.device), qUtf8Printable(why));
+    }
+}
+
+// The configured printers of each paper size, the size's own first, then its stand-in.
+QStringList configuredPrinters(int paperSize)
+{
+    QStringList names;
+    if (const auto paper = ModConf::paperSettings(paperSize)) {
+        names << paper->printer;
+        if (!paper->standIn.trimmed().isEmpty())
+            names << paper->standIn;
+    }
+    return names;
+}
+
+// The tick's pace: the size's printer unless it cannot print, then its stand-in.
+Route routeForTick(int paperSize)
+{
+    const QStringList names = configuredPrinters(paperSize);
+    if (names.isEmpty())
+        return { true, true, {} };
+    for (const QString &name : names) {
+        const PrinterAvailability a = availability(name);
+        noteAvailability(a);
+        if (a.state != PrinterAvailability::Held)
+            return { true, false, name };
+    }
+    return {};
+}
+
+// Whether photo `photo` of the record `serial` may be tried now (its file, if it could not be
+// read before, has changed).
+bool readyToTry(const JobStore &store, quint64 serial, int photo)
+{
+    for (int32_t i = 0; i < store.jobCount && size_t(i) < store.printJobs.size(); ++i) {
+        const JobRecord &job = store.printJobs[size_t(i)];
+        if (job.serial == serial)
+            return photoReadyToTry(job, job.photos[size_t(photo)]);
+    }
+    return true;
+}
+
+bool onItsWay(const PrintTracker *tracker, quint64 serial, int photo)
+{
+    return tracker && tracker->photoOnItsWay(serial, photo);
 }
 
 } // namespace
@@ -130,7 +218,8 @@ namespace {
 
 // Prints photo `photoIndex` of the job in slot `index`: Taken when the tick is spent on it
 // (printed, on its way, held up or the job retired), PassedOn when its file cannot be read.
-Turn printPhotoOfJob(JobStore &store, int32_t index, int photoIndex, PrintTracker *tracker)
+Turn printPhotoOfJob(JobStore &store, int32_t index, int photoIndex, const Route &route,
+                     PrintTracker *tracker)
 {
     JobRecord &job = store.printJobs[size_t(index)];
     const PhotoItem &photo = job.photos[size_t(photoIndex)];
@@ -147,17 +236,27 @@ Turn printPhotoOfJob(JobStore &store, int32_t index, int photoIndex, PrintTracke
     // A printer left empty is chosen at the first photo that needs it; while the print system
     // cannot tell which, the photo waits.
     const PrinterPort *port = ModPrint::printerPort();
-    if (const auto paper = ModConf::paperSettings(photo.paperSize); paper
-        && paper->printer.trimmed().isEmpty()
-        && (!port || !ModPrint::ResolveEmptyPrinterKeys(*port))) {
-        printingHeldUp = true;
-        return Turn::Taken;
+    QString printer = route.printer;
+    if (!route.keepCurrent && printer.trimmed().isEmpty()) {
+        if (!port || !ModPrint::ResolveEmptyPrinterKeys(*port)) {
+            printingHeldUp = true;
+            return Turn::Taken;
+        }
+        printer = ModConf::paperSettings(photo.paperSize)->printer;
     }
-    // An unknown paper size keeps the printer, target and page of the photo before it.
     if (const auto paper = ModConf::paperSettings(photo.paperSize)) {
         ModPrint::TargetWidthIn = paper->width / 100;
         ModPrint::TargetHeightIn = paper->height / 100;
-        ModPrint::SelectPrinter(paper->printer);
+    }
+    // A name that matches no printer prints nowhere: another size's paper would be wrong.
+    if (!printer.isEmpty() && !ModPrint::SelectPrinter(printer)) {
+        if (port && !port->snapshot().answering)
+            qCWarning(lcPrint,
+                      "Cannot print '%s' on '%s': the CUPS scheduler (%s) is not answering",
+                      qUtf8Printable(photo.imageFileName), qUtf8Printable(printer),
+                      qUtf8Printable(port->snapshot().server));
+        printingHeldUp = true;
+        return Turn::Taken;
     }
 
     // A photo that cannot be drawn gets no document at all: it waits, and the queue goes on.
@@ -225,30 +324,18 @@ void PrintNextPhoto(JobStore &store, PrintTracker *tracker)
     // The photo before is still on its way to CUPS: it counts first.
     if (tracker && tracker->photoInFlight())
         return;
+    // The first photo in print order whose printer can print: one that cannot holds only its
+    // own photos back.
+    Route routes[3];
+    for (int size = 0; size < 3; ++size)
+        routes[size] = routeForTick(size);
     for (const int32_t index : jobsInPrintOrder(store)) {
-        if (printFromJob(store, index, tracker) == Turn::Taken)
+        if (printFromJob(store, index, routes, tracker) == Turn::Taken)
             return;
     }
 }
 
 namespace {
-
-std::vector<int32_t> jobsInPrintOrder(const JobStore &store)
-{
-    const QueueOrderSearch head = FindNextJobToPrint(store.printJobs);
-    if (!head.found || head.index < 0)
-        return {};
-    std::vector<int32_t> order;
-    for (int32_t i = 0; i < store.jobCount && size_t(i) < store.printJobs.size(); ++i) {
-        if (i != head.index && store.printJobs[size_t(i)].photoCount > 0)
-            order.push_back(i);
-    }
-    std::stable_sort(order.begin(), order.end(), [&store](int32_t a, int32_t b) {
-        return store.printJobs[size_t(a)].queueOrder < store.printJobs[size_t(b)].queueOrder;
-    });
-    order.insert(order.begin(), head.index);
-    return order;
-}
 
 // Records that `photo` of `job` cannot be read now, and tells it once per fault and file state.
 void notePhotoWaiting(const JobRecord &job, const PhotoItem &photo,
@@ -269,7 +356,7 @@ void notePhotoWaiting(const JobRecord &job, const PhotoItem &photo,
                                   .arg(photo.imageFileName, order, photoFaultText(fault)));
 }
 
-Turn printFromJob(JobStore &store, int32_t index, PrintTracker *tracker)
+Turn printFromJob(JobStore &store, int32_t index, const Route (&routes)[3], PrintTracker *tracker)
 {
     JobRecord &job = store.printJobs[size_t(index)];
     const auto unprinted = [](const PhotoItem &photo) { return photo.printed == 0; };
@@ -280,9 +367,11 @@ Turn printFromJob(JobStore &store, int32_t index, PrintTracker *tracker)
     // Each photo once a tick, even one whose file keeps changing while it is being copied.
     for (size_t i = 0; i < job.photos.size(); ++i) {
         // A photo passed on leaves the table as it was, so `job` stays valid.
-        if (job.photos[i].printed != 0 || !photoReadyToTry(job, job.photos[i]))
+        const int16_t size = job.photos[i].paperSize;
+        const Route route = size >= 0 && size < 3 ? routes[size] : Route { true, true, {} };
+        if (job.photos[i].printed != 0 || !route.open || !photoReadyToTry(job, job.photos[i]))
             continue;
-        if (const Turn outcome = printPhotoOfJob(store, index, int(i), tracker);
+        if (const Turn outcome = printPhotoOfJob(store, index, int(i), route, tracker);
             outcome != Turn::PassedOn)
             return outcome;
     }
@@ -300,4 +389,65 @@ PhotoWaits &photoWaits()
 {
     static PhotoWaits waits;
     return waits;
+}
+
+void FeedPrinters(JobStore &store, PrintTracker *tracker)
+{
+    PrinterPort *port = ModPrint::printerPort();
+    if (!port || !tracker)
+        return;
+    // Jobs with nothing left to print (a restart after the last photo was marked) retire.
+    for (bool retired = true; retired;) {
+        retired = false;
+        for (const int32_t index : jobsInPrintOrder(store)) {
+            const JobRecord &job = store.printJobs[size_t(index)];
+            if (std::none_of(job.photos.begin(), job.photos.end(),
+                             [](const PhotoItem &photo) { return photo.printed == 0; })) {
+                RetireJob(store, index);
+                retired = true;
+                break;
+            }
+        }
+    }
+    if (store.jobCount < 1)
+        return;
+    if (ModConf::hasEmptyPrinterKey() && !ModPrint::ResolveEmptyPrinterKeys(*port))
+        return;
+    // Every printer in use, each once, with the sizes it takes.
+    QStringList devices;
+    QHash<QString, QList<int>> sizesOf;
+    for (int size = 0; size < 3; ++size) {
+        for (const QString &name : configuredPrinters(size)) {
+            const PrinterAvailability a = availability(name);
+            noteAvailability(a);
+            if (a.state != PrinterAvailability::Ready)
+                continue;
+            if (!devices.contains(a.device))
+                devices << a.device;
+            sizesOf[a.device] << size;
+        }
+    }
+    for (const QString &device : std::as_const(devices)) {
+        const QList<int> sizes = sizesOf.value(device);
+        const bool isBuiltIn = device == PrinterPort::BuiltInPdfPrinter;
+        // The built-in printer answers at once, so nothing of it stays in flight: two per round.
+        for (int handed = 0; handed < MaxDocumentsPerPrinter
+             && tracker->documentsOn(device) < MaxDocumentsPerPrinter;) {
+            const PlannedPhoto next = planNextPhoto(
+                store, [&sizes](int size) { return sizes.contains(size) || size < 0 || size > 2; },
+                [&store, tracker](quint64 serial, int photo) {
+                    return onItsWay(tracker, serial, photo) || !readyToTry(store, serial, photo);
+                });
+            if (!next.found())
+                break;
+            const int before = tracker->documentsOn(device);
+            // A photo whose file cannot be read now waits, and the planner passes it by.
+            if (printPhotoOfJob(store, next.job, next.photo, Route { true, false, device }, tracker)
+                == Turn::PassedOn)
+                continue;
+            if (tracker->documentsOn(device) == before && !isBuiltIn)
+                break; // held up, or its job left the queue: tried again at the next report
+            ++handed;
+        }
+    }
 }

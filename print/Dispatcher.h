@@ -11,14 +11,24 @@ struct PrintedPhoto;
 // of its paper size; the job is retired after its last photo, or at once when it has nothing
 // left to print. A photo whose file cannot be read gets no document: it waits (photoWaits) and
 // the tick goes on with the job's next photo, then the next jobs in queue order; it is tried
-// again once its file changes, and its job stays queued until it has printed. A printer left empty
-// in the settings is chosen at the first photo that needs it (ModPrint::ResolveEmptyPrinterKeys).
-// When the printing platform fails (no printer can be chosen yet, the document cannot be opened, or
-// the print system does not accept it), nothing is marked: the photo is tried again on the next
-// tick. A document on its way to CUPS is left to `tracker` (required for a port that answers
-// later): the photo counts as printed when CUPS takes it, and until then no tick prints another
-// one.
+// again once its file changes, and its job stays queued until it has printed. A printer left
+// empty in the settings is chosen at the first photo that needs it
+// (ModPrint::ResolveEmptyPrinterKeys). When the printing platform fails (no printer can be
+// chosen yet, the document cannot be opened, or the print system does not accept it), nothing
+// is marked: the photo is tried again on the next tick. A document on its way to CUPS is left
+// to `tracker` (required for a port that answers later): the photo counts as printed when CUPS
+// takes it, and until then no tick prints another one. A size's printer that cannot print
+// (stopped, paused, not accepting, no such queue) gets nothing: the tick prints the first photo
+// in print order whose printer, or else whose size's stand-in, can print.
 void PrintNextPhoto(JobStore &store, PrintTracker *tracker = nullptr);
+
+// The printers' pace: each printer in use that can print and has fewer than this many of the
+// station's documents not yet completed by the print system is handed the next photo for it,
+// the first not yet printed in print order whose paper size it takes (a size's printer and its
+// stand-in share its photos). Photos of one job may be on several printers at once; a job
+// retires once all its photos are accepted.
+inline constexpr int MaxDocumentsPerPrinter = 2;
+void FeedPrinters(JobStore &store, PrintTracker *tracker);
 
 // The accepted path of a photo, if its job is still queued: recorded as printed in the job file,
 // marked printed in its record unless it is already (print now may have sent it meanwhile), and

@@ -138,22 +138,23 @@ bool ResolveEmptyPrinterKeys(const PrinterPort &port)
     return true;
 }
 
-void SelectPrinter(const QString &printerName)
+bool SelectPrinter(const QString &printerName)
 {
     if (!currentPort)
-        return;
+        return false;
     const QStringList installed = currentPort->installedPrinters();
     const int index = findPrinterByName(installed, printerName);
-    if (index >= 0) {
-        currentPort->setCurrentPrinter(installed.at(index));
-        unmatchedNames.remove(printerName);
-    } else if (!unmatchedNames.contains(printerName)) {
+    if (index < 0) {
         // Said once, not for every photo while the name stays unmatched (a queue deleted, the
         // scheduler down).
+        if (!unmatchedNames.contains(printerName))
+            qCInfo(lcPrint, "No installed printer is named '%s': its photos wait",
+                   qUtf8Printable(printerName));
         unmatchedNames.insert(printerName);
-        qCInfo(lcPrint, "No installed printer is named '%s'; '%s' stays current",
-               qUtf8Printable(printerName), qUtf8Printable(currentPort->currentPrinter()));
+        return false;
     }
+    currentPort->setCurrentPrinter(installed.at(index));
+    unmatchedNames.remove(printerName);
 
     const QSizeF page = currentPort->printableSize();
     const PageMetrics m = computePageMetrics(currentPort->resolution(), float(page.width()),
@@ -163,6 +164,7 @@ void SelectPrinter(const QString &printerName)
     PageHeightPx = m.pageHeightPx;
     TargetWidthPx = m.targetWidthPx;
     TargetHeightPx = m.targetHeightPx;
+    return true;
 }
 
 bool OpenPrintDocument(const QString &title)

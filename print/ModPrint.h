@@ -43,9 +43,10 @@ QString printerForEmptyKey(const PrintQueues &queues);
 bool ResolveEmptyPrinterKeys(const PrinterPort &port);
 
 // Makes the installed printer that `printerName` names the current one (see
-// findPrinterByName; when none matches the current printer stays) and measures it into the
-// page metrics above.
-void SelectPrinter(const QString &printerName);
+// findPrinterByName) and measures it into the page metrics above. False when none matches:
+// nothing changes, and nothing should be printed for that name (another printer's paper would
+// be the wrong print); the log says so once.
+bool SelectPrinter(const QString &printerName);
 
 // Opens a print document with its first page on the current printer. False when the
 // platform cannot start one (no port, no printer): nothing is printed, and the photo

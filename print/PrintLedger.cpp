@@ -138,6 +138,21 @@ bool PrintLedger::setState(const QDate &day, const QString &printer, int cupsJob
     return false;
 }
 
+bool PrintLedger::setPrinter(const QDate &day, const QString &printer, int cupsJobId,
+                             const QString &newPrinter)
+{
+    QList<QStringList> lines = readFields(day);
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        QStringList &fields = lines[i];
+        if (fields.size() >= Columns && fields[Printer] == printer
+            && fields[CupsJob] == QString::number(cupsJobId)) {
+            fields[Printer] = newPrinter;
+            return writeFields(day, lines);
+        }
+    }
+    return false;
+}
+
 QList<LedgerRow> PrintLedger::rows(const QDate &day) const
 {
     QList<LedgerRow> rows;

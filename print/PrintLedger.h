@@ -38,6 +38,9 @@ public:
     // Sets the state of the row of CUPS job `cupsJobId` on `printer`; false when the file or
     // the row is not there, or the file cannot be written.
     bool setState(const QDate &day, const QString &printer, int cupsJobId, const QString &state);
+    // The job moved to another printer: its row names that one from now on.
+    bool setPrinter(const QDate &day, const QString &printer, int cupsJobId,
+                    const QString &newPrinter);
     QList<LedgerRow> rows(const QDate &day) const;
 
     static QByteArray formatLine(const QStringList &fields);

@@ -4,9 +4,12 @@
 #include "JobFileSystem.h"
 #include "ModConf.h"
 #include "PageGeometry.h"
+#include "PrinterAvailability.h"
 #include "PrinterPort.h"
 #include "QueueCommands.h"
+#include "ReadyTimes.h"
 
+#include <QDateTime>
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
@@ -89,11 +92,10 @@ PrintTracker::PrintTracker(JobStore &store, PrinterPort &port, const QString &fo
 {
     connect(&m_port.events, &PrinterPortEvents::documentAnswered, this, &PrintTracker::takeAnswer);
     connect(&m_port.events, &PrinterPortEvents::snapshotChanged, this, &PrintTracker::takeSnapshot);
-    // Print now on the photo in flight would print it a second time.
-    m_store.photoOnItsWay = [this](quint64 serial, int photoIndex) {
-        return m_inFlight && m_inFlight->second.serial == serial
-            && m_inFlight->second.photoIndex == photoIndex;
-    };
+    connect(&m_port.events, &PrinterPortEvents::jobMoved, this, &PrintTracker::takeMove);
+    // Print now on a photo in flight would print it a second time.
+    m_store.photoOnItsWay
+        = [this](quint64 serial, int photoIndex) { return photoOnItsWay(serial, photoIndex); };
     recountToday();
 }
 
@@ -147,14 +149,112 @@ void PrintTracker::restore()
     save();
 }
 
+bool PrintTracker::photoOnItsWay(quint64 serial, int photo) const
+{
+    for (const PrintedPhoto &p : m_inFlight) {
+        if (p.serial == serial && p.photoIndex == photo)
+            return true;
+    }
+    return false;
+}
+
+int PrintTracker::documentsOn(const QString &device) const
+{
+    int count = 0;
+    for (const PrintedPhoto &p : m_inFlight)
+        count += p.printer == device ? 1 : 0;
+    for (const Followed &f : m_followed)
+        count += f.cupsJobId > 0 && f.printed.printer == device ? 1 : 0;
+    return count;
+}
+
+double PrintTracker::secondsPerPage(const QString &device, int paperSize) const
+{
+    return m_secondsPerPage.value(device, defaultSecondsPerPage(paperSize));
+}
+
+double PrintTracker::busyFor(const QString &device) const
+{
+    double seconds = 0;
+    for (const PrintedPhoto &p : m_inFlight) {
+        if (p.printer == device)
+            seconds += p.photo.copies * secondsPerPage(device, p.photo.paperSize);
+    }
+    for (const Followed &f : m_followed) {
+        if (f.cupsJobId > 0 && f.printed.printer == device)
+            seconds += f.printed.photo.copies * secondsPerPage(device, f.printed.photo.paperSize);
+    }
+    return seconds;
+}
+
+void PrintTracker::measure(const Followed &followed)
+{
+    const QString &printer = followed.printed.printer;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 start = std::max(followed.acceptedAtMs, m_lastCompletedMs.value(printer));
+    m_lastCompletedMs.insert(printer, now);
+    if (followed.acceptedAtMs <= 0 || followed.printed.photo.copies < 1)
+        return;
+    const double sample = double(now - start) / 1000 / followed.printed.photo.copies;
+    const auto known = m_secondsPerPage.constFind(printer);
+    // Smoothed: the reports come about once a second, so one document's time is rough.
+    m_secondsPerPage.insert(
+        printer, known == m_secondsPerPage.constEnd() ? sample : 0.7 * *known + 0.3 * sample);
+}
+
+void PrintTracker::moveHeldDocuments(const PrinterSnapshot &snapshot)
+{
+    const QStringList installed = m_port.installedPrinters();
+    const auto availability = [&](const QString &name) {
+        return availabilityOf(name, installed, snapshot, PrinterPort::BuiltInPdfPrinter);
+    };
+    for (const Followed &f : std::as_const(m_followed)) {
+        const int state = snapshot.jobStates.value(f.cupsJobId, -1);
+        const auto paper = ModConf::paperSettings(f.printed.photo.paperSize);
+        if (f.cupsJobId <= 0 || m_moveTried.contains(f.cupsJobId) || !paper
+            || !(state == JobPending || state == JobHeld || state == JobStopped)
+            || availability(f.printed.printer).state != PrinterAvailability::Held)
+            continue;
+        const PrinterAvailability first = availability(paper->printer);
+        const PrinterAvailability other
+            = first.device == f.printed.printer ? availability(paper->standIn) : first;
+        if (other.state != PrinterAvailability::Ready || other.device == f.printed.printer)
+            continue;
+        m_moveTried.insert(f.cupsJobId);
+        m_port.moveJob(f.cupsJobId, other.device);
+    }
+}
+
+void PrintTracker::takeMove(int jobId, const QString &device, const QString &error)
+{
+    for (Followed &f : m_followed) {
+        if (f.cupsJobId != jobId)
+            continue;
+        if (!error.isEmpty()) {
+            qCWarning(lcTracker, "CUPS job %d stays on '%s' ('%s'), which cannot print: %s", jobId,
+                      qUtf8Printable(f.printed.printer),
+                      qUtf8Printable(f.printed.photo.imageFileName), qUtf8Printable(error));
+            return;
+        }
+        qCInfo(lcTracker, "CUPS job %d ('%s') moved from '%s', which cannot print, to '%s'", jobId,
+               qUtf8Printable(f.printed.photo.imageFileName), qUtf8Printable(f.printed.printer),
+               qUtf8Printable(device));
+        m_ledger.setPrinter(f.day, f.printed.printer, jobId, device);
+        f.printed.printer = device;
+        save();
+        emit changed();
+        return;
+    }
+}
+
 void PrintTracker::awaitAnswer(int ms)
 {
-    if (!m_inFlight)
+    if (m_inFlight.isEmpty())
         return;
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     connect(this, &PrintTracker::changed, &loop, [this, &loop] {
-        if (!m_inFlight)
+        if (m_inFlight.isEmpty())
             loop.quit();
     });
     loop.exec();
@@ -162,7 +262,7 @@ void PrintTracker::awaitAnswer(int ms)
 
 void PrintTracker::expectAnswer(int ticket, const PrintedPhoto &photo)
 {
-    m_inFlight = std::make_pair(ticket, photo);
+    m_inFlight.insert(ticket, photo);
 }
 
 void PrintTracker::holdQueue(bool held)
@@ -170,22 +270,21 @@ void PrintTracker::holdQueue(bool held)
     m_held = held;
     if (held)
         return;
-    if (const auto serial = std::exchange(m_heldRetirement, std::nullopt))
-        RetireIfPrinted(m_store, *serial);
+    for (const quint64 serial : std::exchange(m_heldRetirements, {}))
+        RetireIfPrinted(m_store, serial);
     takeSnapshot(); // the jobs that ended meanwhile
 }
 
 void PrintTracker::takeAnswer(int ticket, int jobId)
 {
-    if (!m_inFlight || m_inFlight->first != ticket)
+    if (!m_inFlight.contains(ticket))
         return;
-    const PrintedPhoto printed = m_inFlight->second;
-    m_inFlight.reset();
+    const PrintedPhoto printed = m_inFlight.take(ticket);
     if (jobId > 0) {
         // Recorded at once, whatever is open: a crash must not print it again.
         AcceptPrintedPhoto(m_store, printed, !m_held);
         if (m_held)
-            m_heldRetirement = printed.serial;
+            m_heldRetirements << printed.serial;
         photoAccepted(printed, jobId);
     } else {
         NotePhotoRefused();
@@ -241,7 +340,8 @@ void PrintTracker::photoAccepted(const PrintedPhoto &photo, int cupsJobId)
                              printed.photo.copies, printed.printer, cupsJobId,
                              cupsJobId > 0 ? PrintLedger::Sent : PrintLedger::Completed });
     if (cupsJobId > 0) {
-        m_followed << Followed { printed, cupsJobId, today, {}, {} };
+        m_followed << Followed { printed, cupsJobId, today,
+                                 {},      {},        QDateTime::currentMSecsSinceEpoch() };
         tellPortWhatToFollow();
     }
     recountToday();
@@ -260,6 +360,8 @@ void PrintTracker::takeSnapshot()
             continue;
         }
         anyEnded = true;
+        if (state == JobCompleted)
+            measure(m_followed[i]);
         if (jobEnded(m_followed[i], state))
             ++i;
         else
@@ -271,6 +373,8 @@ void PrintTracker::takeSnapshot()
         tellPortWhatToFollow();
     }
     dropFinishedReprints();
+    if (snapshot.answering)
+        moveHeldDocuments(snapshot);
     if (m_tallyDay != QDate::currentDate())
         recountToday();
     logPrinterChanges();
@@ -299,7 +403,7 @@ bool PrintTracker::jobEnded(Followed &followed, int state)
                       "printed again",
                       followed.cupsJobId, qUtf8Printable(p.printer), qUtf8Printable(photo),
                       state == JobAborted ? "aborted" : "canceled");
-            say(QStringLiteral("Não impressa: %1 falhou de novo (%2)").arg(photo, why), true);
+            say(QStringLiteral("Não impressa: %1 falhou de novo (%2)").arg(photo, why), true, p);
         } else {
             return queueReprint(followed, why);
         }
@@ -354,7 +458,9 @@ void PrintTracker::recountToday()
     for (const LedgerRow &row : m_ledger.rows(m_tallyDay)) {
         const int size = int(std::find(std::begin(SizeNames), std::end(SizeNames), row.paperSize)
                              - std::begin(SizeNames));
-        if (size < 3 && row.state != PrintLedger::Aborted && row.state != PrintLedger::Canceled)
+        // What a printer holds is not printed yet: it may still be moved, lost or cancelled. A
+        // job CUPS has forgotten left its queue long ago, and counts as it most likely ended.
+        if (size < 3 && (row.state == PrintLedger::Completed || row.state == PrintLedger::Unknown))
             m_tally[size] += row.copies;
     }
 }
@@ -367,13 +473,29 @@ QList<SizeLine> PrintTracker::sizeLines() const
     for (int size = 0; size < 3; ++size) {
         SizeLine line;
         line.size = QLatin1String(SizeNames[size]);
-        const QString key = ModConf::paperSettings(size)->printer;
-        const int found = findPrinterByName(installed, key);
-        line.printer = found >= 0 ? installed[found] : key.trimmed();
+        const ModConf::PaperSettings paper = *ModConf::paperSettings(size);
+        const auto device = [&installed](const QString &key) {
+            const int found = findPrinterByName(installed, key);
+            return found >= 0 ? installed[found] : key.trimmed();
+        };
+        // Stopped, paused or refusing jobs: what Retomar undoes.
+        const auto resumable = [&snapshot](const QString &printer) {
+            const auto queue = snapshot.status.constFind(queueOfDevice(printer));
+            return snapshot.answering && queue != snapshot.status.constEnd()
+                && (queue->state == 5 || !queue->accepting);
+        };
+        line.printer = device(paper.printer);
         line.description = describePrinter(line.printer, snapshot, PrinterPort::BuiltInPdfPrinter);
         if (const auto queue = snapshot.status.constFind(queueOfDevice(line.printer));
             snapshot.answering && queue != snapshot.status.constEnd())
             line.media = lowestMarker(*queue);
+        line.standIn = device(paper.standIn);
+        if (!line.standIn.isEmpty())
+            line.standInDescription
+                = describePrinter(line.standIn, snapshot, PrinterPort::BuiltInPdfPrinter);
+        line.resumable = resumable(line.printer)                 ? line.printer
+            : !line.standIn.isEmpty() && resumable(line.standIn) ? line.standIn
+                                                                 : QString();
         line.printedToday = m_tally[size];
         lines << line;
     }
@@ -383,28 +505,34 @@ QList<SizeLine> PrintTracker::sizeLines() const
 void PrintTracker::logPrinterChanges()
 {
     const PrinterSnapshot snapshot = m_port.snapshot();
+    QList<std::pair<QString, PrinterDescription>> printers;
     for (const SizeLine &line : sizeLines()) {
-        if (line.printer.isEmpty())
+        printers << std::make_pair(line.printer, line.description);
+        if (!line.standIn.isEmpty())
+            printers << std::make_pair(line.standIn, line.standInDescription);
+    }
+    for (const auto &[printer, description] : std::as_const(printers)) {
+        if (printer.isEmpty())
             continue;
-        const auto queue = snapshot.status.constFind(queueOfDevice(line.printer));
+        const auto queue = snapshot.status.constFind(queueOfDevice(printer));
         const QString reasons = !snapshot.answering
             ? QStringLiteral("no answer from ") + snapshot.server
             : queue == snapshot.status.constEnd() || queue->reasons.isEmpty()
             ? QStringLiteral("none")
             : queue->reasons.join(QLatin1Char(','));
-        const QString state
-            = line.description.text + QStringLiteral(" [") + reasons + QLatin1Char(']');
-        if (m_loggedStates.value(line.printer) == state)
+        const QString state = description.text + QStringLiteral(" [") + reasons + QLatin1Char(']');
+        if (m_loggedStates.value(printer) == state)
             continue;
-        m_loggedStates.insert(line.printer, state);
-        qCInfo(lcPrinters, "Printer '%s': %s", qUtf8Printable(line.printer), qUtf8Printable(state));
+        m_loggedStates.insert(printer, state);
+        qCInfo(lcPrinters, "Printer '%s': %s", qUtf8Printable(printer), qUtf8Printable(state));
     }
 }
 
-void PrintTracker::say(const QString &notice, bool alert)
+void PrintTracker::say(const QString &notice, bool alert, const std::optional<PrintedPhoto> &again)
 {
     if (alert) {
         m_alert = notice;
+        m_alertPhoto = again;
         m_latestOtherAlert = ++m_alertOrder;
         if (m_alertCount < std::numeric_limits<int>::max())
             ++m_alertCount;
@@ -415,10 +543,35 @@ void PrintTracker::say(const QString &notice, bool alert)
 void PrintTracker::acknowledge()
 {
     m_alert.clear();
+    m_alertPhoto.reset();
     m_alertCount = 0;
     m_photoAlerts.clear();
     m_notice.clear();
     emit changed();
+}
+
+bool PrintTracker::printAgain()
+{
+    if (!canPrintAgain())
+        return false;
+    const PrintedPhoto p = *m_alertPhoto;
+    JobRecord source;
+    source.fileName = p.fileName;
+    source.orderPrefix = p.orderPrefix;
+    source.systemFolder = p.systemFolder;
+    const auto reprint = QueueReprint(m_store, source, p.photo);
+    if (!reprint)
+        return false;
+    qCInfo(lcTracker, "'%s' is sent again by the operator as '%s'",
+           qUtf8Printable(p.photo.imageFileName), qUtf8Printable(reprint->listKey));
+    // Followed as an automatic reprint is: a failure is told again, not retried.
+    m_followed << Followed { p, 0, QDate::currentDate(), reprint->listKey, reprint->imageFileName };
+    m_alert.clear();
+    m_alertPhoto.reset();
+    m_alertCount = 0;
+    save();
+    emit changed();
+    return true;
 }
 
 void PrintTracker::tellPortWhatToFollow()

@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -39,7 +40,12 @@ struct SizeLine
     QString printer; // the device its photos go to; "" when none is set
     PrinterDescription description;
     std::optional<MarkerLevel> media;
-    int printedToday = 0; // copies
+    int printedToday = 0; // copies completed, on the size's printer and its stand-in
+    QString standIn; // its stand-in device; "" when none is set
+    PrinterDescription standInDescription;
+    // The device "Retomar" starts again: the printer or stand-in that CUPS has stopped, paused
+    // or set to refuse jobs; "" when neither is.
+    QString resumable;
 };
 
 // Follows every document the station hands to a printer until the print system is done with
@@ -67,8 +73,18 @@ public:
     void restore();
 
     // For the dispatcher: a document is on its way (`ticket`), or was accepted.
-    bool photoInFlight() const { return m_inFlight.has_value(); }
-    // Lets the event loop run until the document on its way has been answered, `ms` at most: a
+    bool photoInFlight() const { return !m_inFlight.isEmpty(); }
+    // Whether photo `photo` of the record `serial` is on its way to the print system.
+    bool photoOnItsWay(quint64 serial, int photo) const;
+    // This station's documents on `device` that the print system has not completed yet: those on
+    // their way and the CUPS jobs still followed.
+    int documentsOn(const QString &device) const;
+    // How long a page of `paperSize` takes on `device`: as measured from the documents CUPS
+    // completed there, or the size's usual time until then.
+    double secondsPerPage(const QString &device, int paperSize) const;
+    // How long the documents this station has on `device` will keep it busy, in seconds.
+    double busyFor(const QString &device) const;
+    // Lets the event loop run until the documents on their way have been answered, `ms` at most: a
     // station that stops still counts what CUPS took, rather than print it again at its start.
     void awaitAnswer(int ms);
     // While held, the queue does not change: a photo CUPS takes is recorded and counted, but
@@ -90,6 +106,15 @@ public:
     // the latest is kept.
     int alertCount() const;
     void acknowledge();
+    // Whether the alert shown is a photo that failed twice, which printAgain() sends once more.
+    bool canPrintAgain() const
+    {
+        return m_alertCount > 0 && m_alertPhoto.has_value() && notice() == m_alert;
+    }
+    // Queues the photo of the alert shown as an urgent job at the head of the queue (from its
+    // job's images, or the backup once the job has retired), as an automatic reprint is, and
+    // takes the alerts away. False, with the alert kept, when the photo cannot be found.
+    bool printAgain();
 
     const PrintLedger &ledger() const { return m_ledger; }
     QString stateFile() const;
@@ -108,6 +133,7 @@ private:
         QDate day; // of its ledger row
         QString reprintKey; // the urgent job printing it again, and that job's photo
         QString reprintImage;
+        qint64 acceptedAtMs = 0; // when CUPS took it, in this run; 0 when not known
     };
 
     void takeAnswer(int ticket, int jobId);
@@ -115,23 +141,34 @@ private:
     // Whether `followed` stays: a reprint of it has been queued.
     bool jobEnded(Followed &followed, int state);
     bool queueReprint(Followed &followed, const QString &why);
+    // Documents waiting in a printer that cannot print go to their size's other printer when
+    // that one can print; each is tried once.
+    void moveHeldDocuments(const PrinterSnapshot &snapshot);
+    void takeMove(int jobId, const QString &device, const QString &error);
+    // Takes the time `followed` took into its printer's pace.
+    void measure(const Followed &followed);
     void dropFinishedReprints();
     void logPrinterChanges();
     void recountToday();
     void save() const;
     void tellPortWhatToFollow();
-    void say(const QString &notice, bool alert);
+    void say(const QString &notice, bool alert,
+             const std::optional<PrintedPhoto> &again = std::nullopt);
 
     JobStore &m_store;
     PrinterPort &m_port;
     QString m_folder;
     PrintLedger m_ledger;
-    std::optional<std::pair<int, PrintedPhoto>> m_inFlight;
+    QHash<int, PrintedPhoto> m_inFlight; // by ticket
     bool m_held = false;
-    std::optional<quint64> m_heldRetirement; // the serial of a job that may be complete
+    QList<quint64> m_heldRetirements; // the serials of jobs that may be complete
     QList<Followed> m_followed;
     QHash<QString, QString> m_loggedStates; // by printer
+    QHash<QString, double> m_secondsPerPage; // measured, by printer
+    QHash<QString, qint64> m_lastCompletedMs; // by printer
+    QSet<int> m_moveTried; // CUPS jobs asked to move
     QString m_alert;
+    std::optional<PrintedPhoto> m_alertPhoto; // a photo that failed twice, the alert's subject
     int m_alertCount = 0;
     // A waiting photo's alert, by its path, until the photo prints or it is acknowledged; the
     // latest alert of all shows.

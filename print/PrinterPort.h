@@ -42,6 +42,11 @@ signals:
     // (the port logged why).
     void documentAnswered(int ticket, int jobId);
     void snapshotChanged();
+    // The answer to resumePrinter: `error` is "" when the printer prints again; `forbidden`
+    // when the account lacks the right to start it.
+    void printerResumed(const QString &device, const QString &error, bool forbidden);
+    // The answer to moveJob: `error` is "" when the job is on `device` now.
+    void jobMoved(int jobId, const QString &device, const QString &error);
 };
 
 // The printing platform as the station sees it: the installed printers, one current printer,
@@ -93,6 +98,18 @@ public:
     virtual PrinterSnapshot snapshot() const = 0;
     // The jobs whose states the snapshots report; an accepted job is followed from the start.
     virtual void setFollowedJobs(const QList<int> &) { }
+    // Asks the print system to start a stopped or paused printer again and to accept jobs; the
+    // answer comes as PrinterPortEvents::printerResumed.
+    virtual void resumePrinter(const QString &device)
+    {
+        emit events.printerResumed(device, QStringLiteral("not supported"), false);
+    }
+    // Asks the print system to move its job `jobId` to `device`; the answer comes as
+    // PrinterPortEvents::jobMoved.
+    virtual void moveJob(int jobId, const QString &device)
+    {
+        emit events.jobMoved(jobId, device, QStringLiteral("not supported"));
+    }
     // Asks the print system for a snapshot now.
     virtual void refreshNow() { }
     // No document waits for its answer and the snapshot asked for has come.

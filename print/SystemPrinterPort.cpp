@@ -71,6 +71,21 @@ SystemPrinterPort::SystemPrinterPort(const QString &pdfFolder, const QString &cu
 {
     QObject::connect(&m_link, &CupsLink::snapshotChanged, &events,
                      &PrinterPortEvents::snapshotChanged);
+    QObject::connect(&m_link, &CupsLink::printerResumed, &events,
+                     [this](const QString &queue, const QString &error, bool forbidden) {
+                         const QString device = m_resuming.take(queue);
+                         if (error.isEmpty())
+                             qCInfo(lcPrinter, "Printer '%s' resumed", qUtf8Printable(queue));
+                         else
+                             qCWarning(lcPrinter, "CUPS did not resume '%s': %s",
+                                       qUtf8Printable(queue), qUtf8Printable(error));
+                         emit events.printerResumed(device.isEmpty() ? queue : device, error,
+                                                    forbidden);
+                     });
+    QObject::connect(&m_link, &CupsLink::jobMoved, &events,
+                     [this](int jobId, const QString &, const QString &error) {
+                         emit events.jobMoved(jobId, m_moving.take(jobId), error);
+                     });
     QObject::connect(&m_link, &CupsLink::documentAnswered, &events,
                      [this](int ticket, int jobId, const QString &refusal) {
                          takeAnswer(ticket, jobId, refusal);
@@ -269,6 +284,22 @@ void SystemPrinterPort::takeAnswer(int ticket, int jobId, const QString &refusal
         qCWarning(lcPrinter, "CUPS did not take the document for '%s': %s", qUtf8Printable(printer),
                   qUtf8Printable(refusal));
     emit events.documentAnswered(ticket, jobId);
+}
+
+void SystemPrinterPort::resumePrinter(const QString &device)
+{
+    if (device == BuiltInPdfPrinter) {
+        emit events.printerResumed(device, {}, false);
+        return;
+    }
+    m_resuming.insert(queueOfDevice(device), device);
+    m_link.resumePrinter(queueOfDevice(device));
+}
+
+void SystemPrinterPort::moveJob(int jobId, const QString &device)
+{
+    m_moving.insert(jobId, device);
+    m_link.moveJob(jobId, queueOfDevice(device));
 }
 
 void SystemPrinterPort::discardDocument()

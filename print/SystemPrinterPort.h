@@ -51,6 +51,8 @@ public:
     PrinterSnapshot snapshot() const override { return m_link.snapshot(); }
     void setFollowedJobs(const QList<int> &jobIds) override { m_link.setFollowedJobs(jobIds); }
     void refreshNow() override { m_link.refreshNow(); }
+    void resumePrinter(const QString &device) override;
+    void moveJob(int jobId, const QString &device) override;
     bool idle() const override { return m_link.idle(); }
 
     // The file the built-in printer wrote for the last document ended there, and the CUPS job
@@ -86,6 +88,8 @@ private:
 
     // Documents on their way to CUPS: ticket -> device name, for the log line of a refusal.
     QHash<int, QString> m_waiting;
+    QHash<QString, QString> m_resuming; // queue -> the device asked to resume
+    QHash<int, QString> m_moving; // job -> the device it is moved to
     QString m_lastPdfFile;
     int m_lastJobId = 0;
 };

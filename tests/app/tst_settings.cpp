@@ -48,28 +48,36 @@ private slots:
 
     void unusableValuesGiveTheDefaults()
     {
-        QVERIFY(writeFile(ini(),
-                          "[General]\nSYSTEM_FOLDER=\"   \"\nPRINT_ALL=sim\n[Printers]\n"
-                          "10x15=\"  \"\n10x15W=0\n10x15H=-5\n13x18W=abc\n13x18H=4x\n"
-                          "15x23W=40000\n15x23H=1e30\n"));
+        QVERIFY(
+            writeFile(ini(),
+                      "[General]\nSYSTEM_FOLDER=\"   \"\nPRINT_ALL=sim\nPRINT_PACE=x\n[Printers]\n"
+                      "10x15=\"  \"\n10x15W=0\n10x15H=-5\n13x18W=abc\n13x18H=4x\n"
+                      "15x23W=40000\n15x23H=1e30\n"));
         PrintAll = true;
+        Pace = PrintPace::Printers;
         ReadSettings(ini());
         ApplySettingsDefaults(dir.path(), "Default Printer");
         QCOMPARE(SystemFolder, dir.path());
         QVERIFY(!PrintAll); // unreadable: orders awaiting payment are not printed
+        QCOMPARE(Pace, PrintPace::Tick);
         QCOMPARE(QStringList({ Printer10x15, Printer13x18, Printer15x23 }),
                  QStringList(3, "Default Printer"));
         QCOMPARE(sizes(), QList<float>({ 613, 413, 700, 500, 900, 600 }));
         QCOMPARE(parseDimension("32767"), 32767.f); // the largest the configuration window takes
     }
 
-    void printAllWordsAndNumbers()
+    void printAllAndPaceWords()
     {
         for (const char *yes : { "TRUE", "true", " -1", "2" })
             QCOMPARE(parsePrintAll(yes), true);
         for (const char *no : { "False", "0" })
             QCOMPARE(parsePrintAll(no), false);
         QVERIFY(!parsePrintAll("sim") && !parsePrintAll(""));
+        // The pace: missing, empty or 15 is the tick's; anything unknown is refused.
+        for (const char *tick : { "", " 15 " })
+            QCOMPARE(parsePrintPace(tick), PrintPace::Tick);
+        QCOMPARE(parsePrintPace("printers"), PrintPace::Printers);
+        QVERIFY(!parsePrintPace("10") && !parsePrintPace("PRINTER"));
     }
 
     void decimalCommaLocale()

@@ -144,7 +144,7 @@ private slots:
                  !message.isEmpty()); // a failed check sets nothing
     }
 
-    void saveSetsTheSettingsAndWritesAllElevenKeys()
+    void saveSetsTheSettingsAndWritesAllKeys()
     {
         QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
         ModConf::PrintAll = true; // unticked below: an unsaved box would write True
@@ -153,13 +153,15 @@ private slots:
         enterSizes(*w, "612,5|413|700|500|900|600");
         w->txtDir->setText("  " + app.path() + " ");
         w->chkTodos->setChecked(false);
+        w->comboPace->setCurrentIndex(1);
+        w->comboStandIn[0]->setCurrentIndex(1);
         QTest::mouseClick(w->CmdSave, Qt::LeftButton);
         QCOMPARE(w->result(), int(QDialog::Accepted));
         // The file is written from the settings set; the folder as typed, set trimmed.
         const QByteArray expected = "[General]\nSYSTEM_FOLDER=  " + app.path().toUtf8()
-            + " \nPRINT_ALL=False\n[Printers]\n10x15=Zelvo PDF\n13x18=Kodak 6800\n"
-              "15x23=DNP DS620\n10x15W=612,5\n10x15H=413\n13x18W=700\n13x18H=500\n"
-              "15x23W=900\n15x23H=600\n";
+            + " \nPRINT_ALL=False\nPRINT_PACE=PRINTERS\n[Printers]\n10x15=Zelvo PDF\n"
+              "13x18=Kodak 6800\n15x23=DNP DS620\n10x15W=612,5\n10x15H=413\n13x18W=700\n"
+              "13x18H=500\n15x23W=900\n15x23H=600\n10x15_2=Kodak 6800\n13x18_2=\n15x23_2=\n";
         QCOMPARE(readFile(ini()), expected);
 
         // Opened again, it shows what was saved, and saving it again writes the same keys.

@@ -179,7 +179,7 @@ private slots:
         bool plain = false; // no icon, three buttons, Yes the default
         answerRemoveBox(answer, [&](QMessageBox *box) {
             picture = w->ImgBtCancel->pictureKey();
-            look << box->windowTitle() << box->text();
+            look << box->windowTitle() << box->text() << box->informativeText();
             for (QMessageBox::StandardButton b :
                  { QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel })
                 look << box->button(b)->text().remove('&');
@@ -196,6 +196,9 @@ private slots:
                  (QStringList { "Erro de Impressão",
                                 "Atenção! O job selecionado será removido da lista de impressão. "
                                 "Você confirma a remoção ?",
+                                QStringList { "", "Será removido: job 1 (1 foto a imprimir)",
+                                              "Será removido: job 2 (2 fotos a imprimir)" }
+                                    .at(selected + 1),
                                 "Sim", "Não", "Cancelar" }));
         QVERIFY(plain);
         QTEST(entries(), "left");
@@ -303,6 +306,32 @@ private slots:
         m_window->close();
         QCOMPARE(m_window->tracker.ledger().rows(QDate::currentDate()).value(0).cupsJobId, 7);
         QVERIFY(QFile::exists(path("backup/images/AB1_0001.jpg")));
+    }
+
+    // Retomar asks first; CUPS refusing it for want of the right is explained.
+    void retomarRefusedByCupsSaysWhatToDo()
+    {
+        QueueStatus paused;
+        paused.state = 5;
+        paused.reasons = QStringList { "paused" };
+        m_port.snap.status.insert("Kodak", paused);
+        m_port.publish();
+        QPushButton *resume = m_window->StripPrinters->rows[0].resume;
+        QTRY_VERIFY(!resume->isHidden());
+        QString told;
+        answerNextModal([&told](QWidget *asking) {
+            QTimer::singleShot(0, [&told, asking] {
+                QTRY_VERIFY(QApplication::activeModalWidget() != asking);
+                auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                told = box->text();
+                box->accept();
+            });
+            QTest::mouseClick(qobject_cast<QMessageBox *>(asking)->button(QMessageBox::Yes),
+                              Qt::LeftButton);
+        });
+        QTest::mouseClick(resume, Qt::LeftButton);
+        QCOMPARE(m_port.resumed, QStringList { "Kodak" });
+        QVERIFY2(told.contains("grupo lpadmin"), qPrintable(told));
     }
 
     // A lease that cannot be written: nothing prints, and the strip says why.

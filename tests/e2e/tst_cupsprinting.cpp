@@ -155,10 +155,10 @@ private slots:
         QTest::addColumn<QString>("reason"); // what the one log line of a failing tick says
 
         QTest::newRow("queue rejects jobs") << "reject"
-                                            << "not accepting jobs";
-        // The queue's name is listed no more, so it stays current and CUPS refuses the document.
+                                            << "(Não aceita trabalhos)";
+        // The queue's name is listed no more: its photos wait rather than go to another queue.
         QTest::newRow("current queue deleted") << "delete"
-                                               << "CUPS has no queue named";
+                                               << "(Sem impressora: não instalada no CUPS)";
         QTest::newRow("scheduler stopped") << "stop"
                                            << "is not answering";
     }
@@ -186,13 +186,16 @@ private slots:
         QVERIFY(waitUntilIdle(*m_port));
         StationLogRecorder::clear();
 
-        // One warning per failing tick says why; an unmatched name is mentioned once.
+        // A scheduler that does not answer is tried at each tick, with a warning that says why; a
+        // queue that cannot print is handed nothing, and the warning naming it comes once.
         for (int attempt = 1; attempt <= 3; ++attempt) {
             m_station->tick();
-            QCOMPARE(StationLogRecorder::warnings().size(), attempt);
+            QCOMPARE(StationLogRecorder::warnings().size(), outage == "stop" ? attempt : 1);
             QVERIFY2(StationLogRecorder::warnings().last().contains(reason),
                      qPrintable(StationLogRecorder::warnings().last()));
         }
+        if (outage != "stop")
+            QVERIFY(StationLogRecorder::warnings().last().contains(queue('a')));
         QVERIFY(StationLogRecorder::infos().filter("zelvo.print:").size() <= 1);
         // Nothing counted, nothing moved, nothing submitted.
         QCOMPARE(m_station->store.printJobs[0].printedCount, int16_t(1));
@@ -206,7 +209,8 @@ private slots:
         StationLogRecorder::clear();
         m_station->tick();
         QCOMPARE(StationLogRecorder::warnings(), QStringList());
-        QVERIFY(StationLogRecorder::infos().join('\n').contains("Printing goes on"));
+        QVERIFY(StationLogRecorder::infos().join('\n').contains(
+            outage == "stop" ? "Printing goes on" : "can print again"));
         QCOMPARE(m_station->store.jobCount, int16_t(0));
         QCOMPARE(m_station->files("backup/jobs") + m_station->files("backup/images"), 3);
 

@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -211,10 +212,8 @@ private slots:
         QFETCH(QString, how);
         QFETCH(bool, failsAgain);
         const QString lost = how == "fail" ? PrintLedger::Aborted : PrintLedger::Canceled;
-        if (how == "fail")
-            QVERIFY(steer("command", "fail"));
-        else
-            QCOMPARE(admin("cupsdisable"), QString());
+        // A failing document, or one the printer stops at, so that CUPS holds it.
+        QVERIFY(steer("command", how == "fail" ? "fail" : "stop"));
         QVERIFY(addJob());
         QVERIFY(tick());
         QCOMPARE(m_window->store.jobCount, int16_t(0)); // handed over: retired
@@ -226,6 +225,7 @@ private slots:
             QCOMPARE(PrivateCups::activeJobs(m_queue), 1);
             QCOMPARE(PrivateCups::admin("cancel", { QString::number(m_port->lastJobId()) }),
                      QString());
+            QVERIFY(steer("command", ""));
             QCOMPARE(admin("cupsenable"), QString());
         }
 
@@ -244,12 +244,21 @@ private slots:
         if (!failsAgain)
             return;
 
-        // Not tried a third time: the operator is told until the notice is clicked.
+        // Not tried a third time: the operator is told until the notice is clicked, and may send
+        // it once more when the printer has been mended.
         QVERIFY(tick());
         QCOMPARE(m_window->store.jobCount, int16_t(0));
         QVERIFY(notice().startsWith("Não impressa: PW10001_0001u0.jpg falhou de novo"));
         QCOMPARE(m_window->StripPrinters->notice->palette().color(QPalette::WindowText),
                  QColor(200, 35, 35));
+        QVERIFY(!m_window->StripPrinters->printAgain->isHidden());
+        QVERIFY(steer("command", ""));
+        QTest::mouseClick(m_window->StripPrinters->printAgain, Qt::LeftButton);
+        QCOMPARE(entryTexts(m_window->store.LstJobs), QStringList { "Urgente 1" });
+        QVERIFY(m_window->StripPrinters->printAgain->isHidden());
+        QVERIFY(tick());
+        QTRY_COMPARE(ledgerStates(), (QStringList { lost, second, PrintLedger::Completed }));
+        QCOMPARE(documents().size(), 1);
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
         QTest::mouseClick(m_window->StripPrinters, Qt::LeftButton, {},

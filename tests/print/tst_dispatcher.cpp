@@ -1,6 +1,7 @@
 #include "Imaging.h"
 #include "ModPrint.h"
 #include "QueueCommands.h"
+#include "ReadyTimes.h"
 #include "RecordingPrinterPort.h"
 #include "TestStation.h"
 
@@ -48,20 +49,24 @@ private slots:
         QCOMPARE(station->files("images"), 0);
     }
 
-    void unknownSizeOrUnmatchedNameKeepsTheCurrentPrinter()
+    void unknownSizeKeepsTheCurrentPrinterAndUnmatchedNameWaits()
     {
         ModConf::Printer13x18 = "portrait "; // blanks: no installed printer matches
-        QVERIFY(station->addJob("1AB00001.job", { { 2, 1 }, { 5, 1 }, { 1, 1 } }));
+        QVERIFY(station->addJob("1AB00001.job", { { 2, 1 }, { 1, 1 }, { 5, 1 } }));
         station->tick();
         const float width = ModPrint::TargetWidthPx;
         ModConf::Width15x23 = 400; // not read for the size-5 photo
         station->tick();
         QCOMPARE(ModPrint::TargetWidthPx, width);
         QVERIFY(port->documents.last().drawn);
+        // The 13x18 photo waits in the station rather than print on another printer's paper.
         station->tick();
-        QCOMPARE(ModPrint::TargetWidthPx, 2100.f); // 13x18's 7 in, measured on the current one
         QCOMPARE(port->noted(&RecordingPrinterPort::Document::printer),
-                 (QStringList { "Big", "Big", "Big" }));
+                 (QStringList { "Big", "Big" }));
+        QCOMPARE(station->store.jobCount, 1);
+        ModConf::Printer13x18 = "portrait";
+        station->tick();
+        QCOMPARE(port->documents.last().printer, "Portrait");
         QCOMPARE(station->store.jobCount, 0);
     }
 
@@ -186,6 +191,29 @@ private slots:
         QVERIFY(QDir().rmdir(lease));
         station->tick();
         QCOMPARE(titles(), QStringList({ "AB00001_0001.jpg", "AB00002_0001.jpg" }));
+    }
+
+    // Each job's photos on the lane of their size that is free first, in print order.
+    void readyTimesFollowThePrintersAndTheQueue()
+    {
+        QVERIFY(station->addJob("1AB00001.job", { { 0, 1 }, { 0, 1 } }));
+        QVERIFY(station->addJob("1AB00002.job", { { 1, 1 } }));
+        QVERIFY(station->addJob("1AB00003.job", { { 0, 1 } }));
+        ScanNewJobs(station->store, station->folder(), false);
+        const auto ready = [this](QList<PrinterLane> lanes, double tick = 0) {
+            const std::vector<double> seconds = estimateReadySeconds(
+                station->store, lanes, tick, 3, [](quint64, int) { return false; });
+            return QList<double>(seconds.begin(), seconds.end());
+        };
+        const PrinterLane small { "A", { 0 }, 10, 5 };
+        const PrinterLane large { "B", { 1 }, 14, 0 };
+        QCOMPARE(ready({ small, large }), (QList<double> { 25, 14, 35 }));
+        QCOMPARE(ready({ small, large }, 15), (QList<double> { 28, 47, 58 }));
+        QCOMPARE(ready({ large }), (QList<double> { -1, 14, -1 })); // no printer for 10x15
+        // Moved to the top, the third job goes first.
+        station->store.LstJobs.select(2);
+        QVERIFY(MoveSelectedJob(station->store, QueueMove::ToTop));
+        QCOMPARE(ready({ small, large }), (QList<double> { 35, 14, 15 }));
     }
 };
 

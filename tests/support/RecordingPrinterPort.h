@@ -126,6 +126,13 @@ public:
     PrinterSnapshot snapshot() const override { return snap; }
     void setFollowedJobs(const QList<int> &jobs) override { followed = jobs; }
     bool idle() const override { return waitingTickets.isEmpty(); }
+    // Answered at once, as CUPS answers an account without the right to start a queue.
+    void resumePrinter(const QString &device) override
+    {
+        resumed << device;
+        emit events.printerResumed(device, QStringLiteral("forbidden"), true);
+    }
+    QStringList resumed;
 
 private:
     const Printer *find() const

@@ -67,6 +67,8 @@ inline void resetSettings(const QString &appPath)
     ModConf::SystemFolder.clear();
     ModConf::PrintAll = false;
     ModConf::Printer10x15 = ModConf::Printer13x18 = ModConf::Printer15x23 = QString();
+    ModConf::StandIn10x15 = ModConf::StandIn13x18 = ModConf::StandIn15x23 = QString();
+    ModConf::Pace = ModConf::PrintPace::Tick;
     for (float *size : { &ModConf::Width10x15, &ModConf::Height10x15, &ModConf::Width13x18,
                          &ModConf::Height13x18, &ModConf::Width15x23, &ModConf::Height15x23 })
         *size = 0;
