@@ -241,6 +241,7 @@ private slots:
         QTest::newRow("another station alive") << true << "" << false << true;
         QTest::newRow("locked by a live station") << true << "c" << false << false;
         QTest::newRow("locked by a station gone") << true << "g" << false << true;
+        QTest::newRow("locked by this station before a restart") << true << "a" << false << true;
     }
     void unheldClaimedJob_adopted()
     {
