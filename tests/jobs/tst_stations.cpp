@@ -172,6 +172,26 @@ private slots:
         QCOMPARE(readFile(path), expected);
     }
 
+    // A lease past half the timeout (the station back from a suspend, a stalled share) is
+    // written again before a photo prints: the others count it gone only after the full timeout.
+    void leaseRenewedBeforePrintingOnceHalfTheTimeoutHasPassed_data()
+    {
+        QTest::addColumn<qint64>("agedMs");
+        QTest::newRow("a quarter") << DefaultLeaseTimeoutMs / 4;
+        QTest::newRow("three quarters") << DefaultLeaseTimeoutMs * 3 / 4;
+    }
+    void leaseRenewedBeforePrintingOnceHalfTheTimeoutHasPassed()
+    {
+        QFETCH(qint64, agedMs);
+        StationStore a("a");
+        QCOMPARE(LoadWaitingJobs(a, m_root), 0);
+        a.station.leases[m_root].renewedAtMs -= agedMs;
+        QVERIFY(setFileTime(at(".zelvo/leases/a"), 0));
+        QVERIFY(leaseAllowsPrinting(a.station, m_root));
+        QCOMPARE(QFileInfo(at(".zelvo/leases/a")).lastModified().toSecsSinceEpoch() != 0,
+                 agedMs > DefaultLeaseTimeoutMs / 2);
+    }
+
     void restartListsOnlyOwnJobs_goneStationTakenOverAfterTheTimeout_data()
     {
         QTest::addColumn<qint64>("silentNs"); // since b's lease was last renewed
