@@ -57,9 +57,9 @@ private slots:
         QVERIFY(stationIdFor(at("a")) != stationIdFor(at("b")));
     }
 
-    // The id kept beside the program: the same at every start and with an adapter changed,
-    // another on a disk copied to another PC, and a station of the version before still holds
-    // its jobs after the update, although that version's lease is fresh.
+    // The id kept beside the program: the same at every start, with an adapter changed or none
+    // found, another on a disk copied to another PC, and a station of the version before still
+    // holds its jobs after the update, although that version's lease is fresh.
     void stationId_keptPerInstallation_copiedDiskMakesItsOwn()
     {
         const QString program = at("program"), copy = at("copy");
@@ -74,6 +74,7 @@ private slots:
         const StationIdentity again = loadStationIdentity(program, "bbbb,cccc");
         QCOMPARE(again.id, first.id);
         QCOMPARE(again.previousIds, QStringList { earlier });
+        QCOMPARE(loadStationIdentity(program, "").id, first.id); // no adapter found this time
         QVERIFY(QFile::copy(program + "/zelvo-station", copy + "/zelvo-station"));
         const StationIdentity copied = loadStationIdentity(copy, "dddd");
         QVERIFY(copied.id != first.id && copied.previousIds.isEmpty());

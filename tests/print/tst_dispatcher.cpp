@@ -210,6 +210,9 @@ private slots:
         QCOMPARE(ready({ small, large }), (QList<double> { 25, 14, 35 }));
         QCOMPARE(ready({ small, large }, 15), (QList<double> { 28, 47, 58 }));
         QCOMPARE(ready({ large }), (QList<double> { -1, 14, -1 })); // no printer for 10x15
+        // A job is ready when its slowest photo is, not its last.
+        QCOMPARE(ready({ { "A", { 0 }, 10, 0 }, { "B", { 0 }, 1, 0 } }),
+                 (QList<double> { 10, -1, 2 }));
         // Moved to the top, the third job goes first.
         station->store.LstJobs.select(2);
         QVERIFY(MoveSelectedJob(station->store, QueueMove::ToTop));
