@@ -159,6 +159,7 @@ QMessageBox *FIni::makeRemoveBox(QWidget *parent)
                                 QStringLiteral("Atenção! O job selecionado será removido da "
                                                "lista de impressão. Você confirma a remoção ?"),
                                 QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
+    box->setTextFormat(Qt::PlainText);
     box->setDefaultButton(QMessageBox::Yes);
     return box;
 }
@@ -195,9 +196,14 @@ void FIni::runHeldBackTick()
     onTimer1Tick();
 }
 
+QString FIni::programFolder() const
+{
+    return ModConf::ProgramPath.isEmpty() ? appPath : ModConf::ProgramPath;
+}
+
 void FIni::PlayClickSound()
 {
-    clickSound.play(ModConf::AppPath + QStringLiteral("/sounds/keypress.wav"));
+    clickSound.play(programFolder() + QStringLiteral("/sounds/keypress.wav"));
 }
 
 void FIni::load()
@@ -221,7 +227,9 @@ void FIni::load()
     ModConf::ApplySettingsDefaults(appPath, QString());
     ModPrint::ResolveEmptyPrinterKeys(printers);
     CreateFolderLayout(ModConf::SystemFolder);
-    store.station.id = stationIdFor(appPath);
+    // Named after the program's folder, as before the station had a folder of its own, so that
+    // an upgraded station still holds the jobs it took.
+    store.station.id = stationIdFor(programFolder());
     LoadWaitingJobs(store, ModConf::SystemFolder);
     leaseTimer.start(int(store.station.leaseTimeoutMs / 4));
     tracker.restore();
