@@ -17,5 +17,8 @@ inline const QColor LabelLight(203, 215, 227);
 QFont labelFont(double pointSize);
 void setTextColour(QWidget *widget, const QColor &colour);
 void setBackground(QWidget *widget, const QColor &colour);
+// A tooltip that shows `text` as written: names from outside (queues, files, CUPS's messages)
+// may hold what looks like markup, which a tooltip would otherwise draw.
+QString plainToolTip(const QString &text);
 
 } // namespace ConsoleLook

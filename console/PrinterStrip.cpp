@@ -34,6 +34,7 @@ QColor colourOf(PrinterHealth health)
 QLabel *cell(QWidget *parent, int left, int top, int width, double pointSize)
 {
     auto *label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
     label->setGeometry(left, top, width, RowHeight);
     label->setFont(ConsoleLook::labelFont(pointSize));
     ConsoleLook::setTextColour(label, ConsoleLook::LabelGrey);
@@ -46,7 +47,7 @@ void setFittingText(QLabel *label, const QString &text)
 {
     const QString shown = label->fontMetrics().elidedText(text, Qt::ElideRight, label->width());
     label->setText(shown);
-    label->setToolTip(shown == text ? QString() : text);
+    label->setToolTip(shown == text ? QString() : ConsoleLook::plainToolTip(text));
 }
 
 } // namespace
@@ -93,7 +94,7 @@ void PrinterStrip::refresh()
                        ? QString()
                        : text + (alert ? QStringLiteral(" — clique para dispensar") : QString()));
     if (alert)
-        notice->setToolTip(text);
+        notice->setToolTip(ConsoleLook::plainToolTip(text));
     ConsoleLook::setTextColour(notice, alert ? StoppedColour : ConsoleLook::LabelGrey);
     update();
 }
