@@ -142,6 +142,14 @@ void PrintPhoto(const QString &path, int16_t copies)
     const QString file = trimBlanks(path);
     if (file.isEmpty() || !currentPort || copies < 1 || !isVisibleFile(file))
         return;
+    // A link in the images folder could bring any file the operator may read onto paper.
+    if (QFileInfo(file).isSymLink()) {
+        qCWarning(lcPrint,
+                  "Not printing '%s': it is a symbolic link, which the station never "
+                  "follows",
+                  qUtf8Printable(file));
+        return;
+    }
     const float tW = TargetWidthPx;
     const float tH = TargetHeightPx;
     const float pageW = PageWidthPx;
