@@ -3,6 +3,7 @@
 #include "ConsoleLook.h"
 #include "Dispatcher.h"
 #include "FConf.h"
+#include "HeldFolders.h"
 #include "ImageButton.h"
 #include "JobIntake.h"
 #include "ModConf.h"
@@ -11,6 +12,7 @@
 #include "PrinterStrip.h"
 #include "QueueCommands.h"
 #include "QueueListWidget.h"
+#include "SentAhead.h"
 #include "TextFit.h"
 #include "ThumbViewer.h"
 #include "Twips.h"
@@ -105,6 +107,7 @@ FIni::FIni(PrinterPort &printers, const QString &appPath, QWidget *parent)
     FraView->setGeometry(twipsRect(3870, 810, 6150, 6420));
     store.showJobThumbnails = [this](const QString &key) { FraView->ShowJobThumbnails(key); };
     store.clearThumbnails = [this] { FraView->clearThumbnails(); };
+    store.runFileMoves = [this](std::function<void()> moves) { fileMover.post(std::move(moves)); };
 
     StripPrinters = new PrinterStrip(tracker, this);
     StripPrinters->setObjectName(QStringLiteral("StripPrinters"));
@@ -230,7 +233,9 @@ void FIni::load()
     // Named after the program's folder, as before the station had a folder of its own, so that
     // an upgraded station still holds the jobs it took.
     store.station.id = stationIdFor(programFolder());
-    LoadWaitingJobs(store, ModConf::SystemFolder);
+    store.programFolder = appPath;
+    LoadAllWaitingJobs(store, ModConf::SystemFolder);
+    RestoreSentAhead(store);
     leaseTimer.start(int(store.station.leaseTimeoutMs / 4));
     tracker.restore();
     StripPrinters->refresh();
@@ -245,6 +250,7 @@ void FIni::onTimer1Tick()
     }
     ScanNewJobs(store, ModConf::SystemFolder, ModConf::PrintAll);
     PrintNextPhoto(store, &tracker);
+    forgetIdleSystemFolders(store, ModConf::SystemFolder);
     StripPrinters->refresh();
 }
 
@@ -256,8 +262,10 @@ void FIni::OpenConfiguration()
     execModal(conf);
     // Queued jobs stay with the folder they came from; new ones come from the new folder,
     // which gets its folders as at start-up.
-    if (ModConf::SystemFolder != systemFolder)
+    if (ModConf::SystemFolder != systemFolder) {
         CreateFolderLayout(ModConf::SystemFolder);
+        rememberSystemFolder(store, ModConf::SystemFolder);
+    }
     runHeldBackTick();
     Timer1.start();
 }
@@ -289,6 +297,8 @@ void FIni::unload()
     Timer1.stop();
     leaseTimer.stop();
     tracker.awaitAnswer(5000);
+    // A retirement under way finishes; one cut short by a kill is finished at the next start.
+    fileMover.drain();
     FraView->releaseThumbImages();
     FraView->unloadElements();
     // Nothing is written: a job taken into the queue keeps its name and is listed again at the

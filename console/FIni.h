@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ClickSound.h"
+#include "FileMover.h"
 #include "JobStore.h"
 #include "PrintTracker.h"
 
@@ -93,6 +94,8 @@ public:
     // holds while the configuration window has the polling stopped.
     QTimer leaseTimer;
     ClickSound clickSound;
+    // Moves the files of retired jobs off the interface thread (drain() waits for them).
+    FileMover fileMover;
 
 protected:
     void paintEvent(QPaintEvent *event) override;

@@ -9,6 +9,7 @@
 #include <QSet>
 
 #include <cerrno>
+#include <functional>
 
 namespace {
 
@@ -146,8 +147,13 @@ int takeJobFiles(JobStore &store, const QString &systemFolder, Intake intake, bo
     if (intake == Intake::WaitingJob)
         FinishInterruptedRetirements(store.station, systemFolder, acquired.retiring);
     else
-        for (const QString &job : acquired.retiring)
-            finishRetirement(store.station, systemFolder, job);
+        for (const QString &job : acquired.retiring) {
+            // Taken over from a station that is gone: moved as this station's own retirements.
+            std::function<void()> finish = [station = store.station, systemFolder, job] {
+                finishRetirement(station, systemFolder, job);
+            };
+            store.runFileMoves ? store.runFileMoves(std::move(finish)) : finish();
+        }
 
     // A job of this queue whose marker could not be written may come back as adopted. A job of
     // the same name from the folder used before Setup moved the station is another job.

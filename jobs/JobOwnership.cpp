@@ -351,6 +351,11 @@ void forgetJob(const Station &station, const QString &systemFolder, const QStrin
         native(JobFs::joinPath(ownersFolder(systemFolder, station.id), marker)).constData());
 }
 
+bool holdsAnyMarker(const Station &station, const QString &systemFolder)
+{
+    return !markersIn(ownersFolder(systemFolder, station.id)).isEmpty();
+}
+
 AcquiredJobs acquireJobs(Station &station, const QString &systemFolder,
                          const QStringList &jobsFolderNames, bool startUp)
 {

@@ -62,6 +62,8 @@ bool markJobOwned(const Station &station, const QString &systemFolder, const QSt
 void markJobRetiring(const Station &station, const QString &systemFolder,
                      const QString &jobFileName);
 void forgetJob(const Station &station, const QString &systemFolder, const QString &marker);
+// Whether this station has any marker in `systemFolder`: a job it holds or is retiring there.
+bool holdsAnyMarker(const Station &station, const QString &systemFolder);
 
 struct AcquiredJobs
 {

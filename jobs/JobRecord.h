@@ -38,4 +38,8 @@ struct JobRecord
     quint64 serial = 0;
     // The job file read, so that progress is never written into a later file of the same name.
     JobFs::FileIdentity fileIdentity;
+    // An urgent copy made by print now (not a reprint), kept beside the program until a printer
+    // takes it; `sourceWasPrinted`: its photo already counted as printed in its job then.
+    bool sentAhead = false;
+    bool sourceWasPrinted = false;
 };

@@ -3,11 +3,13 @@
 #include "JobFile.h"
 #include "JobFileSystem.h"
 #include "JobsLog.h"
+#include "SentAhead.h"
 
 #include <QSet>
 #include <QStringList>
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -52,32 +54,41 @@ QString backupJobPath(const QString &systemFolder, const QString &fileName)
                            QLatin1Char('3') + fileName.mid(1));
 }
 
-// The photos that a job file of the same order waiting in the jobs folder ("0" or "1": the
-// order delivered again while this one was queued) still needs; all of `imageNames` when such
-// a file cannot be read. Its photos have the same names as this job's.
-QSet<QString> photosOfWaitingDuplicate(const QString &systemFolder, const QString &fileName,
-                                       const QStringList &imageNames)
+// The photos that another job file of the same order in the jobs folder still needs: one
+// waiting ("0" or "1": the order delivered again while this one was queued) or one claimed
+// ("2": delivered again and taken after this job's file had left its name). All of
+// `imageNames` that such a file names, or all of them when it cannot be read. Its photos have
+// the same names as this job's.
+QSet<QString> photosOfOtherDelivery(const QString &systemFolder, const QString &fileName,
+                                    const QStringList &imageNames)
 {
     const JobFileName retired = splitJobFileName(fileName);
+    const QSet<QString> names(imageNames.cbegin(), imageNames.cend());
     QSet<QString> needed;
     for (const JobFs::FolderEntry &file : JobFs::listFolderFiles(jobsFolder(systemFolder))) {
         const QChar status = file.name.at(0);
-        if ((status != QLatin1Char('0') && status != QLatin1Char('1')) || !isJobFileName(file.name))
+        if (!QStringLiteral("012").contains(status) || !isJobFileName(file.name))
             continue;
-        const JobFileName waiting = splitJobFileName(file.name);
-        if (!waiting.error.isEmpty() || waiting.orderPrefix != retired.orderPrefix
-            || waiting.listKey != retired.listKey)
+        const JobFileName other = splitJobFileName(file.name);
+        if (!other.error.isEmpty() || other.orderPrefix != retired.orderPrefix
+            || other.listKey != retired.listKey)
             continue;
-        qCWarning(lcJobs).noquote()
-            << "Order" << retired.orderPrefix + retired.listKey
-            << "was delivered twice:" << file.name
-            << "waits in the jobs folder, so the photos it names are copied to"
-            << "backup and stay for it";
         const JobFileRead read = ReadJobFile(JobFs::joinPath(jobsFolder(systemFolder), file.name));
-        if (!read.ok())
-            return QSet<QString>(imageNames.cbegin(), imageNames.cend());
-        for (const PhotoItem &photo : read.record.photos)
-            needed << photo.imageFileName;
+        QSet<QString> named = names;
+        if (read.ok()) {
+            named.clear();
+            for (const PhotoItem &photo : read.record.photos)
+                if (names.contains(photo.imageFileName))
+                    named << photo.imageFileName;
+        }
+        // The job file of an urgent copy's source names none of the copy's photos.
+        if (named.isEmpty())
+            continue;
+        qCWarning(lcJobs).noquote() << "Order" << retired.orderPrefix + retired.listKey
+                                    << "was delivered twice:" << file.name
+                                    << "is in the jobs folder, so the photos it names are copied"
+                                    << "to backup and stay for it";
+        needed += named;
     }
     return needed;
 }
@@ -85,13 +96,13 @@ QSet<QString> photosOfWaitingDuplicate(const QString &systemFolder, const QStrin
 // Moves a job's photos into backup/images and then the job file at `jobFile` (none when
 // empty) into backup/jobs under its status "3" name. The job file goes last: while it is
 // still in the jobs folder, the retirement can be finished at the next start. Photos that the
-// same order delivered again still needs are copied instead.
+// same order delivered again still needs, waiting or claimed, are copied instead.
 void moveToBackupFolders(const QString &systemFolder, const QString &jobFile,
                          const QString &fileName, const QStringList &imageNames)
 {
     const QString images = JobFs::joinPath(systemFolder, QStringLiteral("images"));
     const QString backupImages = JobFs::joinPath(systemFolder, QStringLiteral("backup/images"));
-    const QSet<QString> stay = photosOfWaitingDuplicate(systemFolder, fileName, imageNames);
+    const QSet<QString> stay = photosOfOtherDelivery(systemFolder, fileName, imageNames);
     for (const QString &name : imageNames) {
         const QString from = JobFs::joinPath(images, name),
                       to = JobFs::joinPath(backupImages, name);
@@ -101,9 +112,9 @@ void moveToBackupFolders(const QString &systemFolder, const QString &jobFile,
         moveToBackup(jobFile, backupJobPath(systemFolder, fileName));
 }
 
-// Moves the job file of a held job to its ".retiring" name, or straight into backup when it
-// cannot be renamed; the path of what is left to move last ("" when nothing).
-QString beginRetirement(const QString &systemFolder, const QString &fileName)
+// Renames the job file of a held job to its ".retiring" name: its new path, or "" when it
+// cannot be renamed, and then it goes to backup before its photos.
+QString renameToRetiring(const QString &systemFolder, const QString &fileName)
 {
     const QString jobPath = JobFs::joinPath(jobsFolder(systemFolder), fileName);
     const QString retiringPath = jobPath + RetiringSuffix;
@@ -111,9 +122,19 @@ QString beginRetirement(const QString &systemFolder, const QString &fileName)
         qCWarning(lcJobs).noquote()
             << "Cannot rename" << jobPath << "to" << retiringPath << "-"
             << JobFs::describeError(error) << "- it goes to backup before its photos";
-        moveToBackup(jobPath, backupJobPath(systemFolder, fileName));
         return QString();
     }
+    return retiringPath;
+}
+
+// Moves the job file of a held job to its ".retiring" name, or straight into backup when it
+// cannot be renamed; the path of what is left to move last ("" when nothing).
+QString beginRetirement(const QString &systemFolder, const QString &fileName)
+{
+    const QString retiringPath = renameToRetiring(systemFolder, fileName);
+    if (retiringPath.isEmpty())
+        moveToBackup(JobFs::joinPath(jobsFolder(systemFolder), fileName),
+                     backupJobPath(systemFolder, fileName));
     return retiringPath;
 }
 
@@ -153,10 +174,11 @@ void finishRetirement(const Station &station, const QString &systemFolder, const
     const QString marker = fileName + RetiringSuffix;
     QString path = JobFs::joinPath(jobsFolder(systemFolder), marker);
     if (!JobFs::isFile(path)) {
-        // Cut short before the job file left its name, unless that name is now another job's.
-        const QString holder = holderOf(station, systemFolder, fileName);
+        // Cut short before the job file left its name, unless that name is now another job's:
+        // one that any station, this one included, holds by a marker of that name (the marker of
+        // the job being retired bears the ".retiring" name already).
         if (JobFs::isFile(JobFs::joinPath(jobsFolder(systemFolder), fileName))
-            && (holder.isEmpty() || holder == station.id))
+            && holderOf(station, systemFolder, fileName).isEmpty())
             path = beginRetirement(systemFolder, fileName);
         else
             path.clear();
@@ -166,7 +188,9 @@ void finishRetirement(const Station &station, const QString &systemFolder, const
                                  << "that was left under way";
         moveToBackupFolders(systemFolder, path, fileName, imageNamesIn(path, fileName));
     }
-    forgetJob(station, systemFolder, marker);
+    // A job file that still cannot go keeps the marker: the next start tries again.
+    if (path.isEmpty() || !JobFs::isFile(path))
+        forgetJob(station, systemFolder, marker);
 }
 
 int FinishInterruptedRetirements(const Station &station, const QString &systemFolder,
@@ -201,26 +225,42 @@ void RetireJob(JobStore &store, int32_t index)
     QStringList imageNames;
     for (int i = 0; i < job.photoCount && size_t(i) < job.photos.size(); ++i)
         imageNames << job.photos[size_t(i)].imageFileName;
-    const QString jobPath = JobFs::joinPath(jobsFolder(systemFolder), job.fileName);
-    const QString holder = holderOf(store.station, systemFolder, job.fileName);
+    const QString fileName = job.fileName;
+    const QString jobPath = JobFs::joinPath(jobsFolder(systemFolder), fileName);
+    const QString holder = holderOf(store.station, systemFolder, fileName);
     const bool heldElsewhere = !holder.isEmpty() && holder != store.station.id;
+    std::function<void()> moves;
     if (heldElsewhere && !job.urgent) {
         // Taken over while this station could not renew its lease: the other station prints it.
-        qCWarning(lcJobs).noquote() << "Job" << job.fileName << "is held by station" << holder
+        qCWarning(lcJobs).noquote() << "Job" << fileName << "is held by station" << holder
                                     << "now; it leaves this queue and its files stay";
     } else if ((job.urgent && urgentSourceQueued(store, index)) || heldElsewhere
                || !JobFs::isFile(jobPath)) {
         // An urgent copy's job file is its source's, which still has photos to print (here or
         // at the station that holds it): moved now, that job would lose its other photos.
-        moveToBackupFolders(systemFolder, QString(), job.fileName, imageNames);
+        moves = [=] { moveToBackupFolders(systemFolder, QString(), fileName, imageNames); };
     } else {
-        markJobRetiring(store.station, systemFolder, job.fileName);
-        moveToBackupFolders(systemFolder, beginRetirement(systemFolder, job.fileName), job.fileName,
-                            imageNames);
-        forgetJob(store.station, systemFolder, job.fileName + RetiringSuffix);
+        // Marked and renamed at once: from here on the job is never listed again, however long
+        // its files take to move.
+        markJobRetiring(store.station, systemFolder, fileName);
+        const QString retiringPath = renameToRetiring(systemFolder, fileName);
+        moves = [=, station = store.station] {
+            if (retiringPath.isEmpty())
+                moveToBackup(jobPath, backupJobPath(systemFolder, fileName));
+            moveToBackupFolders(systemFolder, retiringPath, fileName, imageNames);
+            // A job file that could not go keeps the marker, so that this station (or the one
+            // that takes its jobs over) finishes the retirement at its next start.
+            if (retiringPath.isEmpty() || !JobFs::isFile(retiringPath))
+                forgetJob(station, systemFolder, fileName + RetiringSuffix);
+        };
     }
+    if (moves && store.runFileMoves)
+        store.runFileMoves(std::move(moves));
+    else if (moves)
+        moves();
 
     const QString listKey = job.listKey;
+    const bool sentAhead = job.sentAhead;
     --store.jobCount;
     if (index != store.jobCount)
         store.printJobs[size_t(index)] = std::move(store.printJobs[size_t(store.jobCount)]);
@@ -246,4 +286,6 @@ void RetireJob(JobStore &store, int32_t index)
             store.clearThumbnails();
         store.lastShownIndex = -1;
     }
+    if (sentAhead)
+        saveSentAhead(store);
 }

@@ -15,8 +15,9 @@
 // changes nothing.
 // The job file is first renamed in the jobs folder to its name + ".retiring", then the photos
 // move, then the job file; a job file that cannot move stays under that name, so that the job
-// is never listed again. Photos that a later delivery of the same order waiting in the jobs
-// folder names are copied, not moved. A job that another station holds now (it took the job
+// is never listed again; the moves after that rename go to store.runFileMoves when it is set.
+// Photos that a later delivery of the same order in the jobs folder names (waiting or claimed)
+// are copied, not moved. A job that another station holds now (it took the job
 // over) leaves the queue with all its files left to that station; an urgent copy never moves
 // its source's job file while the source is queued here or held elsewhere.
 void RetireJob(JobStore &store, int32_t index);

@@ -34,6 +34,9 @@ struct JobStore
     std::function<void(const QString &key)> showJobThumbnails;
     // Releases the thumbnail images and boxes when the queue has become empty.
     std::function<void()> clearThumbnails;
+    // Whether photo `photoIndex` of the record bearing `serial` is on its way to a printer now,
+    // its answer awaited; set by the print tracker.
+    std::function<bool(quint64 serial, int photoIndex)> photoOnItsWay;
 
     // Job files left in the jobs folder, with the reason logged for each, so that a file that
     // stays refused is logged once and not on every tick.
@@ -42,6 +45,16 @@ struct JobStore
     // This station among the others on its system folder; its id comes from the program's
     // folder.
     Station station;
+
+    // The program's folder: what the station must find again after a restart is kept there
+    // (empty: in memory only).
+    QString programFolder;
+    // The system folders in which the station may hold jobs (see HeldFolders.h).
+    QStringList heldFolders;
+    // Print-now copies of a system folder out of reach at start-up, kept for the next start.
+    std::vector<JobRecord> sentAheadOutOfReach;
+    // Runs the file moves of a retirement; empty: at once, on the caller's thread.
+    std::function<void(std::function<void()> moves)> runFileMoves;
 };
 
 // The key of a queue entry: the whole text of an urgent entry (it contains "rgente"), the text

@@ -4,6 +4,7 @@
 #include "JobRetirement.h"
 #include "JobTable.h"
 #include "JobsLog.h"
+#include "SentAhead.h"
 
 #include <QFile>
 
@@ -155,6 +156,12 @@ PrintNowResult PrintNow(JobStore &store, int k, const CopyImageFunction &copy)
     const int32_t source = findLiveRecord(store, store.LstJobs.text(selected).mid(4));
     if (source < 0 || k < 0 || size_t(k) >= store.printJobs[size_t(source)].photos.size())
         return PrintNowResult::NoSource;
+    if (store.photoOnItsWay && store.photoOnItsWay(store.printJobs[size_t(source)].serial, k)) {
+        qCInfo(lcJobs).noquote() << "Print now of"
+                                 << store.printJobs[size_t(source)].photos[size_t(k)].imageFileName
+                                 << "not done: its document is on its way to the printer already";
+        return PrintNowResult::OnItsWay;
+    }
     if (!hasRoomForJob(store)) {
         qCWarning(lcJobs, "Print now refused: the queue is full (%d jobs)", int(MaxJobs));
         return PrintNowResult::QueueFull;
@@ -187,6 +194,8 @@ PrintNowResult PrintNow(JobStore &store, int k, const CopyImageFunction &copy)
         photo.imageFileName.clear();
     }
 
+    urgent.sentAhead = true;
+    urgent.sourceWasPrinted = store.printJobs[size_t(source)].photos[size_t(k)].printed != 0;
     insertUrgentJob(store, std::move(urgent), false);
 
     // Counted once: the dispatcher ends the job when printedCount reaches photoCount.
@@ -195,6 +204,7 @@ PrintNowResult PrintNow(JobStore &store, int k, const CopyImageFunction &copy)
         sent.printed = 1;
         ++store.printJobs[size_t(source)].printedCount;
     }
+    saveSentAhead(store);
     return PrintNowResult::Made;
 }
 

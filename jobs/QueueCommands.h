@@ -59,14 +59,17 @@ enum class PrintNowResult {
     NoSource, // no entry selected, its record is gone, or no photo k
     QueueFull,
     CopyFailed, // the photo's copy could not be written; nothing changed
+    OnItsWay, // the photo's document is on its way to the printer: not sent again
 };
 
 // Makes photo k of the selected job an urgent job of its own that prints ahead of the normal
 // jobs: a copy of the photo under a free "u" name in the job's own images folder, an
 // "Urgente N" entry and record (of the same system folder), and the
 // photo marked printed in its job so the job ends without it. A photo already marked printed
-// gets a further copy and is not counted again. The selection and the viewer stay as they
-// are; the next selection reloads the viewer.
+// gets a further copy and is not counted again. A photo whose document is on its way to the
+// printer now is left alone: it counts as printed when the printer takes it, and is tried
+// again at the next tick when it refuses it. The selection and the viewer stay as they are;
+// the next selection reloads the viewer.
 PrintNowResult PrintNow(JobStore &store, int k, const CopyImageFunction &copy = copyImageFile);
 
 // Adds the one-photo job `urgent` (its fileName, orderPrefix, systemFolder and photo set) as the

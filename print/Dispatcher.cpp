@@ -9,6 +9,7 @@
 #include "ModPrint.h"
 #include "PrintTracker.h"
 #include "PrinterPort.h"
+#include "SentAhead.h"
 
 #include <QLoggingCategory>
 
@@ -64,6 +65,9 @@ void AcceptPrintedPhoto(JobStore &store, const PrintedPhoto &printed, bool retir
         photo.printed = 1;
         ++job.printedCount;
     }
+    // A photo sent ahead is no longer to be listed again after a restart.
+    if (job.sentAhead)
+        saveSentAhead(store);
     if (retire && job.photoCount == job.printedCount)
         RetireJob(store, index);
 }

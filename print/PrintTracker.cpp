@@ -87,7 +87,17 @@ PrintTracker::PrintTracker(JobStore &store, PrinterPort &port, const QString &fo
 {
     connect(&m_port.events, &PrinterPortEvents::documentAnswered, this, &PrintTracker::takeAnswer);
     connect(&m_port.events, &PrinterPortEvents::snapshotChanged, this, &PrintTracker::takeSnapshot);
+    // Print now on the photo in flight would print it a second time.
+    m_store.photoOnItsWay = [this](quint64 serial, int photoIndex) {
+        return m_inFlight && m_inFlight->second.serial == serial
+            && m_inFlight->second.photoIndex == photoIndex;
+    };
     recountToday();
+}
+
+PrintTracker::~PrintTracker()
+{
+    m_store.photoOnItsWay = nullptr;
 }
 
 QString PrintTracker::stateFile() const

@@ -58,6 +58,7 @@ public:
     // `folder` holds the ledger and the state file (the station's folder, beside its log).
     PrintTracker(JobStore &store, PrinterPort &port, const QString &folder,
                  QObject *parent = nullptr);
+    ~PrintTracker() override;
 
     // At start-up, once the waiting jobs are listed: follows the jobs an earlier run followed,
     // and puts back the reprints it had queued.

@@ -204,6 +204,7 @@ private slots:
         // Nothing printed under the box; the tick held back ran once the answer was acted on.
         QCOMPARE(m_port.titles(),
                  tickWhileAsked ? QStringList { "Zelvo AB2_0001.jpg" } : QStringList());
+        m_window->fileMover.drain();
         QCOMPARE(QFile::exists(path("backup/images/AB2_0002.jpg")), !entries().contains("job 2"));
     }
 
@@ -268,6 +269,7 @@ private slots:
         QCOMPARE(entries(), QStringList());
         const auto &printed = m_port.documents;
         QCOMPARE(std::count_if(printed.begin(), printed.end(), [](auto &d) { return d.drawn; }), 4);
+        m_window->fileMover.drain();
         QCOMPARE(filesIn(path("backup/images")),
                  (QStringList { "AB1_0001.jpg", "AB1_0002.jpg", "AB2_0001.jpg" }));
         QCOMPARE(filesIn(other.filePath("backup/images")), QStringList { "CD00009_0001.jpg" });

@@ -1,15 +1,20 @@
 #include "FConf.h"
 #include "FIni.h"
+#include "HeldFolders.h"
+#include "JobsTestSupport.h"
+#include "ModPrint.h"
 #include "NextModal.h"
 #include "QueueListWidget.h"
 #include "RecordingPrinterPort.h"
-#include "TestFiles.h"
+#include "StationLogRecorder.h"
+#include "TestPhotos.h"
 #include "TextsCutShort.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QTemporaryDir>
 
 // FIni::load as the station starts: the settings or the first-start window, the folders, the
@@ -137,6 +142,93 @@ private slots:
         QVERIFY(QDir(app->filePath("backup/images")).exists());
         window.onTimer1Tick(); // as the settings say, orders awaiting payment wait
         QCOMPARE(window.LstJobs->count(), 2);
+    }
+
+    // Jobs taken from a system folder the settings no longer name are listed at every start
+    // until they are done; a folder out of reach is told once and looked at again next time.
+    void jobsOfAnEarlierSystemFolderAreListedAfterARestart_data()
+    {
+        QTest::addColumn<bool>("outOfReach");
+        QTest::newRow("settings edited") << false;
+        QTest::newRow("earlier folder out of reach at one start") << true;
+    }
+    void jobsOfAnEarlierSystemFolderAreListedAfterARestart()
+    {
+        QFETCH(bool, outOfReach);
+        printers.documents.clear();
+        ModPrint::setPrinterPort(&printers);
+        const auto noPort = qScopeGuard([] { ModPrint::setPrinterPort(nullptr); });
+        const QString a = app->filePath("a"), b = app->filePath("b");
+        const auto settings = [this](const QString &folder) {
+            resetSettings(QString());
+            return writeFile(ini(),
+                             "[General]\nPRINT_ALL=True\nSYSTEM_FOLDER=" + folder.toUtf8() + "\n");
+        };
+        QVERIFY(QDir().mkpath(a) && QDir().mkpath(b) && settings(a));
+        {
+            FIni window(printers, app->path());
+            window.load();
+            for (const char *photo : { "/images/AB00001_0001.jpg", "/images/AB00001_0002.jpg" })
+                QVERIFY(writeFile(a + photo, TestPhotos::jpegBytes(30, 20)));
+            QVERIFY(writeFile(a + "/jobs/1AB00001.job", jobText(2)));
+            window.onTimer1Tick();
+        }
+        QVERIFY(settings(b));
+        if (outOfReach) {
+            QVERIFY(QDir().rename(a, a + "-away"));
+            StationLogRecorder log;
+            FIni window(printers, app->path());
+            window.load();
+            window.onTimer1Tick();
+            QCOMPARE(window.LstJobs->count(), 0);
+            QCOMPARE(log.warnings().filter(a + " cannot be reached").size(), 1);
+            QVERIFY(QDir().rename(a + "-away", a));
+        }
+        FIni window(printers, app->path());
+        window.load();
+        QCOMPARE(window.LstJobs->count(), 1);
+        window.onTimer1Tick();
+        window.onTimer1Tick();
+        QCOMPARE(printers.titles(),
+                 QStringList({ "Zelvo AB00001_0001.jpg", "Zelvo AB00001_0002.jpg" }));
+        QVERIFY(printers.documents.last().drawn);
+        window.fileMover.drain();
+        QVERIFY(QFile::exists(a + "/backup/jobs/3AB00001.job"));
+        // Holding nothing there any more, the station forgets the earlier folder.
+        window.onTimer1Tick();
+        QCOMPARE(readFile(app->filePath(HeldFoldersFileName)), b.toUtf8() + "\n");
+    }
+
+    // A retired job's files moving onto another disk (copied, flushed, read back) hold neither
+    // the window nor the renewal of the station's lease.
+    void longRetirementHoldsNeitherTheWindowNorTheLease()
+    {
+        ModPrint::setPrinterPort(&printers);
+        const auto noPort = qScopeGuard([] { ModPrint::setPrinterPort(nullptr); });
+        QVERIFY(writeFile(ini(), "[General]\nPRINT_ALL=True\n"));
+        QVERIFY(QDir().mkpath(app->filePath("jobs")) && QDir().mkpath(app->filePath("images")));
+        QVERIFY(writeFile(app->filePath("images/AB00001_0001.jpg"), TestPhotos::jpegBytes(30, 20)));
+        QVERIFY(writeFile(app->filePath("jobs/1AB00001.job"), jobText(1)));
+        ScopedSysCalls restore;
+        splitFileSystems();
+        QSemaphore flushed;
+        JobFs::sysCalls().syncFile = [sync = JobFs::sysCalls().syncFile, &flushed](int fd) {
+            flushed.tryAcquire(1, 5000); // a flush onto a slow disk, until the test lets it end
+            return sync(fd);
+        };
+        FIni window(printers, app->path());
+        window.store.station.leaseTimeoutMs = 400;
+        window.load();
+        window.onTimer1Tick();
+        QCOMPARE(window.LstJobs->count(), 0);
+        QVERIFY(QFile::exists(app->filePath("images/AB00001_0001.jpg"))); // still on its way
+        const QFileInfo lease(app->filePath(".zelvo/leases/" + window.store.station.id));
+        const QDateTime renewed = lease.lastModified();
+        QTRY_VERIFY(QFileInfo(lease.filePath()).lastModified() > renewed);
+        flushed.release(2);
+        window.fileMover.drain();
+        QCOMPARE(filesIn(app->filePath("backup/images")), QStringList { "AB00001_0001.jpg" });
+        QCOMPARE(filesIn(app->filePath("backup/jobs")), QStringList { "3AB00001.job" });
     }
 };
 

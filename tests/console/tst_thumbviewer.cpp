@@ -355,6 +355,7 @@ private slots:
             m_port.titles(),
             (QStringList { "Zelvo AB1_0002u0.jpg", "Zelvo AB1_0001.jpg", "Zelvo AB1_0003.jpg" }));
         QVERIFY(m_port.documents[0].drawn);
+        m_window->fileMover.drain();
         QVERIFY(QFile::exists(path("backup/images/AB1_0002u0.jpg")));
     }
 };

@@ -274,6 +274,8 @@ private slots:
         QTest::newRow("held, before the job file's rename") << -1 << false << "me";
         QTest::newRow("held, after one photo") << 1 << false << "me";
         QTest::newRow("held by a station alive") << 1 << false << "other";
+        // Its files all in backup but the marker, and the order delivered again and taken here.
+        QTest::newRow("held, the order taken again") << 3 << false << "me, again";
     }
     void retirementCutShort_finishedAtStart()
     {
@@ -283,11 +285,11 @@ private slots:
         QRandomGenerator random(1);
         deliver(1, random, 3);
         // What a station leaves when it stops while retiring job 00000.
+        const QString id = holder.section(',', 0, 0);
         if (!holder.isEmpty()) {
-            QVERIFY(QDir().mkpath(at(".zelvo/owners/" + holder))
-                    && QDir().mkpath(at(".zelvo/leases")));
-            QVERIFY(writeFile(at(".zelvo/owners/" + holder + "/2AB00000.job.retiring"), ""));
-            QVERIFY(writeFile(at(".zelvo/leases/" + holder), ""));
+            QVERIFY(QDir().mkpath(at(".zelvo/owners/" + id)) && QDir().mkpath(at(".zelvo/leases")));
+            QVERIFY(writeFile(at(".zelvo/owners/" + id + "/2AB00000.job.retiring"), ""));
+            QVERIFY(writeFile(at(".zelvo/leases/" + id), ""));
         }
         QVERIFY(QFile::rename(
             at("jobs/1AB00000.job"),
@@ -296,6 +298,16 @@ private slots:
             QVERIFY(QFile::rename(at("images/" + photo), at("backup/images/" + photo)));
         if (jobFileCopied)
             QVERIFY(QFile::copy(at("jobs/2AB00000.job.retiring"), at("backup/jobs/3AB00000.job")));
+        if (holder == "me, again") {
+            QVERIFY(
+                QFile::rename(at("jobs/2AB00000.job.retiring"), at("backup/jobs/3AB00000.job")));
+            QVERIFY(writeFile(at("jobs/2AB00000.job"), jobText(1))
+                    && writeFile(at(".zelvo/owners/me/2AB00000.job"), ""));
+            StationStore store("me");
+            QCOMPARE(LoadWaitingJobs(store, m_root), 1);
+            QCOMPARE(filesIn(at(".zelvo/owners/me")), QStringList { "2AB00000.job" });
+            return;
+        }
 
         StationStore store("me");
         QCOMPARE(LoadWaitingJobs(store, m_root), 0); // not listed, and so not printed, again

@@ -362,22 +362,41 @@ private slots:
     void retireJob_orderDeliveredAgainKeepsItsPhotos_data()
     {
         QTest::addColumn<QByteArray>("again"); // the second delivery's job file
+        QTest::addColumn<bool>("claimed"); // after a failed backup, then a restart finishes it
         QTest::addColumn<QStringList>("staying");
         QTest::newRow("naming photo 2")
-            << QByteArray("00002000100000100\r\n") << QStringList { "AB00001_0002.jpg" };
+            << QByteArray("00002000100000100\r\n") << false << QStringList { "AB00001_0002.jpg" };
         QTest::newRow("unreadable: all stay")
-            << QByteArray("garbage\r\n") << QStringList({ "AB00001_0001.jpg", "AB00001_0002.jpg" });
+            << QByteArray("garbage\r\n") << false
+            << QStringList({ "AB00001_0001.jpg", "AB00001_0002.jpg" });
+        QTest::newRow("claimed, naming photo 2")
+            << QByteArray("00002000100000100\r\n") << true << QStringList { "AB00001_0002.jpg" };
     }
     void retireJob_orderDeliveredAgainKeepsItsPhotos()
     {
         QFETCH(QByteArray, again);
+        QFETCH(bool, claimed);
         QFETCH(QStringList, staying);
         deliver({ "00001" });
         JobStore store;
         QCOMPARE(ScanNewJobs(store, m_root, false), 1);
-        QVERIFY(writeFile(at("jobs/1AB00001.job"), again));
         StationLogRecorder recorder;
-        RetireJob(store, 0);
+        if (claimed) {
+            // The job file cannot go to backup and keeps its retiring name; the order comes again
+            // with its photo and is taken before the next start finishes the first retirement.
+            QVERIFY(QDir().mkdir(at("backup/jobs/3AB00001.job")));
+            RetireJob(store, 0);
+            QVERIFY(writeFile(at("images/AB00001_0002.jpg"), "again"));
+            QVERIFY(writeFile(at("jobs/1AB00001.job"), again));
+            QCOMPARE(ScanNewJobs(store, m_root, false), 1);
+            QVERIFY(QDir().rmdir(at("backup/jobs/3AB00001.job")));
+            JobStore restarted;
+            QCOMPARE(LoadWaitingJobs(restarted, m_root), 1);
+            QVERIFY(!filesIn(at("jobs")).contains("2AB00001.job.retiring"));
+        } else {
+            QVERIFY(writeFile(at("jobs/1AB00001.job"), again));
+            RetireJob(store, 0);
+        }
         QCOMPARE(filesIn(at("images")), staying);
         QCOMPARE(filesIn(at("backup/images")),
                  QStringList({ "AB00001_0001.jpg", "AB00001_0002.jpg" }));

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "Dispatcher.h"
+#include "HeldFolders.h"
 #include "JobIntake.h"
 #include "ModConf.h"
 #include "ModPrint.h"
 #include "PrintTracker.h"
 #include "PrinterPort.h"
+#include "SentAhead.h"
 #include "TestPhotos.h"
 
 #include <QDir>
@@ -46,6 +48,7 @@ public:
                 const QString &printer15x23)
     {
         CreateFolderLayout(m_dir.path());
+        store.programFolder = m_dir.path();
         resetSettings(m_dir.path());
         ModConf::Printer10x15 = printer10x15;
         ModConf::Printer13x18 = printer13x18;
@@ -124,7 +127,8 @@ public:
         std::destroy_at(&store);
         std::construct_at(&store);
         store.station = same;
-        const int listed = LoadWaitingJobs(store, folder());
+        store.programFolder = folder();
+        const int listed = LoadAllWaitingJobs(store, folder()) + RestoreSentAhead(store);
         if (PrintTracker *restarted = tracker())
             restarted->restore();
         return listed;

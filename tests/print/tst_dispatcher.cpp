@@ -122,27 +122,39 @@ private slots:
         QCOMPARE(readFile(station->path("backup/jobs/3AB00001.job")).count("\n1"), 2);
     }
 
-    // Print now records the photo only once its urgent copy is accepted, in the source's file.
-    void printNow_recordedWhenTheUrgentCopyIsAccepted_data()
+    // Print now records the photo only once its urgent copy is accepted, in the source's file;
+    // a copy not yet accepted is listed again after a restart, even once its job has retired.
+    void printNow_printedOnceAcrossARestart_data()
     {
-        QTest::addColumn<bool>("urgentPrinted");
-        QTest::newRow("restart after the urgent copy printed") << true;
-        QTest::newRow("restart before") << false;
+        QTest::addColumn<QString>("restart");
+        QTest::addColumn<QStringList>("titles");
+        const QStringList ahead { "AB00001_0002u0.jpg", "AB00001_0001.jpg" };
+        QTest::newRow("after the urgent copy printed") << "after" << ahead;
+        QTest::newRow("before") << "before" << ahead;
+        QTest::newRow("after its job retired")
+            << "retired" << QStringList({ "AB00001_0001.jpg", "AB00001_0002u0.jpg" });
     }
-    void printNow_recordedWhenTheUrgentCopyIsAccepted()
+    void printNow_printedOnceAcrossARestart()
     {
-        QFETCH(bool, urgentPrinted);
+        QFETCH(QString, restart);
+        QFETCH(QStringList, titles);
         QVERIFY(station->addJob("1AB00001.job", { {}, {} }));
         ScanNewJobs(station->store, station->folder(), false);
         QCOMPARE(PrintNow(station->store, 1), PrintNowResult::Made);
-        if (urgentPrinted)
+        if (restart == "retired") { // the operator moves the job above the urgent copy
+            station->store.LstJobs.select(1);
+            QVERIFY(MoveSelectedJob(station->store, QueueMove::Up));
+            QCOMPARE(station->store.LstJobs.text(0), "job 00001");
+        }
+        if (restart != "before")
             PrintNextPhoto(station->store);
         station->restart();
-        station->tick();
-        station->tick();
-        QCOMPARE(titles(),
-                 urgentPrinted ? QStringList({ "AB00001_0002u0.jpg", "AB00001_0001.jpg" })
-                               : QStringList({ "AB00001_0001.jpg", "AB00001_0002.jpg" }));
+        for (int i = 0; i < 3; ++i)
+            station->tick();
+        QCOMPARE(this->titles(), titles);
+        QCOMPARE(station->store.jobCount, 0);
+        QCOMPARE(station->files("images"), 0);
+        QCOMPARE(station->files("backup/images"), 3);
     }
 
     // A job file or a photo that is a symbolic link is never followed: what it points at is
