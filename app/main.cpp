@@ -4,6 +4,7 @@
 #include "StationLock.h"
 #include "StationLog.h"
 #include "StationStart.h"
+#include "StopSignals.h"
 #include "SystemPrinterPort.h"
 #include "Translations.h"
 
@@ -38,6 +39,8 @@ int main(int argc, char **argv)
     }
     qCInfo(lcStation, "Zelvo %s started from '%s', station folder '%s'", ZELVO_VERSION,
            qUtf8Printable(QCoreApplication::applicationDirPath()), qUtf8Printable(appPath));
+    // A shutdown or a logout closes the station as its close button does.
+    StopSignals stopSignals;
 
     SystemPrinterPort printers(appPath + QStringLiteral("/pdf"));
     ModPrint::setPrinterPort(&printers);
@@ -48,12 +51,21 @@ int main(int argc, char **argv)
     QTimer::singleShot(CupsLink::StaleAfterMs, &firstRound, &QEventLoop::quit);
     QObject::connect(&printers.events, &PrinterPortEvents::snapshotChanged, &firstRound,
                      &QEventLoop::quit);
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &firstRound, &QEventLoop::quit);
     firstRound.exec();
 
-    FIni window(printers, appPath);
-    window.load();
-    window.show();
-    const int status = QApplication::exec();
+    int status = 0;
+    if (!stopSignals.received()) {
+        FIni window(printers, appPath);
+        closeOnStopSignals(stopSignals, window);
+        window.load(); // may wait for the first-start Setup, which a stop signal closes
+        if (!stopSignals.received()) {
+            window.show();
+            status = QApplication::exec();
+        }
+        window.close();
+    }
     ModPrint::setPrinterPort(nullptr);
+    qCInfo(lcStation, "Zelvo stopped");
     return status;
 }

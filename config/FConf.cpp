@@ -95,8 +95,8 @@ FConf::FConf(PrinterPort &printers, QWidget *owner)
     Command2->setAutoDefault(false);
     // "em polegadas x 100" cut to "x 10" would have sizes entered ten times too small.
     for (QLabel *label : findChildren<QLabel *>())
-        fitTextToWidth(label);
-    fitTextToWidth(chkTodos);
+        fitTextToPlace(label);
+    fitTextToPlace(chkTodos);
 
     showMessage = [this](const QString &text) {
         QMessageBox *box = makeMessageBox(text, this);

@@ -1,31 +1,39 @@
 #include "TextFit.h"
 
 #include <QCheckBox>
-#include <QFontMetricsF>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QStyle>
 #include <QStyleOptionButton>
 
-void shrinkFontToFit(QWidget *widget, const QString &text, int room)
+void shrinkFontToFit(QWidget *widget, const QString &text, const QSize &room, int flags)
 {
     QFont font = widget->font();
-    while (font.pointSizeF() > 6 && QFontMetricsF(font).horizontalAdvance(text) > room)
+    const auto fits = [&] {
+        const QSize needed = (flags & Qt::TextWordWrap)
+            ? QFontMetrics(font).boundingRect(QRect(QPoint(), room), flags, text).size()
+            : QFontMetrics(font).size(flags, text);
+        return needed.width() <= room.width() && needed.height() <= room.height();
+    };
+    while (font.pointSizeF() > 6 && !fits())
         font.setPointSizeF(font.pointSizeF() - 0.5);
     widget->setFont(font);
 }
 
-void fitTextToWidth(QLabel *label)
+void fitTextToPlace(QLabel *label)
 {
-    const int margin = label->margin();
-    shrinkFontToFit(label, label->text(), label->contentsRect().width() - 2 * margin);
+    const QRect room = label->contentsRect().marginsRemoved(QMargins() + label->margin());
+    shrinkFontToFit(label, label->text(), room.size(),
+                    label->wordWrap() ? int(Qt::TextWordWrap | label->alignment())
+                                      : Qt::TextSingleLine);
 }
 
-void fitTextToWidth(QCheckBox *checkBox)
+void fitTextToPlace(QCheckBox *checkBox)
 {
     QStyleOptionButton option;
     option.initFrom(checkBox);
     option.text = checkBox->text();
     const QRect room
         = checkBox->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, checkBox);
-    shrinkFontToFit(checkBox, checkBox->text(), room.width());
+    shrinkFontToFit(checkBox, checkBox->text(), room.size(), Qt::TextShowMnemonic);
 }

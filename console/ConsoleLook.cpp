@@ -8,10 +8,9 @@ namespace ConsoleLook {
 QFont labelFont(double pointSize)
 {
     QFont font;
-    // Sans-serif faces as narrow as the one the window was drawn with come first.
-    font.setFamilies({ QStringLiteral("MS Sans Serif"), QStringLiteral("Arial"),
-                       QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans"),
-                       QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif") });
+    // Named alone, so that no face a machine happens to have (Arial, Ghostscript's Nimbus Sans)
+    // comes before it; DejaVu Sans, a dependency too, only keeps a broken install legible.
+    font.setFamilies({ LabelFamily, QStringLiteral("DejaVu Sans") });
     font.setPointSizeF(pointSize);
     font.setBold(true);
     return font;

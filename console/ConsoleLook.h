@@ -13,7 +13,12 @@ inline const QColor Viewport(52, 158, 208); // behind the thumbnails
 inline const QColor LabelGrey(64, 64, 64);
 inline const QColor LabelLight(203, 215, 227);
 
-// "MS Sans Serif" bold at `pointSize`, or the nearest sans-serif font the machine has.
+// The labels' face, from fonts-liberation2, which the package depends on: the face of Debian's
+// that is nearest to "MS Sans Serif", the window's design face (its widths are Arial's), so the
+// window looks the same on every machine.
+inline const QString LabelFamily = QStringLiteral("Liberation Sans");
+
+// The labels' font: LabelFamily bold at `pointSize`.
 QFont labelFont(double pointSize);
 void setTextColour(QWidget *widget, const QColor &colour);
 void setBackground(QWidget *widget, const QColor &colour);

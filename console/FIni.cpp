@@ -67,13 +67,13 @@ FIni::FIni(PrinterPort &printers, const QString &appPath, QWidget *parent)
     Label1->setFont(labelFont(18));
     Label1->setAlignment(Qt::AlignCenter);
     setTextColour(Label1, Qt::white);
-    fitTextToWidth(Label1);
+    fitTextToPlace(Label1);
 
     Label2 = new QLabel(QStringLiteral("Fila de impressão"), this);
     Label2->setGeometry(twipsRect(420, 795, 2130, 300));
     Label2->setFont(labelFont(12));
     setTextColour(Label2, ConsoleLook::LabelGrey);
-    fitTextToWidth(Label2);
+    fitTextToPlace(Label2);
 
     LstJobs = new QueueListWidget(store.LstJobs, this);
     LstJobs->setObjectName(QStringLiteral("LstJobs"));
@@ -84,7 +84,7 @@ FIni::FIni(PrinterPort &printers, const QString &appPath, QWidget *parent)
     LblSetup->setGeometry(twipsRect(2850, 7485, 825, 360));
     LblSetup->label()->resize(LblSetup->size());
     LblSetup->label()->setFont(labelFont(13.5));
-    fitTextToWidth(LblSetup->label());
+    fitTextToPlace(LblSetup->label());
     LblSetup->setCursor(Qt::PointingHandCursor);
     setTextColour(LblSetup->label(), ConsoleLook::LabelLight);
     connect(LblSetup, &ClickLabel::clicked, this, &FIni::OpenConfiguration);
@@ -296,7 +296,7 @@ void FIni::unload()
     unloaded = true;
     Timer1.stop();
     leaseTimer.stop();
-    tracker.awaitAnswer(5000);
+    tracker.awaitAnswer(PrinterPort::AnswerWithinMs);
     // A retirement under way finishes; one cut short by a kill is finished at the next start.
     fileMover.drain();
     FraView->releaseThumbImages();

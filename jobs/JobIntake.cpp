@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QSet>
 
+#include <algorithm>
 #include <cerrno>
 #include <functional>
 
@@ -110,6 +111,12 @@ bool takeJobFile(JobStore &store, const QString &systemFolder, const QString &fo
     }
     store.refusedJobFiles.remove(file.name);
 
+    // A job listed again (a restart, a takeover) counts the photos marked printed, so that it
+    // retires in the tick of its last photo, as it would have without the interruption.
+    if (intake == Intake::WaitingJob)
+        read.record.printedCount
+            = int16_t(std::count_if(read.record.photos.begin(), read.record.photos.end(),
+                                    [](const PhotoItem &photo) { return photo.printed != 0; }));
     read.record.systemFolder = systemFolder;
     storeJobRecord(store, std::move(read.record));
     if (intake == Intake::WaitingJob) {

@@ -1,15 +1,11 @@
 #include "CupsLink.h"
 
 #include "CupsAttributes.h"
+#include "CupsLinkWorker.h"
 #include "PrinterStatus.h"
 
 #include <QFile>
-#include <QSet>
 #include <QTimer>
-
-#include <functional>
-
-#include <cups/cups.h>
 
 #include <pthread.h>
 #include <signal.h>
@@ -18,9 +14,6 @@ namespace {
 
 constexpr int RoundIntervalMs = 1000;
 constexpr int ConnectTimeoutMs = 1000;
-// libcups waits this long for each part of an answer, twice per request at most: a scheduler
-// that accepts and never answers is given up within about a second.
-constexpr double AnswerTimeoutSeconds = 0.5;
 
 // libcups's list of destinations (lpoptions instances, the user's default) is read again at
 // least this often, in rounds; sooner when the scheduler's queues or default change.
@@ -28,60 +21,12 @@ constexpr int DestinationsEveryRounds = 10;
 
 } // namespace
 
-// Lives on the link's thread and does all the talking to CUPS there.
-class CupsLinkWorker : public QObject
-{
-public:
-    CupsLinkWorker(CupsLink *front, const QString &server)
-        : m_front(front)
-        , m_server(server)
-    { }
-    ~CupsLinkWorker() override { disconnect(); }
-
-    void start();
-    void round(quint64 request);
-    void submit(int ticket, const QString &queue, const QString &instance, const QString &file,
-                const QString &title);
-    void setFollowed(const QList<int> &jobIds)
-    {
-        m_followed = QSet<int>(jobIds.begin(), jobIds.end());
-    }
-
-private:
-    bool connect();
-    void disconnect();
-    // The answer to the request `make` builds, or nullptr when the scheduler did not answer.
-    // A connection the scheduler has closed (a restart) is opened again once; a scheduler that
-    // did not answer in time is not asked twice.
-    ipp_t *call(const std::function<ipp_t *()> &make);
-    // Each queue's state and page setup; `destinationsKey` changes with the set of queues and
-    // the scheduler's default.
-    bool readQueues(PrinterSnapshot &snapshot, QString &destinationsKey);
-    bool readDestinations();
-    bool readJobs(PrinterSnapshot &snapshot);
-    QString address() const;
-    static int giveUp(http_t *, void *data);
-
-    CupsLink *m_front; // outlives the link's thread
-    QString m_server;
-    QByteArray m_host;
-    int m_port = 0;
-    http_t *m_http = nullptr;
-    bool m_timedOut = false;
-    QSet<int> m_followed;
-    QStringList m_queues;
-    QString m_defaultQueue;
-    QString m_destinationsKey; // of the queues last read with the destinations
-    quint64 m_destinationsRequest = 0;
-    int m_roundsSinceDestinations = 0;
-    quint64 m_generation = 0;
-    quint64 m_request = 0;
-    QTimer *m_timer = nullptr;
-};
-
 int CupsLinkWorker::giveUp(http_t *, void *data)
 {
-    static_cast<CupsLinkWorker *>(data)->m_timedOut = true;
+    auto *worker = static_cast<CupsLinkWorker *>(data);
+    if (!worker->m_patience.hasExpired())
+        return 1; // a submission, which waits longer
+    worker->m_timedOut = true;
     return 0;
 }
 
@@ -256,8 +201,12 @@ bool CupsLinkWorker::readJobs(PrinterSnapshot &snapshot)
         });
         if (!response)
             return false;
-        ipp_attribute_t *state = ippFindAttribute(response, "job-state", IPP_TAG_ENUM);
-        snapshot.jobStates.insert(job, state ? ippGetInteger(state, 0) : int(JobUnknown));
+        // Only "not found" means CUPS forgot the job; an answer without its state for another
+        // reason (busy, refused) says nothing of it, and it is asked for again next round.
+        if (ipp_attribute_t *state = ippFindAttribute(response, "job-state", IPP_TAG_ENUM))
+            snapshot.jobStates.insert(job, ippGetInteger(state, 0));
+        else if (ippGetStatusCode(response) == IPP_STATUS_ERROR_NOT_FOUND)
+            snapshot.jobStates.insert(job, int(JobUnknown));
         ippDelete(response);
     }
     return true;
@@ -291,57 +240,6 @@ void CupsLinkWorker::round(quint64 request)
     }
     QMetaObject::invokeMethod(
         m_front, [front = m_front, snapshot, request] { front->takeSnapshot(snapshot, request); },
-        Qt::QueuedConnection);
-}
-
-void CupsLinkWorker::submit(int ticket, const QString &queue, const QString &instance,
-                            const QString &file, const QString &title)
-{
-    const QByteArray queueName = queue.toUtf8();
-    const QByteArray instanceName = instance.toUtf8();
-    int job = 0;
-    QString refusal;
-    // The scheduler is asked first whether it answers at all: libcups says "no such queue" as
-    // well when nobody answers.
-    ipp_t *ping = call([] { return ippNewRequest(IPP_OP_CUPS_GET_DEFAULT); });
-    ippDelete(ping);
-    cups_dest_t *dest = nullptr;
-    if (ping) {
-        m_timedOut = false;
-        dest = cupsGetNamedDest(m_http, queueName.constData(),
-                                instanceName.isEmpty() ? nullptr : instanceName.constData());
-    }
-    if (!ping || m_timedOut) {
-        refusal = QStringLiteral("the CUPS scheduler (%1) is not answering").arg(address());
-    } else if (!dest) {
-        refusal = QStringLiteral("CUPS has no queue named '%1'").arg(queue);
-    } else {
-        // "queue/instance" prints with the options of that lpoptions instance, as lp does.
-        int optionCount = 0;
-        cups_option_t *options = nullptr;
-        for (int i = 0; i < dest->num_options; ++i)
-            optionCount = cupsAddOption(dest->options[i].name, dest->options[i].value, optionCount,
-                                        &options);
-        m_timedOut = false;
-        job = cupsPrintFile2(m_http, queueName.constData(), QFile::encodeName(file).constData(),
-                             title.toUtf8().constData(), optionCount, options);
-        cupsFreeOptions(optionCount, options);
-        if (job <= 0) {
-            job = 0;
-            refusal = m_timedOut
-                ? QStringLiteral("the CUPS scheduler (%1) is not answering").arg(address())
-                : QString::fromUtf8(cupsLastErrorString());
-            if (m_timedOut)
-                disconnect();
-        }
-    }
-    cupsFreeDests(dest ? 1 : 0, dest);
-    QFile::remove(file);
-    if (job > 0)
-        m_followed.insert(job);
-    QMetaObject::invokeMethod(
-        m_front,
-        [front = m_front, ticket, job, refusal] { front->takeAnswer(ticket, job, refusal); },
         Qt::QueuedConnection);
 }
 

@@ -12,12 +12,14 @@
 class CupsLinkWorker;
 
 // The station's one link to CUPS. Every conversation with the scheduler runs on the link's own
-// thread, over its own connection with short timeouts, so that a scheduler that is slow, gone
-// or hanging never holds up the interface thread. About once a second the link asks for the
+// thread, over its own connection, so that a scheduler that is slow, gone or hanging never holds
+// up the interface thread. About once a second the link asks, with short timeouts, for the
 // queues, the default queue, each queue's state, markers, waiting jobs and page setup, and the
 // state of every job the station follows, and posts it as a snapshot; documents are submitted
-// in turn between those rounds. Everything here is called on the interface thread and returns
-// at once.
+// in turn between those rounds, with the time a busy scheduler needs (within
+// PrinterPort::AnswerWithinMs). A submission whose answer is lost is looked for in CUPS before
+// a document of the same title is submitted again. Everything here is called on the interface
+// thread and returns at once.
 class CupsLink : public QObject
 {
     Q_OBJECT

@@ -16,6 +16,8 @@
 #include <QSaveFile>
 #include <QTimer>
 
+#include <limits>
+
 Q_LOGGING_CATEGORY(lcTracker, "zelvo.tracker")
 Q_LOGGING_CATEGORY(lcPrinters, "zelvo.printers")
 
@@ -204,9 +206,11 @@ void PrintTracker::photoAccepted(const PrintedPhoto &photo, int cupsJobId)
             break;
         }
     }
-    const QDate today = QDate::currentDate();
+    // One reading: a row written at midnight must not land in the day before stamped 00:00:00.
+    const QDateTime accepted = now();
+    const QDate today = accepted.date();
     m_ledger.add(today,
-                 LedgerRow { QTime::currentTime(), orderOf(printed.fileName),
+                 LedgerRow { accepted.time(), orderOf(printed.fileName),
                              printed.photo.imageFileName, paperSizeName(printed.photo.paperSize),
                              printed.photo.copies, printed.printer, cupsJobId,
                              cupsJobId > 0 ? PrintLedger::Sent : PrintLedger::Completed });
@@ -373,15 +377,18 @@ void PrintTracker::logPrinterChanges()
 
 void PrintTracker::say(const QString &notice, bool alert)
 {
-    if (alert)
-        m_alerts << notice;
-    else
+    if (alert) {
+        m_alert = notice;
+        if (m_alertCount < std::numeric_limits<int>::max())
+            ++m_alertCount;
+    } else
         m_notice = notice;
 }
 
 void PrintTracker::acknowledge()
 {
-    m_alerts.clear();
+    m_alert.clear();
+    m_alertCount = 0;
     m_notice.clear();
     emit changed();
 }

@@ -6,10 +6,12 @@
 #include "PrinterStatus.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QHash>
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 class PrinterPort;
@@ -78,13 +80,17 @@ public:
     QList<SizeLine> sizeLines() const;
     // What the strip says below the printers: an alert the operator has not acknowledged yet
     // (isAlert), or the latest notice of the day.
-    QString notice() const { return m_alerts.isEmpty() ? m_notice : m_alerts.last(); }
-    bool isAlert() const { return !m_alerts.isEmpty(); }
-    int alertCount() const { return int(m_alerts.size()); }
+    QString notice() const { return m_alertCount > 0 ? m_alert : m_notice; }
+    bool isAlert() const { return m_alertCount > 0; }
+    // The alerts given since the last acknowledgement; only the latest one is kept.
+    int alertCount() const { return m_alertCount; }
     void acknowledge();
 
     const PrintLedger &ledger() const { return m_ledger; }
     QString stateFile() const;
+
+    // The time now, read once for each ledger row so that its day and time agree.
+    std::function<QDateTime()> now = &QDateTime::currentDateTime;
 
 signals:
     void changed();
@@ -120,7 +126,8 @@ private:
     std::optional<quint64> m_heldRetirement; // the serial of a job that may be complete
     QList<Followed> m_followed;
     QHash<QString, QString> m_loggedStates; // by printer
-    QStringList m_alerts;
+    QString m_alert;
+    int m_alertCount = 0;
     QString m_notice;
     QDate m_tallyDay;
     int m_tally[3] = { 0, 0, 0 };

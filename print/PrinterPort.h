@@ -54,6 +54,8 @@ public:
     // The built-in printer that writes each document as a new PDF file. CUPS queue names cannot
     // hold spaces, so no queue can take its name.
     static const QString BuiltInPdfPrinter;
+    // A document handed over is answered within this long, however slow the print system.
+    static constexpr int AnswerWithinMs = 45000;
 
     virtual ~PrinterPort() = default;
 

@@ -1,6 +1,7 @@
 #include "NextModal.h"
 #include "StationLock.h"
 #include "StationStart.h"
+#include "StopSignals.h"
 #include "TestFiles.h"
 
 #include <QAbstractButton>
@@ -11,10 +12,13 @@
 
 #include <memory>
 
+#include <csignal>
+
 using State = StationLock::State;
 
 // One station per program folder: the lock, what a refused start tells, and the program itself
-// refusing a second start and starting again once the first was killed.
+// refusing a second start and starting again once the first was killed; a stop signal closes it
+// as its close button does.
 class TestStationLock : public QObject
 {
     Q_OBJECT
@@ -63,6 +67,40 @@ private slots:
         });
         tellStartRefused(second, true);
         QCOMPARE(shown, second.refusalText());
+    }
+
+    void stopSignalClosesTheQuestionThenTheWindow()
+    {
+        QWidget window;
+        window.show();
+        StopSignals stop;
+        closeOnStopSignals(stop, window);
+        QMessageBox box(QMessageBox::NoIcon, "Zelvo", "Remover?",
+                        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, &window);
+        QTimer::singleShot(0, [] { ::raise(SIGTERM); });
+        QCOMPARE(box.exec(), int(QMessageBox::Cancel));
+        QTRY_VERIFY(!window.isVisible());
+        QCOMPARE(stop.received(), SIGTERM);
+    }
+
+    // A shutdown or a logout ends the program as closing its window does, and the log says so.
+    void terminatedStationClosesAndSaysSo()
+    {
+        QTemporaryDir folder;
+        QVERIFY(QFile::copy(ZELVO_BINARY, folder.filePath("zelvo")));
+        QVERIFY(writeFile(folder.filePath("zelvo.ini"),
+                          "[General]\nPRINT_ALL=True\n[Printers]\n10x15=Zelvo PDF\n"));
+        QByteArray errors;
+        const auto station = startStation(folder.path());
+        QTRY_VERIFY_WITH_TIMEOUT(startedUp(*station, errors), 30000);
+        ::kill(pid_t(station->processId()), SIGTERM);
+        QVERIFY(station->waitForFinished(30000));
+        QCOMPARE(station->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(station->exitCode(), 0);
+        const QByteArray log = readFile(folder.filePath("zelvo.log"));
+        QVERIFY2(log.contains("SIGTERM received: the station closes")
+                     && log.endsWith("Zelvo stopped\n"),
+                 log.constData());
     }
 
     // The kernel frees the lock of a killed station: no stale lock blocks the next start.

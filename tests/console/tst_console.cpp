@@ -53,8 +53,8 @@ private slots:
     void queueListWidgetMirrorsTheList()
     {
         for (const char *key : { "1", "2", "3" })
-            addJob(key, 1);
-        showWindow();
+            QVERIFY(addJob(key, 1));
+        QVERIFY(showWindow());
         QStringList shown;
         m_window->store.showJobThumbnails = [&](const QString &key) { shown << key; };
         QListWidget *list = m_window->LstJobs;
@@ -73,9 +73,9 @@ private slots:
 
     void hoverPictures()
     {
-        addJob("1", 9, { 300, 200 });
+        QVERIFY(addJob("1", 9, { 300, 200 }));
         select(0);
-        showWindow();
+        QVERIFY(showWindow());
         FIni *w = m_window.get();
         ThumbViewer *v = w->FraView;
         hover(w->ImgBtUp);
@@ -120,10 +120,10 @@ private slots:
     void pressAndRelease()
     {
         QFETCH(Qt::MouseButton, mouseButton);
-        addJob("1", 12);
-        addJob("2", 1);
+        QVERIFY(addJob("1", 12));
+        QVERIFY(addJob("2", 1));
         select(0);
-        showWindow();
+        QVERIFY(showWindow());
         FIni *w = m_window.get();
 
         // The command runs on release, also away from the button that took the press.
@@ -169,9 +169,9 @@ private slots:
         QFETCH(QMessageBox::StandardButton, answer);
         QFETCH(int, selected);
         QFETCH(bool, tickWhileAsked);
-        addJob("1", 1, { 300, 200 });
-        addJob("2", 2, { 300, 200 });
-        showWindow();
+        QVERIFY(addJob("1", 1, { 300, 200 }));
+        QVERIFY(addJob("2", 2, { 300, 200 }));
+        QVERIFY(showWindow());
         select(selected);
         FIni *w = m_window.get();
         QSignalSpy ticks(&w->Timer1, &QTimer::timeout);
@@ -222,8 +222,8 @@ private slots:
         QFETCH(Qt::KeyboardModifiers, modifiers);
         QFETCH(bool, belowTheRows);
         for (const char *key : { "1", "2", "3" })
-            addJob(key, 1);
-        showWindow();
+            QVERIFY(addJob(key, 1));
+        QVERIFY(showWindow());
         QListWidget *list = m_window->LstJobs;
         const QPoint second = list->visualItemRect(list->item(1)).center();
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, second);
@@ -240,10 +240,10 @@ private slots:
     // into their own folder; new jobs come from the new one.
     void queuedJobsKeepTheirSystemFolderAcrossSetup()
     {
-        addJob("1", 2, { 300, 200 });
-        addJob("2", 1, { 300, 200 });
+        QVERIFY(addJob("1", 2, { 300, 200 }));
+        QVERIFY(addJob("2", 1, { 300, 200 }));
         select(0);
-        showWindow();
+        QVERIFY(showWindow());
         QTemporaryDir other;
         m_window->Timer1.start(); // no tick while Setup is open, a full interval after it
         bool tickingWhileOpen = true;
@@ -278,9 +278,9 @@ private slots:
     // CUPS's answer waits for an open question, as ticks do: it would retire the job asked about.
     void cupsAnswerWaitsForTheRemoveQuestion()
     {
-        addJob("1", 1, { 300, 200 });
-        addJob("2", 1, { 300, 200 });
-        showWindow();
+        QVERIFY(addJob("1", 1, { 300, 200 }));
+        QVERIFY(addJob("2", 1, { 300, 200 }));
+        QVERIFY(showWindow());
         select(1);
         m_port.answerLater = true;
         m_window->onTimer1Tick(); // job 1's photo goes out
@@ -296,7 +296,7 @@ private slots:
     // A station closed while CUPS takes a photo counts it: it is not printed again at its start.
     void closingWaitsForTheDocumentOnItsWay()
     {
-        addJob("1", 1, QSize(60, 40));
+        QVERIFY(addJob("1", 1, QSize(60, 40)));
         m_port.answerLater = true;
         m_window->onTimer1Tick();
         QTimer::singleShot(50, [this] { m_port.answer(7); });
@@ -346,7 +346,7 @@ private slots:
     // Without a sounds folder every other test here clicks in silence.
     void clickSoundFromBesideTheProgram()
     {
-        showWindow();
+        QVERIFY(showWindow());
         QVERIFY(QDir(m_app->path()).mkpath("sounds"));
         QVERIFY(QFile::copy(ZELVO_CLICK_WAV, path("sounds/keypress.wav")));
         click(m_window->ImgBtFirst);

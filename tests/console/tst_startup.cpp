@@ -1,3 +1,4 @@
+#include "ConsoleLook.h"
 #include "FConf.h"
 #include "FIni.h"
 #include "HeldFolders.h"
@@ -7,7 +8,9 @@
 #include "QueueListWidget.h"
 #include "RecordingPrinterPort.h"
 #include "StationLogRecorder.h"
+#include "TestFiles.h"
 #include "TestPhotos.h"
+#include "TextFit.h"
 #include "TextsCutShort.h"
 
 #include <QCheckBox>
@@ -125,6 +128,47 @@ private slots:
             cut << textsCutShort(box);
         }
         QVERIFY2(cut.isEmpty(), qPrintable(cut.join('\n')));
+    }
+
+    // The labels' face is the one the package brings, whatever else the machine has.
+    void labelsAreDrawnInTheChosenFace()
+    {
+        FIni window(printers, app->path());
+        for (QLabel *label : { window.Label1, window.Label2, window.LblSetup->label() }) {
+            const QString used = QFontInfo(label->font()).family();
+            QVERIFY2(used == ConsoleLook::LabelFamily,
+                     qPrintable(QStringLiteral("'%1' is drawn in '%2', not '%3': is "
+                                               "fonts-liberation2 installed?")
+                                    .arg(label->text(), used, ConsoleLook::LabelFamily)));
+        }
+    }
+
+    void fittingShrinksTextToItsPlace_data()
+    {
+        QTest::addColumn<QSize>("place");
+        QTest::addColumn<bool>("wrapped");
+        QTest::addColumn<bool>("checkBox");
+        QTest::newRow("narrow label") << QSize(150, 60) << false << false;
+        QTest::newRow("low label") << QSize(400, 14) << false << false;
+        QTest::newRow("low wrapped label") << QSize(90, 24) << true << false;
+        QTest::newRow("low check box") << QSize(400, 14) << false << true;
+        QTest::newRow("room to spare") << QSize(400, 60) << false << false;
+    }
+    void fittingShrinksTextToItsPlace()
+    {
+        QFETCH(QSize, place);
+        QFETCH(bool, wrapped);
+        QFETCH(bool, checkBox);
+        QWidget parent;
+        const QString text = QStringLiteral("Foto Não encontrada");
+        QLabel *label = checkBox ? nullptr : new QLabel(text, &parent);
+        QCheckBox *box = checkBox ? new QCheckBox(text, &parent) : nullptr;
+        QWidget *widget = checkBox ? static_cast<QWidget *>(box) : label;
+        widget->setFont(ConsoleLook::labelFont(18));
+        widget->setGeometry(QRect(QPoint(), place));
+        checkBox ? fitTextToPlace(box) : (label->setWordWrap(wrapped), fitTextToPlace(label));
+        QCOMPARE(textsCutShort(&parent), QStringList());
+        QCOMPARE(widget->font().pointSizeF() < 18, place.height() < 60 || place.width() < 400);
     }
 
     void waitingJobsAreListedAtStartUp()

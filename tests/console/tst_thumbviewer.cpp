@@ -30,8 +30,8 @@ private slots:
     // finalPanelAndScrolling.)
     void copyCountLabels()
     {
-        addJob("1", 1); // leaves a missing photo's text and double height on element 0
-        addJob("2", 4, { 300, 200 });
+        QVERIFY(addJob("1", 1)); // leaves a missing photo's text and double height on element 0
+        QVERIFY(addJob("2", 4, { 300, 200 }));
         std::vector<PhotoItem> &photos = m_window->store.printJobs[1].photos;
         const int copies[] = { 1, 2, 0, -3 };
         for (size_t i = 0; i < photos.size(); ++i)
@@ -51,9 +51,9 @@ private slots:
 
     void thumbnailsAreSmallAndTurned()
     {
-        addJob("1", 2, { 3000, 2000 });
+        QVERIFY(addJob("1", 2, { 3000, 2000 }));
         QVERIFY(TestPhotos::writeJpeg(path("images/AB1_0002.jpg"), 2000, 3000));
-        addJob("2", 1, { 300, 200 });
+        QVERIFY(addJob("2", 1, { 300, 200 }));
         select(0);
         settle();
         const QList<QColor> quarters[] = { TestPhotos::Upright, TestPhotos::quartersAfterTurn(1) };
@@ -102,8 +102,8 @@ private slots:
         QFETCH(QString, key);
         QFETCH(QList<int>, missing);
         QFETCH(int, panelHeight);
-        addJob("0", 1, { 60, 40 });
-        addJob(key, photos, { 60, 40 });
+        QVERIFY(addJob("0", 1, { 60, 40 }));
+        QVERIFY(addJob(key, photos, { 60, 40 }));
         select(0);
         settle();
         JobRecord &job = m_window->store.printJobs[1];
@@ -181,8 +181,8 @@ private slots:
 
     void anotherSelectionWhileDecodingShowsOnlyTheNewJob()
     {
-        addJob("1", 60, { 2400, 1600 });
-        addJob("2", 3, { 200, 300 });
+        QVERIFY(addJob("1", 60, { 2400, 1600 }));
+        QVERIFY(addJob("2", 3, { 200, 300 }));
         QObject guard;
         quint64 decodesWhenShown = 0;
         connect(&viewer(), &ThumbViewer::thumbnailsShown, &guard,
@@ -220,8 +220,8 @@ private slots:
     void replacedPhotoIsDecodedAgain()
     {
         QFETCH(bool, inPlace);
-        addJob("1", 1);
-        addJob("2", 0);
+        QVERIFY(addJob("1", 1));
+        QVERIFY(addJob("2", 0));
         // The photo upright and upside down, padded to the same size by a comment segment.
         const QImage upright = TestPhotos::quartersImage(300, 200);
         QByteArray versions[] = { TestPhotos::encodeJpeg(upright),
@@ -273,7 +273,7 @@ private slots:
         if (budgetThumbnails)
             cache.setBudget(budgetThumbnails * (100 * 67 * 4 + ThumbCache::EntryOverhead));
         for (const char *key : { "1", "2", "3" })
-            addJob(key, 4, { 300, 200 });
+            QVERIFY(addJob(key, 4, { 300, 200 }));
         // Job 1 decoded and job 2 prepared ahead; job 2 shown, then job 1 from what is left.
         for (const auto &[index, expected] : { std::pair { 0, 0 }, { 1, atOnce }, { 0, atOnce } }) {
             select(index);
@@ -322,12 +322,12 @@ private slots:
     void printNowPrintsAheadAndTheSourceEndsWithoutIt()
     {
         QFETCH(bool, decoding);
-        addJob("1", 60, { 2400, 1600 });
+        QVERIFY(addJob("1", 60, { 2400, 1600 }));
         JobRecord &job = m_window->store.printJobs[0];
         for (size_t i = 3; i < job.photos.size(); ++i)
             job.photos[i].printed = 1; // only the first three are left to print
         job.printedCount = 57;
-        showWindow();
+        QVERIFY(showWindow());
         select(0);
         if (!decoding)
             settle();

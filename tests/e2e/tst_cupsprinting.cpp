@@ -3,6 +3,7 @@
 #include "PageGeometry.h"
 #include "PdfInspect.h"
 #include "PrivateCups.h"
+#include "SchedulerProxy.h"
 #include "StationLogRecorder.h"
 #include "SystemPrinterPort.h"
 #include "TestStation.h"
@@ -205,6 +206,79 @@ private slots:
         QCOMPARE(m_station->store.jobCount, int16_t(0));
         QCOMPARE(PrivateCups::waitForJob(queue('a'), fresh.lastJobId()), int(IPP_JSTATE_COMPLETED));
         QCOMPARE(m_cups->pdfs('a', "SK30000").size(), 1);
+    }
+
+    // A submission CUPS is slow to answer is waited for; one whose answer is lost is looked for
+    // in CUPS before the photo goes again: each photo is submitted and printed once.
+    void slowOrLostSubmissionPrintsOnce_data()
+    {
+        QTest::addColumn<int>("op");
+        QTest::addColumn<int>("actCode");
+        const int late = int(SchedulerProxy::Act::Delay), lost = int(SchedulerProxy::Act::Drop);
+        QTest::newRow("Create-Job answered late") << int(IPP_OP_CREATE_JOB) << late;
+        QTest::newRow("Send-Document answered late") << int(IPP_OP_SEND_DOCUMENT) << late;
+        QTest::newRow("Create-Job answer lost") << int(IPP_OP_CREATE_JOB) << lost;
+        QTest::newRow("Send-Document answer lost") << int(IPP_OP_SEND_DOCUMENT) << lost;
+    }
+    void slowOrLostSubmissionPrintsOnce()
+    {
+        QFETCH(int, op);
+        QFETCH(int, actCode);
+        const auto act = SchedulerProxy::Act(actCode);
+        SchedulerProxy proxy(m_root.filePath("proxy.sock"), qEnvironmentVariable("CUPS_SERVER"));
+        SystemPrinterPort port(m_root.filePath("pdf-proxy"), proxy.path());
+        ModPrint::setPrinterPort(&port);
+        const auto restore = qScopeGuard([this] { ModPrint::setPrinterPort(m_port.get()); });
+        const QString order = QStringLiteral("SK5000%1").arg(QTest::currentDataTag()[0] == 'C');
+        const QString name = order + (act == SchedulerProxy::Act::Drop ? "1" : "2");
+        QVERIFY(m_station->addJob('1' + name + ".job", { { 0, 1 } }, m_jpeg));
+
+        proxy.set(ipp_op_t(op), act, 1, 2000);
+        m_station->tick();
+        if (act == SchedulerProxy::Act::Drop) {
+            QCOMPARE(m_station->store.jobCount, int16_t(1)); // not known yet: waits
+            m_station->tick();
+        }
+        QCOMPARE(m_station->store.jobCount, int16_t(0));
+        QCOMPARE(StationLogRecorder::warnings().size(), act == SchedulerProxy::Act::Drop);
+        QCOMPARE(proxy.seen(IPP_OP_CREATE_JOB), 1);
+        QCOMPARE(PrivateCups::waitForJob(queue('a'), port.lastJobId()), int(IPP_JSTATE_COMPLETED));
+        QCOMPARE(m_cups->pdfs('a', name).size(), 1);
+    }
+
+    // Only CUPS's "not found" means it forgot a job; an answer without the job's state for
+    // another reason leaves the job followed.
+    void jobAnsweredWithoutItsStateIsFollowedOn_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("ledgerState");
+        QTest::newRow("busy") << int(IPP_STATUS_ERROR_BUSY) << "enviado";
+        QTest::newRow("unavailable") << int(IPP_STATUS_ERROR_SERVICE_UNAVAILABLE) << "enviado";
+        QTest::newRow("not found") << int(IPP_STATUS_ERROR_NOT_FOUND) << "desconhecido";
+    }
+    void jobAnsweredWithoutItsStateIsFollowedOn()
+    {
+        QFETCH(int, status);
+        QFETCH(QString, ledgerState);
+        SchedulerProxy proxy(m_root.filePath("proxy.sock"), qEnvironmentVariable("CUPS_SERVER"));
+        SystemPrinterPort port(m_root.filePath("pdf-proxy"), proxy.path());
+        ModPrint::setPrinterPort(&port);
+        const auto restore = qScopeGuard([this] { ModPrint::setPrinterPort(m_port.get()); });
+        QVERIFY(m_station->addJob("1SK60000.job", { { 0, 1 } }, m_jpeg));
+        m_station->tick();
+        QCOMPARE(PrivateCups::waitForJob(queue('a'), port.lastJobId()), int(IPP_JSTATE_COMPLETED));
+        const auto stateNow = [&] {
+            port.refreshNow();
+            return waitUntilIdle(port)
+                ? m_station->tracker()->ledger().rows(QDate::currentDate()).value(0).state
+                : QString();
+        };
+        proxy.set(IPP_OP_GET_JOB_ATTRIBUTES, SchedulerProxy::Act::Busy, 1000, 0,
+                  ipp_status_t(status));
+        QCOMPARE(stateNow(), ledgerState);
+        QCOMPARE(stateNow(), ledgerState);
+        proxy.set(IPP_OP_GET_JOB_ATTRIBUTES, SchedulerProxy::Act::Pass);
+        QCOMPARE(stateNow(), ledgerState == "enviado" ? "concluido" : ledgerState);
     }
 
     // Printers left empty in the settings, as scripts/run writes them, are chosen at the first

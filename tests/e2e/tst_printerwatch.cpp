@@ -40,11 +40,11 @@ class TestPrinterWatch : public QObject
     int m_jobs = 0;
 
     QString device(const QString &name = {}) const { return m_root.filePath("device/" + name); }
-    void steer(const QString &file, const QByteArray &text)
+    [[nodiscard]] bool steer(const QString &file, const QByteArray &text)
     {
-        QVERIFY(writeFile(device(file), text));
-        QFile::setPermissions(device(file),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+        return writeFile(device(file), text)
+            && QFile::setPermissions(device(file),
+                                     QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
     }
     QStringList documents() const
     {
@@ -62,18 +62,19 @@ class TestPrinterWatch : public QObject
         m_window->Timer1.stop(); // the ticks are run by hand
     }
     // A job of one photo, taken in at the next tick.
-    void addJob()
+    [[nodiscard]] bool addJob()
     {
         const QString order = QStringLiteral("PW%1").arg(10000 + ++m_jobs);
-        QVERIFY(TestPhotos::writeJpeg(m_app->filePath("images/" + order + "_0001.jpg"), 300, 200));
-        QVERIFY(writeFile(m_app->filePath("jobs/1" + order + ".job"), jobText(1)));
+        return TestPhotos::writeJpeg(m_app->filePath("images/" + order + "_0001.jpg"), 300, 200)
+            && writeFile(m_app->filePath("jobs/1" + order + ".job"), jobText(1));
     }
-    void tick()
+    [[nodiscard]] bool tick()
     {
         m_port->refreshNow();
-        QVERIFY(waitUntilIdle(*m_port));
+        if (!waitUntilIdle(*m_port))
+            return false;
         m_window->onTimer1Tick();
-        QVERIFY(waitUntilIdle(*m_port));
+        return waitUntilIdle(*m_port);
     }
     PrinterStrip::Row row() const { return m_window->StripPrinters->rows[0]; }
     QString notice() const { return m_window->StripPrinters->notice->text(); }
@@ -167,12 +168,12 @@ private slots:
         QFETCH(QString, keyword);
         QFETCH(int, media);
         QTRY_COMPARE(row().state->text(), QStringLiteral("Pronta"));
-        steer("report", report);
-        steer("command", command);
+        QVERIFY(steer("report", report));
+        QVERIFY(steer("command", command));
         for (const QString &program : admin)
             QCOMPARE(this->admin(program), QString());
-        addJob();
-        tick();
+        QVERIFY(addJob());
+        QVERIFY(tick());
 
         // Without a tick: the strip follows CUPS by itself.
         QTRY_COMPARE(row().state->text(), state);
@@ -184,12 +185,13 @@ private slots:
                  qPrintable(lines.join('\n')));
 
         // Put right: refilled, enabled, accepting. The photo comes out once.
-        steer("report", "STATE: -media-empty-error,media-jam-error,marker-supply-low-warning\n");
-        steer("command", "");
+        QVERIFY(steer("report",
+                      "STATE: -media-empty-error,media-jam-error,marker-supply-low-warning\n"));
+        QVERIFY(steer("command", ""));
         QCOMPARE(this->admin("cupsaccept"), QString());
         QCOMPARE(this->admin("cupsenable"), QString());
         for (int ticks = 0; ticks < 3; ++ticks)
-            tick();
+            QVERIFY(tick());
         QTRY_COMPARE(documents().size(), 1);
         QTRY_VERIFY(row().state->text().startsWith("Pronta"));
         QTRY_COMPARE(ledgerStates(), QStringList { PrintLedger::Completed });
@@ -210,11 +212,11 @@ private slots:
         QFETCH(bool, failsAgain);
         const QString lost = how == "fail" ? PrintLedger::Aborted : PrintLedger::Canceled;
         if (how == "fail")
-            steer("command", "fail");
+            QVERIFY(steer("command", "fail"));
         else
             QCOMPARE(admin("cupsdisable"), QString());
-        addJob();
-        tick();
+        QVERIFY(addJob());
+        QVERIFY(tick());
         QCOMPARE(m_window->store.jobCount, int16_t(0)); // handed over: retired
         if (how == "cancel") {
             // The station stops while CUPS holds the job; the one started again follows it.
@@ -232,8 +234,8 @@ private slots:
         QVERIFY(notice().startsWith("Reimpressão automática: PW10001_0001.jpg"));
         QVERIFY(m_log->warnings().join('\n').contains("it is printed again as 'Urgente 1'"));
         if (!failsAgain)
-            steer("command", "");
-        tick();
+            QVERIFY(steer("command", ""));
+        QVERIFY(tick());
         QCOMPARE(m_window->store.jobCount, int16_t(0));
         const QString second = failsAgain ? PrintLedger::Aborted : PrintLedger::Completed;
         QTRY_COMPARE(ledgerStates(), (QStringList { lost, second }));
@@ -243,7 +245,7 @@ private slots:
             return;
 
         // Not tried a third time: the operator is told until the notice is clicked.
-        tick();
+        QVERIFY(tick());
         QCOMPARE(m_window->store.jobCount, int16_t(0));
         QVERIFY(notice().startsWith("Não impressa: PW10001_0001u0.jpg falhou de novo"));
         QCOMPARE(m_window->StripPrinters->notice->palette().color(QPalette::WindowText),
@@ -278,7 +280,7 @@ private slots:
         m_window->load();
         m_window->Timer1.setInterval(200);
         m_window->show();
-        addJob();
+        QVERIFY(addJob());
 
         // Ticks on time and the window's events handled while the link waits on the scheduler.
         QElapsedTimer clock;

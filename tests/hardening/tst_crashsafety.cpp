@@ -42,7 +42,7 @@ private:
 
     // Job files 1AB<key>.job with 1-3 photos (or `photos`), as the order-taking program
     // delivers them.
-    void deliver(int count, QRandomGenerator &random, int photos = 0)
+    [[nodiscard]] bool deliver(int count, QRandomGenerator &random, int photos = 0)
     {
         for (int n = 0; n < count; ++n) {
             const int number = int(m_jobs.size());
@@ -50,9 +50,11 @@ private:
             job.key = QStringLiteral("%1").arg(number, 5, 10, QLatin1Char('0'));
             job.photos = deliverJob(m_root, job.key, photos > 0 ? photos : 1 + random.bounded(3),
                                     number, &job.text);
-            QVERIFY(!job.photos.isEmpty());
+            if (job.photos.isEmpty())
+                return false;
             m_jobs << job;
         }
+        return true;
     }
 
     // The one of `names` that is there, holding `content`; "" when none or more than one is
@@ -167,7 +169,8 @@ private slots:
             const int unfinished = int(std::count_if(m_jobs.begin(), m_jobs.end(), [&](auto &job) {
                 return !QFile::exists(at("backup/jobs/3AB" + job.key + ".job"));
             }));
-            deliver(std::max(3, 10 - unfinished), random); // new jobs to claim in every run
+            QVERIFY(
+                deliver(std::max(3, 10 - unfinished), random)); // new jobs to claim in every run
 
             QStringList arguments { "--wait-go" };
             if (!backup.mounted())
@@ -204,7 +207,7 @@ private slots:
                              .arg(arguments.join(' '), wrong, QString::fromUtf8(station.errors))));
             station.send("go");
             if (random.bounded(4) == 0)
-                deliver(1, random); // a job arrives while the station runs
+                QVERIFY(deliver(1, random)); // a job arrives while the station runs
             if (!crashPoint)
                 QTest::qWait(random.bounded(100));
             else if (QTest::qWaitFor([&] { return !station.running(); }, 2000))
@@ -283,7 +286,7 @@ private slots:
         QFETCH(bool, jobFileCopied);
         QFETCH(QString, holder);
         QRandomGenerator random(1);
-        deliver(1, random, 3);
+        QVERIFY(deliver(1, random, 3));
         // What a station leaves when it stops while retiring job 00000.
         const QString id = holder.section(',', 0, 0);
         if (!holder.isEmpty()) {

@@ -20,7 +20,7 @@ class TestScale : public QObject
 private:
     // Job files "<status>SK<number>.job" for numbers first..last, each with `photos` lines
     // (or 1 to 5 lines, by number, when photos is 0), the paper size going round; no photos.
-    void writeJobs(char status, int first, int last, int photos)
+    [[nodiscard]] bool writeJobs(char status, int first, int last, int photos)
     {
         for (int number = first; number <= last; ++number) {
             QList<TestStation::Photo> lines;
@@ -28,8 +28,10 @@ private:
                 lines << TestStation::Photo { line % 3 };
             const QString name
                 = QStringLiteral("%1SK%2.job").arg(status).arg(number, 5, 10, QChar('0'));
-            QVERIFY(m_station->addJob(name, lines, QByteArray()));
+            if (!m_station->addJob(name, lines, QByteArray()))
+                return false;
         }
+        return true;
     }
 
     std::unique_ptr<TestStation> m_station;
@@ -47,7 +49,7 @@ private slots:
 
     void fullQueueLeavesTheNextJobFileWaiting()
     {
-        writeJobs('1', 0, MaxJobs, 1); // one more than the queue holds
+        QVERIFY(writeJobs('1', 0, MaxJobs, 1)); // one more than the queue holds
         JobStore &store = m_station->store;
         StationLogRecorder log;
         StationLogRecorder::clear();
@@ -103,7 +105,7 @@ private slots:
     void startupListsManyWaitingJobs()
     {
         constexpr int waiting = 5000;
-        writeJobs('2', 1, waiting, 0);
+        QVERIFY(writeJobs('2', 1, waiting, 0));
         JobStore &store = m_station->store;
 
         QElapsedTimer timer;

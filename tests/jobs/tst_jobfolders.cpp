@@ -35,13 +35,16 @@ class TestJobFolders : public QObject
 
     QString at(const QString &relative) const { return m_dir->filePath(relative); }
     // Job files 1AB<key>.job with their images, as the order-taking program leaves them.
-    void deliver(const QStringList &keys, int photos = 2)
+    [[nodiscard]] bool deliver(const QStringList &keys, int photos = 2)
     {
         for (const QString &key : keys) {
-            QVERIFY(writeFile(at("jobs/1AB" + key + ".job"), jobText(photos)));
+            if (!writeFile(at("jobs/1AB" + key + ".job"), jobText(photos)))
+                return false;
             for (int i = 1; i <= photos; ++i)
-                QVERIFY(writeFile(at(QString("images/AB%1_000%2.jpg").arg(key).arg(i)), "jpeg"));
+                if (!writeFile(at(QString("images/AB%1_000%2.jpg").arg(key).arg(i)), "jpeg"))
+                    return false;
         }
+        return true;
     }
 
 private slots:
@@ -79,13 +82,13 @@ private slots:
 
     void intake_queuesInNameOrderAndReloadsAfterRestart()
     {
-        deliver({ "00003", "00001" });
+        QVERIFY(deliver({ "00003", "00001" }));
         QVERIFY(writeFile(at("jobs/0AB00002.job"), "10001000100000100\r\n")); // sorts first
         JobStore store;
         QStringList shown;
         store.showJobThumbnails = [&](const QString &key) { shown << key; };
         QCOMPARE(ScanNewJobs(store, m_root, true), 3);
-        deliver({ "00004" });
+        QVERIFY(deliver({ "00004" }));
         QCOMPARE(ScanNewJobs(store, m_root, true), 1);
         QCOMPARE(entryTexts(store.LstJobs),
                  (QStringList { "job 00002", "job 00001", "job 00003", "job 00004" }));
@@ -93,7 +96,7 @@ private slots:
         // The first job is selected; later ones change nothing.
         QCOMPARE(shown, QStringList { "00002" });
 
-        deliver({ "00005" }); // not yet taken when the station stops
+        QVERIFY(deliver({ "00005" })); // not yet taken when the station stops
         JobStore restarted;
         restarted.showJobThumbnails = store.showJobThumbnails;
         QCOMPARE(LoadWaitingJobs(restarted, m_root), 4);
@@ -145,7 +148,7 @@ private slots:
             }
             return open(p);
         };
-        deliver({ "99999" }); // a good job beside it is taken as usual
+        QVERIFY(deliver({ "99999" })); // a good job beside it is taken as usual
 
         JobStore store;
         StationLogRecorder recorder;
@@ -183,7 +186,7 @@ private slots:
         JobFs::sysCalls().unlink = [=, unlink = restore.saved.unlink](const char *p) {
             return sourceCannotGo && QByteArray(p).endsWith("1AB12345.job") ? EBUSY : unlink(p);
         };
-        deliver({ "12345" });
+        QVERIFY(deliver({ "12345" }));
         if (targetExists)
             QVERIFY(writeFile(at("jobs/2AB12345.job"), "in a queue"));
 
@@ -223,7 +226,7 @@ private slots:
             }
             return restore.saved.renameNoReplace(from, to);
         };
-        deliver({ "12345" });
+        QVERIFY(deliver({ "12345" }));
         JobStore store;
         QCOMPARE(ScanNewJobs(store, m_root, false), int(photos > 0));
         if (photos > 0)
@@ -241,7 +244,7 @@ private slots:
             appendJob(store, key);
         store.printJobs[0].queueOrder = store.printJobs[2].queueOrder = 32767;
         store.printJobs[1].queueOrder = 30000;
-        deliver({ "12345" });
+        QVERIFY(deliver({ "12345" }));
         QCOMPARE(ScanNewJobs(store, m_root, false), 1);
         QCOMPARE(queueOrders(store), (QList<int> { 1, 0, 2, 3 }));
     }
@@ -259,7 +262,7 @@ private slots:
     void retireJob_slot()
     {
         QFETCH(int, slot);
-        deliver({ "00001", "00002", "00003" });
+        QVERIFY(deliver({ "00001", "00002", "00003" }));
         JobStore store;
         QStringList shown;
         store.showJobThumbnails = [&](const QString &key) { shown << key; };
@@ -284,7 +287,7 @@ private slots:
 
     void retireJob_lastJob_replacesOlderBackupSkipsMissingFiles()
     {
-        deliver({ "00001" }, 3);
+        QVERIFY(deliver({ "00001" }, 3));
         QVERIFY(QFile::remove(at("images/AB00001_0002.jpg")));
         QVERIFY(writeFile(at("backup/jobs/3AB00001.job"), "older delivery"));
         QVERIFY(writeFile(at("backup/images/AB00001_0001.jpg"), "older photo"));
@@ -307,7 +310,8 @@ private slots:
         RetireJob(store, 0); // the stale slot is no job either
         QCOMPARE(log.size(), 2);
 
-        deliver({ "00002" }); // the next job after an emptied queue: queueOrder 0, selected
+        QVERIFY(
+            deliver({ "00002" })); // the next job after an emptied queue: queueOrder 0, selected
         QCOMPARE(ScanNewJobs(store, m_root, false), 1);
         QCOMPARE(store.printJobs[0].queueOrder, 0);
         QCOMPARE(store.LstJobs.selectedIndex(), 0);
@@ -337,7 +341,7 @@ private slots:
             QVERIFY(writeFile(at("backup/jobs/3AB00001.job"), "older"));
         if (fault.endsWith("no folder"))
             QVERIFY(QDir(at("backup/images")).removeRecursively());
-        deliver({ "00001", "00002" });
+        QVERIFY(deliver({ "00001", "00002" }));
         JobStore store;
         QCOMPARE(ScanNewJobs(store, m_root, false), 2);
 
@@ -377,7 +381,7 @@ private slots:
         QFETCH(QByteArray, again);
         QFETCH(bool, claimed);
         QFETCH(QStringList, staying);
-        deliver({ "00001" });
+        QVERIFY(deliver({ "00001" }));
         JobStore store;
         QCOMPARE(ScanNewJobs(store, m_root, false), 1);
         StationLogRecorder recorder;

@@ -25,14 +25,15 @@ class TestQueueCommands : public QObject
     QString images(const QString &name = {}) const { return m_dir->filePath("images/" + name); }
     QStringList entries() const { return entryTexts(store().LstJobs); }
     // Job <key> with `photos` photos in the images folder, photo i with i copies.
-    void addJob(const QString &key, int photos)
+    [[nodiscard]] bool addJob(const QString &key, int photos)
     {
         JobRecord &job = appendJob(store(), key, photos, m_dir->path());
         for (int i = 0; i < photos; ++i) {
             job.photos[size_t(i)].copies = int16_t(i + 1);
-            QVERIFY(
-                writeFile(images(job.photos[size_t(i)].imageFileName), "photo " + key.toLatin1()));
+            if (!writeFile(images(job.photos[size_t(i)].imageFileName), "photo " + key.toLatin1()))
+                return false;
         }
+        return true;
     }
     // Every entry's record carries the entry's index as its queueOrder.
     bool ordersFollowTheList() const
@@ -81,7 +82,7 @@ private slots:
         QFETCH(QString, order);
         QFETCH(int, target);
         for (const QString key : { "1", "2", "3", "4" })
-            addJob(key, 1);
+            QVERIFY(addJob(key, 1));
         store().LstJobs.select(selected);
         m_shown = 0;
 
@@ -110,7 +111,7 @@ private slots:
         QFETCH(bool, recordGone);
         QFETCH(QStringList, left);
         for (const char *key : { "1", "2", "Urgente 1" })
-            addJob(key, 2);
+            QVERIFY(addJob(key, 2));
         if (recordGone)
             store().printJobs[1].listKey = QStringLiteral("9");
         store().LstJobs.select(selected);
@@ -126,8 +127,8 @@ private slots:
 
     void printNow_numberingAndTheUrgentRecord()
     {
-        addJob("1", 3);
-        addJob("2", 3);
+        QVERIFY(addJob("1", 3));
+        QVERIFY(addJob("2", 3));
         store().LstJobs.select(1);
         m_shown = 0;
 
@@ -182,7 +183,7 @@ private slots:
     {
         QFETCH(QStringList, present);
         QFETCH(bool, photoMissing);
-        addJob("5", 1);
+        QVERIFY(addJob("5", 1));
         for (const QString &name : present)
             QVERIFY(writeFile(images(name), "older copy"));
         if (photoMissing)
@@ -207,8 +208,8 @@ private slots:
     void printNow_refusals()
     {
         QFETCH(QString, situation);
-        addJob("1", 2);
-        addJob("2", 2);
+        QVERIFY(addJob("1", 2));
+        QVERIFY(addJob("2", 2));
         store().LstJobs.select(situation == "no selection" ? -1 : 1);
         if (situation == "record gone")
             store().printJobs[1].listKey = QStringLiteral("9");

@@ -25,17 +25,18 @@ class TestStations : public QObject
     QString m_root;
 
     QString at(const QString &relative) const { return m_root + '/' + relative; }
-    static void setFileTime(const QString &path, qint64 ns)
+    // These return whether they did it: call them in QVERIFY, so that the test stops there.
+    [[nodiscard]] static bool setFileTime(const QString &path, qint64 ns)
     {
         const timespec times[2] = { { 0, UTIME_OMIT }, { ns / 1000000000, ns % 1000000000 } };
-        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+        return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
     }
     // A station `id` on the folder whose lease was renewed at `ns` (server time).
-    void addStation(const QString &id, qint64 ns)
+    [[nodiscard]] bool addStation(const QString &id, qint64 ns)
     {
-        QVERIFY(QDir().mkpath(at(".zelvo/owners/" + id)) && QDir().mkpath(at(".zelvo/leases")));
-        QVERIFY(writeFile(at(".zelvo/leases/" + id), id.toUtf8()));
-        setFileTime(at(".zelvo/leases/" + id), ns);
+        return QDir().mkpath(at(".zelvo/owners/" + id)) && QDir().mkpath(at(".zelvo/leases"))
+            && writeFile(at(".zelvo/leases/" + id), id.toUtf8())
+            && setFileTime(at(".zelvo/leases/" + id), ns);
     }
     static constexpr qint64 TimeoutNs = DefaultLeaseTimeoutMs * 1000000;
 
@@ -116,7 +117,7 @@ private slots:
         StationStore restarted("a");
         QCOMPARE(LoadWaitingJobs(restarted, m_root), 1);
         const qint64 now = restarted.station.leases[m_root].fileTimeNs;
-        setFileTime(at(".zelvo/leases/b"), now - silentNs);
+        QVERIFY(setFileTime(at(".zelvo/leases/b"), now - silentNs));
         const bool gone = silentNs > TimeoutNs;
         QCOMPARE(ScanNewJobs(restarted, m_root, false), int(gone));
         QCOMPARE(entryTexts(restarted.LstJobs),
@@ -135,7 +136,7 @@ private slots:
         StationStore a("a");
         QVERIFY(writeFile(old + "/jobs/1AB00001.job", jobText(1)));
         QCOMPARE(ScanNewJobs(a, old, false), 1);
-        addStation("b", 0);
+        QVERIFY(addStation("b", 0));
         QVERIFY(writeFile(at("jobs/2AB00001.job"), jobText(1))
                 && writeFile(at(".zelvo/owners/b/2AB00001.job"), ""));
         QCOMPARE(ScanNewJobs(a, m_root, false), 1);
@@ -175,7 +176,7 @@ private slots:
         QVERIFY(writeFile(at("jobs/2AB00001.job"), jobText(1)));
         const qint64 far = 3600 * 1000000000LL + QDateTime::currentMSecsSinceEpoch() * 1000000;
         if (otherAlive)
-            addStation("c", far);
+            QVERIFY(addStation("c", far));
         if (!lock.isEmpty()) {
             QVERIFY(QDir().mkpath(at(".zelvo/locks")));
             QVERIFY(writeFile(at(".zelvo/locks/2AB00001.job"), lock.toUtf8()));

@@ -87,6 +87,19 @@ private slots:
         QCOMPARE(port->followed, QList<int> { 41 });
     }
 
+    void ledgerRowAtMidnightHasTheDayOfItsTime()
+    {
+        const QDateTime midnight(QDate(2026, 12, 8), QTime(0, 0));
+        int readings = 0;
+        tracker().now = [&] { return readings++ == 0 ? midnight.addMSecs(-1) : midnight; };
+        QVERIFY(station->addJob("1AB00001.job", { {} }));
+        printAs(41);
+        const QList<LedgerRow> rows = tracker().ledger().rows(midnight.date().addDays(-1));
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows[0].time, QTime(23, 59, 59));
+        QVERIFY(tracker().ledger().rows(midnight.date()).isEmpty());
+    }
+
     void operatorActsWhileTheAnswerIsAwaited_data()
     {
         QTest::addColumn<bool>("remove"); // else print now of the photo in flight
