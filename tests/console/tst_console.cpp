@@ -320,8 +320,8 @@ private slots:
         m_port.printers = { { queue } };
         m_port.snap.queues = { queue };
         ModConf::Printer10x15 = queue;
-        addJob("1", 1, { 300, 200 });
-        showWindow();
+        QVERIFY(addJob("1", 1, { 300, 200 }));
+        QVERIFY(showWindow());
         select(0);
         settle();
         m_port.answerLater = true;

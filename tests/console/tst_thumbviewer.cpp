@@ -204,7 +204,7 @@ private slots:
     {
         QTemporaryDir outside;
         QVERIFY(writeFile(outside.filePath("p.jpg"), TestPhotos::jpegBytes(300, 200)));
-        addJob("1", 1);
+        QVERIFY(addJob("1", 1));
         QVERIFY(QFile::link(outside.filePath("p.jpg"), path("images/AB1_0001.jpg")));
         select(0);
         settle();
