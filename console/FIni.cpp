@@ -13,6 +13,7 @@
 #include "QueueCommands.h"
 #include "QueueListWidget.h"
 #include "SentAhead.h"
+#include "StationIdentity.h"
 #include "TextFit.h"
 #include "ThumbViewer.h"
 #include "Twips.h"
@@ -230,9 +231,13 @@ void FIni::load()
     ModConf::ApplySettingsDefaults(appPath, QString());
     ModPrint::ResolveEmptyPrinterKeys(printers);
     CreateFolderLayout(ModConf::SystemFolder);
-    // Named after the program's folder, as before the station had a folder of its own, so that
-    // an upgraded station still holds the jobs it took.
-    store.station.id = stationIdFor(programFolder());
+    // 1.0 named the station after the program's folder, which an installed station no longer
+    // writes in: the jobs it took under that name are still this station's.
+    StationIdentity identity = loadStationIdentity(appPath);
+    if (programFolder() != appPath)
+        identity.previousIds << stationIdFor(programFolder());
+    store.station.id = identity.id;
+    store.station.previousIds = identity.previousIds;
     store.programFolder = appPath;
     LoadAllWaitingJobs(store, ModConf::SystemFolder);
     RestoreSentAhead(store);
@@ -251,6 +256,12 @@ void FIni::onTimer1Tick()
     ScanNewJobs(store, ModConf::SystemFolder, ModConf::PrintAll);
     PrintNextPhoto(store, &tracker);
     forgetIdleSystemFolders(store, ModConf::SystemFolder);
+    const QStringList failures = leaseFailures(store.station);
+    StripPrinters->hold = failures.isEmpty()
+        ? QString()
+        : QStringLiteral("Impressão em espera: esta estação não consegue escrever em .zelvo de %1; "
+                         "outras estações podem assumir seus trabalhos")
+              .arg(failures.join(QLatin1String(", ")));
     StripPrinters->refresh();
 }
 

@@ -89,13 +89,17 @@ void PrinterStrip::refresh()
     QString text = m_tracker.notice();
     if (alert && m_tracker.alertCount() > 1)
         text = QStringLiteral("(%1) ").arg(m_tracker.alertCount()) + text;
-    setFittingText(notice,
-                   text.isEmpty()
-                       ? QString()
-                       : text + (alert ? QStringLiteral(" — clique para dispensar") : QString()));
-    if (alert)
-        notice->setToolTip(ConsoleLook::plainToolTip(text));
-    ConsoleLook::setTextColour(notice, alert ? StoppedColour : ConsoleLook::LabelGrey);
+    if (!hold.isEmpty())
+        setFittingText(notice, hold);
+    else
+        setFittingText(notice,
+                       text.isEmpty() ? QString()
+                                      : text
+                               + (alert ? QStringLiteral(" — clique para dispensar") : QString()));
+    if (alert || !hold.isEmpty())
+        notice->setToolTip(ConsoleLook::plainToolTip(hold.isEmpty() ? text : hold));
+    ConsoleLook::setTextColour(notice,
+                               alert || !hold.isEmpty() ? StoppedColour : ConsoleLook::LabelGrey);
     update();
 }
 
@@ -149,7 +153,7 @@ void PrinterStrip::mousePressEvent(QMouseEvent *event)
 
 void PrinterStrip::mouseReleaseEvent(QMouseEvent *event)
 {
-    if (event->button() == Qt::LeftButton
+    if (event->button() == Qt::LeftButton && hold.isEmpty()
         && notice->geometry().contains(event->position().toPoint()))
         m_tracker.acknowledge();
 }

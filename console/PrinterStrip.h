@@ -36,6 +36,8 @@ public:
 
     QList<Row> rows;
     QLabel *notice;
+    // Why the station holds its photos back, shown in red in the notice's place while set.
+    QString hold;
 
 protected:
     void paintEvent(QPaintEvent *event) override;

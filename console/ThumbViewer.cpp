@@ -6,9 +6,13 @@
 #include "JobFileSystem.h"
 #include "JobStore.h"
 #include "JobTable.h"
+#include "PhotoFault.h"
+#include "PrintResolution.h"
 #include "QueueCommands.h"
+#include "TextFit.h"
 #include "Twips.h"
 
+#include <QFileInfo>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -26,6 +30,9 @@ const QColor Track(140, 180, 210);
 const QColor Cap(30, 90, 150);
 const QColor Ball(245, 150, 40);
 const QColor BallBorder(170, 80, 0);
+// A photo's resolution on its label: too low for a sharp print, or for a fine one at all.
+const QColor SoftPrint(255, 170, 40);
+const QColor CoarsePrint(255, 80, 80);
 
 // The laid-out places of element 0's label and print-now button, a little apart from where
 // the boxes from 1 up put theirs.
@@ -327,10 +334,38 @@ void ThumbViewer::showMissing(int index)
 {
     QLabel *label = LblQuantidade[index];
     label->resize(label->width(), twipsToPixels(2 * LabelHeight));
+    label->setFont(ConsoleLook::labelFont(8.25));
+    ConsoleLook::setTextColour(label, ConsoleLook::LabelLight);
     label->setText(QStringLiteral("Foto Não encontrada"));
+    // Which file to look for, and why it does not print.
+    if (size_t(index) < shownPhotos.size()) {
+        const QString &path = shownPhotos[size_t(index)].path;
+        const QString why = QFileInfo(path).fileName() + QStringLiteral(": ")
+            + photoFaultText(diagnosePhoto(path));
+        label->setToolTip(why);
+        PctThumb[index]->setToolTip(why);
+    }
     // An urgent job's photos from 1 up have no button, and element 0's is hidden.
     if (index < ImgBtAgora.size())
         ImgBtAgora[index]->hide();
+}
+
+void ThumbViewer::showResolution(int index)
+{
+    if (size_t(index) >= shownPhotos.size())
+        return;
+    const ShownPhoto &photo = shownPhotos[size_t(index)];
+    const int ppi = PrintResolution::effectivePpi(imageStoredSize(thumbImages[size_t(index)]),
+                                                  PrintResolution::paperInches(photo.paperSize));
+    const PrintResolution::Grade grade = PrintResolution::gradeOf(ppi);
+    if (ppi <= 0 || grade == PrintResolution::Grade::Fine)
+        return;
+    PrintResolution::logIfLow(photo.path, photo.paperSize, ppi);
+    QLabel *label = LblQuantidade[index];
+    label->setText(copiesText(photo.copies) + QStringLiteral(" · %1 ppi").arg(ppi));
+    ConsoleLook::setTextColour(label,
+                               grade == PrintResolution::Grade::Coarse ? CoarsePrint : SoftPrint);
+    fitTextToPlace(label);
 }
 
 void ThumbViewer::ShowJobThumbnails(const QString &key)
@@ -361,6 +396,7 @@ void ThumbViewer::ShowJobThumbnails(const QString &key)
         cacheRatio = ratio;
     }
     std::vector<QString> toDecode;
+    shownPhotos.assign(size_t(n), {});
     for (int i = 0; i < n; ++i) {
         const QPoint place = boxPlace(i);
         ThumbBox *box;
@@ -395,9 +431,17 @@ void ThumbViewer::ShowJobThumbnails(const QString &key)
         if (button)
             button->show();
 
-        label->setText(copiesText(job->photos[size_t(i)].copies));
-        if (!placeThumbnail(i, photoPath(*job, i), toDecode))
+        const PhotoItem &photo = job->photos[size_t(i)];
+        shownPhotos[size_t(i)] = { photoPath(*job, i), photo.copies, photo.paperSize };
+        label->setText(copiesText(photo.copies));
+        label->setFont(ConsoleLook::labelFont(8.25));
+        ConsoleLook::setTextColour(label, ConsoleLook::LabelLight);
+        label->setToolTip(QString());
+        box->setToolTip(QString());
+        if (!placeThumbnail(i, shownPhotos[size_t(i)].path, toDecode))
             showMissing(i);
+        else if (IG_image_is_valid(thumbImages[size_t(i)]))
+            showResolution(i);
         box->update();
     }
 
@@ -433,6 +477,7 @@ void ThumbViewer::takeDecoded(int batch, int item, const QString &path, const De
     const int slot = shownSlots[size_t(item)];
     if (thumb.outcome == DecodedThumb::Drawn) {
         loadImageSnapshot(thumb.snapshot, &thumbImages[size_t(slot)]);
+        showResolution(slot);
         PctThumb[slot]->update();
     } else if (thumb.outcome == DecodedThumb::Unreadable) {
         showMissing(slot);

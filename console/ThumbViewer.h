@@ -132,6 +132,8 @@ private:
     bool placeThumbnail(int index, const QString &path, std::vector<QString> &toDecode);
     void takeDecoded(int batch, int item, const QString &path, const DecodedThumb &thumb);
     void showMissing(int index);
+    // Adds photo i's resolution to its label when it is too low for its print size.
+    void showResolution(int index);
     void prefetchNextJobs();
     void stopDecoding();
 
@@ -153,6 +155,13 @@ private:
     ThumbDecoder decoder;
     int shownBatch = 0;
     std::vector<int> shownSlots; // the slot of each photo of the shown batch
+    struct ShownPhoto
+    {
+        QString path;
+        int copies = 0;
+        int paperSize = 0;
+    };
+    std::vector<ShownPhoto> shownPhotos; // by slot
     int pendingThumbs = 0;
     int prefetchBatch = 0;
     int pendingPrefetch = 0;

@@ -246,3 +246,28 @@ bool recordPhotoPrinted(const QString &jobFilePath, const JobFs::FileIdentity &i
         return refuse(JobFs::describeError(error));
     return true;
 }
+
+bool makeJobFileWritable(const QString &jobFilePath, JobFileRead &read)
+{
+    const QByteArray path = QFile::encodeName(jobFilePath);
+    if (::access(path.constData(), W_OK) == 0 || (errno != EACCES && errno != EPERM))
+        return true;
+    // The folder lets this account replace what it may not write: the copy takes the name in one
+    // rename, so the file read is there whole until then, and the copy is whole after.
+    if (const int error = JobFs::copyReplacing(jobFilePath, jobFilePath)) {
+        qCWarning(lcJobs).noquote()
+            << "Cannot make a copy of" << jobFilePath << "that this station can write -"
+            << JobFs::describeError(error) << "- its printed photos cannot be recorded";
+        return false;
+    }
+    const QString fileName = read.record.fileName;
+    JobFileRead again = ReadJobFile(jobFilePath);
+    if (!again.ok())
+        return false;
+    again.record.fileName = fileName;
+    read = std::move(again);
+    qCInfo(lcJobs).noquote() << "Replaced" << jobFilePath
+                             << "by a copy this station can write, as it may not write the file "
+                                "delivered";
+    return true;
+}

@@ -70,3 +70,10 @@ JobFileRead ReadJobFile(const QString &filePath);
 // disk, a line already marked included; a failure is logged.
 bool recordPhotoPrinted(const QString &jobFilePath, const JobFs::FileIdentity &identity,
                         const PhotoItem &photo);
+
+// Makes the claimed job file at `jobFilePath`, read as `read`, one this station can record its
+// progress in. The order-taking program (or the station that held the job before) may have
+// written it as another account that left it read-only to the group: such a file is replaced by
+// a verified copy this station owns, the same bytes under the same name, and `read` is read
+// again from it. False, with a warning, when a copy is needed and cannot be made.
+bool makeJobFileWritable(const QString &jobFilePath, JobFileRead &read);

@@ -173,6 +173,10 @@ SysCalls realSysCalls()
     calls.link = [](const char *from, const char *to) { return resultOf(::link(from, to)); };
     calls.unlink = [](const char *path) { return resultOf(::unlink(path)); };
     calls.makeDir = [](const char *path) { return resultOf(::mkdir(path, 0777)); };
+    calls.createFile = [](const char *path) {
+        const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        return fd >= 0 ? resultOf(::close(fd)) : errno;
+    };
     calls.openForReading = [](const char *path) {
         // Non-blocking, so that a pipe put where a job file was cannot hang the station.
         const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);

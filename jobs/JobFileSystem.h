@@ -25,6 +25,8 @@ struct SysCalls
     std::function<int(const char *from, const char *to)> link;
     std::function<int(const char *path)> unlink;
     std::function<int(const char *path)> makeDir;
+    // Creates an empty file (a station's marker of a job); EEXIST when one is there.
+    std::function<int(const char *path)> createFile;
     std::function<int(const char *path)> openForReading;
     // The writes and the flush of the copy that moves a file to another file system: the
     // bytes written (or -errno), and 0 or errno.

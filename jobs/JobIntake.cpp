@@ -109,6 +109,7 @@ bool takeJobFile(JobStore &store, const QString &systemFolder, const QString &fo
         // its claim is older than the lease timeout.
         markJobOwned(store.station, systemFolder, read.record.fileName);
     }
+    makeJobFileWritable(JobFs::joinPath(folder, read.record.fileName), read);
     store.refusedJobFiles.remove(file.name);
 
     // A job listed again (a restart, a takeover) counts the photos marked printed, so that it
@@ -205,8 +206,8 @@ bool CreateFolderLayout(const QString &systemFolder)
 
 int LoadWaitingJobs(JobStore &store, const QString &systemFolder)
 {
-    for (const char *backup : { "backup/jobs", "backup/images" })
-        JobFs::removeLeftoverCopies(JobFs::joinPath(systemFolder, QLatin1String(backup)));
+    for (const char *folder : { "jobs", "backup/jobs", "backup/images" })
+        JobFs::removeLeftoverCopies(JobFs::joinPath(systemFolder, QLatin1String(folder)));
     return takeJobFiles(store, systemFolder, Intake::WaitingJob, false);
 }
 

@@ -14,6 +14,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 
@@ -114,7 +115,7 @@ OthersView viewOthers(const Station &station, const QString &systemFolder)
         if (!ids.contains(lease.name))
             ids << lease.name;
     for (const QString &id : ids) {
-        if (id == station.id)
+        if (id == station.id || station.previousIds.contains(id))
             continue;
         const auto st = freshStatus(
             JobFs::joinPath(ownershipFolder(systemFolder, QStringLiteral("leases")), id));
@@ -126,58 +127,103 @@ OthersView viewOthers(const Station &station, const QString &systemFolder)
     return view;
 }
 
-// Holds the lock of `jobFileName` while a job changes owner. A lock left by a station that is
-// not alive, or by this one before a restart, is broken: renamed away, which only one station
-// can.
+// The generations of the lock of `job` in `locks` ("<job>.<n>"; the unnumbered "<job>" an
+// earlier version took counts as 0), highest first, each with its holder.
+QList<QPair<qint64, QString>> lockGenerations(const QString &locks, const QString &job)
+{
+    QList<QPair<qint64, QString>> found;
+    for (const JobFs::FolderEntry &file : JobFs::listFolderFiles(locks)) {
+        bool numbered = false;
+        const qint64 generation = file.name.startsWith(job + QLatin1Char('.'))
+            ? file.name.mid(job.size() + 1).toLongLong(&numbered)
+            : 0;
+        if (numbered ? generation < 1 : file.name != job)
+            continue;
+        found.append(
+            { generation,
+              QString::fromUtf8(JobFs::readWholeFile(JobFs::joinPath(locks, file.name)).data)
+                  .trimmed() });
+    }
+    std::sort(found.begin(), found.end(), [](const auto &a, const auto &b) { return a > b; });
+    return found;
+}
+
+QString lockName(const QString &job, qint64 generation)
+{
+    return generation == 0 ? job : job + QLatin1Char('.') + QString::number(generation);
+}
+
+// Holds the lock of `jobFileName` while a job changes owner. The lock is the file of the
+// highest generation, naming its holder. It is taken by creating the next generation, which
+// fails when another station has: a lock left by a station that is not alive, or by this one
+// before a restart, is passed by and never removed or renamed from under anyone, so two stations
+// that find the same stale lock cannot both hold the next. One that finds, once it has created
+// its generation, a higher one (another took the lock after it looked) gives way.
 class JobLock
 {
 public:
     JobLock(const Station &station, const QString &systemFolder, const QString &jobFileName,
             const OthersView &others)
-        : m_path(
-            JobFs::joinPath(ownershipFolder(systemFolder, QStringLiteral("locks")), jobFileName))
+        : m_locks(ownershipFolder(systemFolder, QStringLiteral("locks")))
     {
-        const QString own = ownersFolder(systemFolder, station.id);
-        const QString scratch = JobFs::joinPath(own, QStringLiteral(".lock"));
-        for (int attempt = 0; attempt < 2 && !m_held; ++attempt) {
-            QFile note(scratch);
+        const auto before = lockGenerations(m_locks, jobFileName);
+        const qint64 top = before.isEmpty() ? 0 : before.first().first;
+        if (!before.isEmpty() && before.first().second != station.id
+            && others.alive.contains(before.first().second))
+            return;
+        // One file naming this station goes back and forth between its folder and the locks:
+        // a new file for every lock would make taking thousands of them slow on ext4.
+        m_scratch
+            = JobFs::joinPath(ownersFolder(systemFolder, station.id), QStringLiteral(".lock"));
+        if (JobFs::readWholeFile(m_scratch).data != station.id.toUtf8()) {
+            QFile note(m_scratch);
             if (!note.open(QIODevice::WriteOnly | QIODevice::Truncate)
                 || note.write(station.id.toUtf8()) < 0)
                 return;
-            note.close();
-            const int error = JobFs::claimRename(scratch, m_path);
-            m_held = error == 0;
-            if (error != EEXIST)
-                break;
-            const QString holder = QString::fromUtf8(JobFs::readWholeFile(m_path).data).trimmed();
-            if (holder != station.id && others.alive.contains(holder))
-                break;
-            const QString broken = JobFs::joinPath(own, QStringLiteral(".broken-lock"));
-            if (JobFs::sysCalls().rename(native(m_path).constData(), native(broken).constData())
-                == 0)
-                JobFs::sysCalls().unlink(native(broken).constData());
         }
+        m_path = JobFs::joinPath(m_locks, lockName(jobFileName, top + 1));
+        m_held = JobFs::claimRename(m_scratch, m_path) == 0;
         if (!m_held)
-            JobFs::sysCalls().unlink(native(scratch).constData());
+            return;
+        const auto after = lockGenerations(m_locks, jobFileName);
+        if (after.first().first > top + 1) {
+            release();
+            return;
+        }
+        // The lower ones are stale: the next taker looks only at the highest.
+        for (const auto &older : after)
+            if (older.first <= top)
+                JobFs::sysCalls().unlink(
+                    native(JobFs::joinPath(m_locks, lockName(jobFileName, older.first)))
+                        .constData());
     }
-    ~JobLock()
-    {
-        if (m_held)
-            JobFs::sysCalls().unlink(native(m_path).constData());
-    }
+    ~JobLock() { release(); }
     JobLock(const JobLock &) = delete;
     JobLock &operator=(const JobLock &) = delete;
     bool held() const { return m_held; }
 
 private:
+    void release()
+    {
+        if (m_held
+            && JobFs::sysCalls().rename(native(m_path).constData(), native(m_scratch).constData())
+                != 0)
+            JobFs::sysCalls().unlink(native(m_path).constData());
+        m_held = false;
+    }
+
+    QString m_locks;
+    QString m_scratch;
     QString m_path;
     bool m_held = false;
 };
 
-// Moves the markers of a station that is gone into this station's folder.
+// Moves the markers of a station that is gone, or of this one under an id it went by before,
+// into this station's folder.
 void takeOverStation(const Station &station, const QString &systemFolder, const QString &goneId,
                      const OthersView &others, AcquiredJobs &acquired)
 {
+    const bool previous = station.previousIds.contains(goneId);
     const QString from = ownersFolder(systemFolder, goneId);
     const QString to = ownersFolder(systemFolder, station.id);
     int taken = 0;
@@ -203,10 +249,18 @@ void takeOverStation(const Station &station, const QString &systemFolder, const 
         else
             acquired.retiring << job;
     }
-    if (taken > 0)
+    if (previous && taken > 0)
+        qCInfo(lcJobs).noquote() << "Holds" << taken << "jobs held under its earlier id" << goneId;
+    else if (taken > 0)
         qCInfo(lcJobs).noquote() << "Took over" << taken << "jobs from station" << goneId
                                  << "- its lease has not been renewed for"
                                  << station.leaseTimeoutMs / 1000.0 << "s";
+    if (previous && markersIn(from).isEmpty()) {
+        JobFs::sysCalls().unlink(
+            native(JobFs::joinPath(ownershipFolder(systemFolder, QStringLiteral("leases")), goneId))
+                .constData());
+        ::rmdir(native(from).constData());
+    }
 }
 
 // Adopts a claimed job that no station holds: under its lock, and only if still nobody holds it
@@ -258,6 +312,7 @@ bool RenewLease(Station &station, const QString &systemFolder)
                 << "- its jobs wait, and other stations take them over after"
                 << station.leaseTimeoutMs / 1000 << "s";
         lease.failing = true;
+        lease.error = JobFs::describeError(error);
         return false;
     };
     if (lease.fileTimeNs == 0 || lease.failing) {
@@ -286,7 +341,7 @@ bool RenewLease(Station &station, const QString &systemFolder)
     if (lease.failing)
         qCInfo(lcJobs).noquote() << "The lease of station" << station.id << "in" << systemFolder
                                  << "is renewed again";
-    lease = { bootClockMs(), nanoseconds(st.st_mtim), false };
+    lease = { bootClockMs(), nanoseconds(st.st_mtim), false, QString() };
     return true;
 }
 
@@ -301,13 +356,22 @@ void RenewLeases(Station &station, bool force)
 bool leaseAllowsPrinting(Station &station, const QString &systemFolder)
 {
     const auto known = station.leases.constFind(systemFolder);
-    if (known == station.leases.cend() || known->fileTimeNs == 0) {
-        RenewLease(station, systemFolder);
-        return true;
-    }
+    if (known == station.leases.cend() || known->fileTimeNs == 0)
+        return RenewLease(station, systemFolder)
+            || !JobFs::existsAnything(ownershipFolder(systemFolder));
     if (!known->failing && bootClockMs() - known->renewedAtMs < station.leaseTimeoutMs / 2)
         return true;
     return RenewLease(station, systemFolder);
+}
+
+QStringList leaseFailures(const Station &station)
+{
+    QStringList failures;
+    for (auto it = station.leases.cbegin(); it != station.leases.cend(); ++it)
+        if (it->failing && JobFs::existsAnything(ownershipFolder(it.key())))
+            failures << it.key() + QLatin1String(" (") + it->error + QLatin1Char(')');
+    failures.sort();
+    return failures;
 }
 
 QString holderOf(const Station &station, const QString &systemFolder, const QString &marker)
@@ -326,13 +390,13 @@ QString holderOf(const Station &station, const QString &systemFolder, const QStr
 bool markJobOwned(const Station &station, const QString &systemFolder, const QString &jobFileName)
 {
     const QString path = JobFs::joinPath(ownersFolder(systemFolder, station.id), jobFileName);
-    const int fd = ::open(native(path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) {
+    const int error = JobFs::sysCalls().createFile(native(path).constData());
+    // A marker there already is this station's own; anything else in its place is no marker.
+    if (error != 0 && (error != EEXIST || !JobFs::isFile(path))) {
         qCWarning(lcJobs).noquote() << "Cannot record that station" << station.id << "holds"
-                                    << jobFileName << "-" << JobFs::describeError(errno);
+                                    << jobFileName << "-" << JobFs::describeError(error);
         return false;
     }
-    ::close(fd);
     return true;
 }
 
@@ -368,6 +432,10 @@ AcquiredJobs acquireJobs(Station &station, const QString &systemFolder,
             && station.leases.value(systemFolder).fileTimeNs != 0;
     const OthersView others = viewOthers(station, systemFolder);
     if (leased) {
+        if (startUp)
+            for (const QString &earlier : station.previousIds)
+                if (JobFs::isFolder(ownersFolder(systemFolder, earlier)))
+                    takeOverStation(station, systemFolder, earlier, others, acquired);
         for (const QString &gone : others.gone)
             takeOverStation(station, systemFolder, gone, others, acquired);
     }
@@ -395,8 +463,10 @@ AcquiredJobs acquireJobs(Station &station, const QString &systemFolder,
         if (!isClaimedJobName(name) || held.contains(name))
             continue;
         if (!leased) {
-            if (startUp)
-                acquired.jobs << name; // no lease: alone on the folder, as far as it can know
+            // Without .zelvo no station records owners here: alone on the folder, as far as it
+            // can know. With it, the others' jobs are theirs.
+            if (startUp && !JobFs::existsAnything(ownershipFolder(systemFolder)))
+                acquired.jobs << name;
             continue;
         }
         // Alone at start-up, no other station can be adopting it: another one starting now
@@ -408,9 +478,9 @@ AcquiredJobs acquireJobs(Station &station, const QString &systemFolder,
             // A claim renames the file, which sets its change time.
             due = st && now - nanoseconds(st->st_ctim) > station.leaseTimeoutMs * 1000000;
         }
-        if (due
-            && (alone ? markJobOwned(station, systemFolder, name)
-                      : adoptJob(station, systemFolder, name, others))) {
+        // Under the lock even when alone: a station counted gone may be back from a pause in
+        // the middle of adopting the same job.
+        if (due && adoptJob(station, systemFolder, name, others)) {
             acquired.jobs << name;
             ++adopted;
         }

@@ -10,7 +10,8 @@
 //   leases/<station>         rewritten while the station runs: its file time is its heartbeat
 //   owners/<station>/<job>   an empty marker for each job file of its queue ("2AB12345.job"),
 //                            renamed to "<job>.retiring" while that job is being retired
-//   locks/<job>              held for a moment while a job changes owner
+//   locks/<job>.<n>          held for a moment while a job changes owner; the highest n counts
+//   owners/<station>/.lock   the file naming the station that it renames into the locks
 // A station lists and prints only the jobs it holds. The jobs of a station whose lease has not
 // been renewed for the lease timeout are taken over by another, one rename of each marker, so
 // that exactly one station gets each. Ages are differences of file times only: the file
@@ -24,6 +25,8 @@ struct Station
     // The host name and a hash of the machine's id and the program folder: the same across
     // restarts, different for two installations on one machine and for two machines.
     QString id;
+    // Ids this station went by before (StationIdentity): at start-up their jobs become its own.
+    QStringList previousIds;
     // Tests shorten it; every station on a folder must use the same.
     qint64 leaseTimeoutMs = DefaultLeaseTimeoutMs;
 
@@ -32,6 +35,7 @@ struct Station
         qint64 renewedAtMs = 0; // the boot clock (which counts suspended time too)
         qint64 fileTimeNs = 0; // the time the server gave the lease file: its "now"
         bool failing = false; // the last renewal failed (logged once)
+        QString error; // why, while failing
     };
     // By system folder; a folder appears here once a renewal was tried.
     QHash<QString, Lease> leases;
@@ -47,9 +51,13 @@ void RenewLeases(Station &station, bool force = false);
 
 // Whether this station may print a job of `systemFolder` now: its lease there must have been
 // renewed within half the timeout, so that no other station can be taking its jobs over. A
-// renewal is tried when it is older; false when that fails. A folder where this station never
-// had a lease (its .zelvo cannot be made) has no other station to fear: true.
+// renewal is tried when it is older; false when that fails. A folder without .zelvo (which
+// cannot be made there) records no owners, so no other station can take this one's jobs: true.
 bool leaseAllowsPrinting(Station &station, const QString &systemFolder);
+
+// The system folders where this station's lease cannot be renewed, each with the reason: its
+// jobs there wait.
+QStringList leaseFailures(const Station &station);
 
 // The station holding `marker` (a job file name, or one + ".retiring"): this station when its
 // own folder has it, else the first other that has, else "".

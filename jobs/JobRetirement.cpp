@@ -235,10 +235,17 @@ void RetireJob(JobStore &store, int32_t index)
         qCWarning(lcJobs).noquote() << "Job" << fileName << "is held by station" << holder
                                     << "now; it leaves this queue and its files stay";
     } else if ((job.urgent && urgentSourceQueued(store, index)) || heldElsewhere
-               || !JobFs::isFile(jobPath)) {
+               || !JobFs::isFile(jobPath)
+               || (!job.urgent && job.fileIdentity != JobFs::FileIdentity {}
+                   && JobFs::identityOf(jobPath) != job.fileIdentity)) {
         // An urgent copy's job file is its source's, which still has photos to print (here or
         // at the station that holds it): moved now, that job would lose its other photos.
         moves = [=] { moveToBackupFolders(systemFolder, QString(), fileName, imageNames); };
+        // A job file gone by hand (or gone, and its name claimed again by a delivery of the
+        // same order) takes its marker along: this station must not list the name at its next
+        // start, nor touch the file now under it.
+        if (!job.urgent && holder == store.station.id)
+            forgetJob(store.station, systemFolder, fileName);
     } else {
         // Marked and renamed at once: from here on the job is never listed again, however long
         // its files take to move.

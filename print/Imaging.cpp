@@ -1,5 +1,6 @@
 #include "Imaging.h"
 
+#include "PhotoColour.h"
 #include "PhotoFile.h"
 
 #include <QPaintDevice>
@@ -37,6 +38,8 @@ struct ImageState
     FileStamp stamp; // of the file as checked at load
     QSize stored; // the pixel grid as stored in the file
     int bitsPerPixel = 24;
+    QByteArray iccProfile; // embedded in the photo; none: sRGB
+    bool adobe = false; // CMYK inks stored inverted
     int turns = 0; // quarter turns clockwise
     QSize logical; // the size the caller sees, after turns and resizes
     std::optional<IgRect> imageRect;
@@ -155,8 +158,13 @@ int render(Image &image, const DrawPlan &plan)
     const QSize needed
         = (sideways ? plan.pixels.transposed() : plan.pixels).boundedTo(logicalRegion);
 
+    const int components = image.bitsPerPixel / 8;
+    const auto colours = transformToSrgb(image.iccProfile, components);
+    std::optional<CmykDecoding> cmyk;
+    if (components == 4)
+        cmyk = CmykDecoding { image.adobe, colours.get() };
     QImage decoded = decodePhoto(image.path, image.stamp, image.stored,
-                                 jpegScaleEighths(sourceStored.size(), needed));
+                                 jpegScaleEighths(sourceStored.size(), needed), cmyk);
     if (decoded.isNull())
         return IgDecodeFailed;
 
@@ -174,6 +182,9 @@ int render(Image &image, const DrawPlan &plan)
     const QSize size = needed.boundedTo(decoded.size());
     if (decoded.size() != size)
         decoded = decoded.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    // Converted once it is no larger than the drawing needs, where it costs least.
+    if (colours && !cmyk)
+        decoded = convertToSrgb(std::move(decoded), *colours);
     if (image.turns != 0)
         decoded = decoded.transformed(QTransform().rotate(90.0 * image.turns));
 
@@ -212,9 +223,10 @@ int IG_load_file(const QString &path, IgHandle *handle)
     *handle = 0;
     prepareDecoder();
 
-    const auto checked = checkPhoto(path);
+    int refusal = IgUnreadable;
+    const auto checked = checkPhoto(path, &refusal);
     if (!checked)
-        return IgUnreadable;
+        return refusal;
     const auto &[header, stamp] = *checked;
 
     auto image = std::make_shared<Image>();
@@ -223,6 +235,8 @@ int IG_load_file(const QString &path, IgHandle *handle)
     image->stored = QSize(header.width, header.height);
     image->logical = image->stored;
     image->bitsPerPixel = 8 * header.components;
+    image->iccProfile = header.iccProfile;
+    image->adobe = header.adobe;
     *handle = addImage(std::move(image));
     return IgSuccess;
 }
@@ -258,6 +272,15 @@ int IG_image_dimensions_get(IgHandle handle, int32_t *width, int32_t *height, in
     if (bitsPerPixel)
         *bitsPerPixel = image->bitsPerPixel;
     return IgSuccess;
+}
+
+QSize imageStoredSize(IgHandle handle)
+{
+    const auto image = findImage(handle);
+    if (!image)
+        return {};
+    std::lock_guard lock(image->mutex);
+    return image->stored;
 }
 
 int IG_IP_rotate_multiple_90(IgHandle handle, int turnCode)

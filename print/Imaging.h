@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSize>
 #include <QString>
 #include <QtGlobal>
 
@@ -42,13 +43,16 @@ enum IgError : int {
     IgBadArgument = 3,
     IgDecodeFailed = 4, // the photo could not be decoded when it was drawn
     IgNothingToDraw = 5, // the image rectangle lies outside the image, or the target is empty
+    IgNoFile = 6, // no regular file at the path: the load's kind of IgUnreadable
+    IgTooLarge = 7, // refused for its size: the load's kind of IgUnreadable
 };
 
 // A photo declaring more pixels than this is refused at load: 200 megapixels is three times
 // the largest camera sensors in use and keeps a worst-case full-size decode under 1 GB.
 constexpr qint64 IgMaxDeclaredPixels = 200'000'000;
 
-// Loads the JPEG at `path` and stores its new handle in *handle (0 on failure).
+// Loads the JPEG at `path` and stores its new handle in *handle (0 on failure). A refusal is
+// IgNoFile, IgTooLarge or IgUnreadable.
 int IG_load_file(const QString &path, IgHandle *handle);
 int IG_image_is_valid(IgHandle handle);
 int IG_image_delete(IgHandle handle);
@@ -56,6 +60,8 @@ int IG_image_delete(IgHandle handle);
 // per pixel of the decoded photo (8 grey, 24 colour, 32 CMYK). Any pointer may be null.
 int IG_image_dimensions_get(IgHandle handle, int32_t *width, int32_t *height,
                             int32_t *bitsPerPixel);
+// The pixels the photo stores, whatever turns and resizes made of the image; empty for none.
+QSize imageStoredSize(IgHandle handle);
 // Quarter turns: code 1 turns the image 90 degrees clockwise, 2 half a turn, 3 90 degrees
 // anticlockwise (270 clockwise). Width and height are exchanged for codes 1 and 3.
 int IG_IP_rotate_multiple_90(IgHandle handle, int turnCode);

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace {
 
 constexpr uint8_t SOI = 0xD8;
 constexpr uint8_t EOI = 0xD9;
 constexpr uint8_t SOS = 0xDA;
+constexpr qsizetype MaxIccProfileBytes = 4 << 20;
 
 bool isRestart(uint8_t marker)
 {
@@ -87,6 +89,24 @@ bool countBlocks(const uint8_t *frameBody, JpegHeader *header)
     return true;
 }
 
+// Keeps what the APPn segment `marker` says about the photo's colours: an ICC profile chunk
+// (APP2 "ICC_PROFILE", numbered from 1) or Adobe's segment (APP14 "Adobe").
+void noteColourSegment(uint8_t marker, const uint8_t *body, std::size_t length,
+                       std::vector<QByteArray> *iccChunks, JpegHeader *header)
+{
+    static const char IccTag[] = "ICC_PROFILE"; // with its terminating zero: 12 bytes
+    if (marker == 0xE2 && length > 14 && std::memcmp(body, IccTag, sizeof IccTag) == 0) {
+        const int number = body[12], count = body[13];
+        if (number < 1 || number > count)
+            return;
+        iccChunks->resize(std::max(iccChunks->size(), std::size_t(count)));
+        (*iccChunks)[std::size_t(number - 1)]
+            = QByteArray(reinterpret_cast<const char *>(body + 14), qsizetype(length - 14));
+    } else if (marker == 0xEE && length >= 12 && std::memcmp(body, "Adobe", 5) == 0) {
+        header->adobe = true;
+    }
+}
+
 } // namespace
 
 std::optional<JpegHeader> checkJpegStructure(const uint8_t *data, std::size_t size)
@@ -98,6 +118,7 @@ std::optional<JpegHeader> checkJpegStructure(const uint8_t *data, std::size_t si
     bool haveFrame = false;
     bool haveScan = false;
     qint64 entropyBytes = 0;
+    std::vector<QByteArray> iccChunks;
     std::size_t pos = 2;
     for (;;) {
         if (pos >= size || data[pos] != 0xFF)
@@ -110,6 +131,14 @@ std::optional<JpegHeader> checkJpegStructure(const uint8_t *data, std::size_t si
         if (marker == EOI) {
             if (!haveScan || entropyBytes * 8 < header.blocks)
                 return std::nullopt;
+            if (std::none_of(iccChunks.begin(), iccChunks.end(),
+                             [](const QByteArray &chunk) { return chunk.isEmpty(); })) {
+                for (const QByteArray &chunk : iccChunks)
+                    header.iccProfile += chunk;
+            }
+            // Real profiles stay far below this; a larger one is taken as no profile.
+            if (header.iccProfile.size() > MaxIccProfileBytes)
+                header.iccProfile.clear();
             return header;
         }
         if (!isSupportedFrame(marker) && !isTableOrMisc(marker) && marker != SOS)
@@ -152,6 +181,7 @@ std::optional<JpegHeader> checkJpegStructure(const uint8_t *data, std::size_t si
             entropyBytes += qint64(pos - start) - 2 * qint64(restarts);
             haveScan = true;
         } else {
+            noteColourSegment(marker, body, bodyLength, &iccChunks, &header);
             pos += length;
         }
     }

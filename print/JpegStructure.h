@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QSize>
 
 #include <cstddef>
@@ -15,6 +16,11 @@ struct JpegHeader
     bool progressive = false;
     // 8x8 blocks of all components together, as the decoder holds them.
     qint64 blocks = 0;
+    // The embedded ICC profile, its chunks joined in order; empty when there is none or a
+    // chunk is missing.
+    QByteArray iccProfile;
+    // An Adobe segment is present: its CMYK data is stored inverted, as Photoshop writes it.
+    bool adobe = false;
 };
 
 // Walks the marker sequence of a JPEG file without decoding it: SOI first, every segment

@@ -3,6 +3,7 @@
 #include "Imaging.h"
 #include "ModConf.h"
 #include "PageGeometry.h"
+#include "PrintResolution.h"
 #include "PrinterPort.h"
 
 #include <QFileInfo>
@@ -52,8 +53,46 @@ public:
         if (IG_image_is_valid(handle))
             IG_image_delete(handle);
     }
+    void reset()
+    {
+        if (IG_image_is_valid(handle))
+            IG_image_delete(handle);
+        handle = 0;
+    }
     IgHandle handle = 0;
 };
+
+// The photo PreparePhoto decoded, for the PrintPhoto that follows.
+LoadedImage prepared;
+QString preparedPath;
+
+// Loads the photo at `file` into `image` and places it on the target of the current printer.
+int loadPlaced(const QString &file, LoadedImage &image)
+{
+    if (!isVisibleFile(file))
+        return IgNoFile;
+    if (const int loaded = IG_load_file(file, &image.handle); loaded != IgSuccess)
+        return loaded;
+    int32_t w = 0;
+    int32_t h = 0;
+    if (const int got = IG_image_dimensions_get(image.handle, &w, &h, nullptr); got != IgSuccess)
+        return got;
+    const PhotoPlacement place
+        = placePhoto(TargetWidthPx, TargetHeightPx, PageWidthPx, PageHeightPx, w, h);
+    if (place.turnCode != 0) {
+        if (const int turned = IG_IP_rotate_multiple_90(image.handle, place.turnCode))
+            return turned;
+    }
+    IG_image_rect_set(image.handle, place.imageRect);
+    IG_device_rect_set(image.handle, place.deviceRect);
+    return IgSuccess;
+}
+
+bool hasPageMetrics()
+{
+    // Metrics of no printer at all would divide by zero.
+    return TargetWidthPx > 0 && TargetHeightPx > 0 && PageWidthPx > 0 && PageHeightPx > 0;
+}
 
 } // namespace
 
@@ -134,43 +173,50 @@ bool OpenPrintDocument(const QString &title)
     }
     documentIncomplete = false;
     // The port logs why it cannot; one line per failed photo keeps a long outage readable.
-    return currentPort->beginDocument(title);
+    if (currentPort->beginDocument(title))
+        return true;
+    prepared.reset(); // no document to draw it on
+    preparedPath.clear();
+    return false;
+}
+
+PhotoFault PreparePhoto(const QString &path, int *ppi)
+{
+    prepared.reset();
+    preparedPath.clear();
+    const QString file = trimBlanks(path);
+    if (file.isEmpty())
+        return PhotoFault::Missing;
+    // Without a printer nothing can be drawn, and nothing is said about the photo.
+    if (!currentPort || !hasPageMetrics())
+        return PhotoFault::None;
+    LoadedImage image;
+    int result = loadPlaced(file, image);
+    if (result == IgSuccess) {
+        if (ppi)
+            *ppi = PrintResolution::effectivePpi(imageStoredSize(image.handle),
+                                                 QSizeF(TargetWidthIn, TargetHeightIn));
+        // A painter on a printer draws at one device pixel per pixel.
+        result = prepareImageDrawing(image.handle, 1.0);
+    }
+    if (result != IgSuccess)
+        return photoFaultOf(result);
+    std::swap(prepared.handle, image.handle);
+    preparedPath = file;
+    return PhotoFault::None;
 }
 
 void PrintPhoto(const QString &path, int16_t copies)
 {
     const QString file = trimBlanks(path);
-    if (file.isEmpty() || !currentPort || copies < 1 || !isVisibleFile(file))
-        return;
-    // A link in the images folder could bring any file the operator may read onto paper.
-    if (QFileInfo(file).isSymLink()) {
-        qCWarning(lcPrint,
-                  "Not printing '%s': it is a symbolic link, which the station never "
-                  "follows",
-                  qUtf8Printable(file));
-        return;
-    }
-    const float tW = TargetWidthPx;
-    const float tH = TargetHeightPx;
-    const float pageW = PageWidthPx;
-    const float pageH = PageHeightPx;
-    // Metrics of no printer at all would divide by zero below.
-    if (!(tW > 0 && tH > 0 && pageW > 0 && pageH > 0))
-        return;
-
     LoadedImage image;
-    if (IG_load_file(file, &image.handle) != IgSuccess || !IG_image_is_valid(image.handle))
+    if (!file.isEmpty() && file == preparedPath)
+        std::swap(image.handle, prepared.handle);
+    preparedPath.clear();
+    if (file.isEmpty() || !currentPort || copies < 1 || !hasPageMetrics())
         return;
-    int32_t w = 0;
-    int32_t h = 0;
-    if (IG_image_dimensions_get(image.handle, &w, &h, nullptr) != IgSuccess)
+    if (!IG_image_is_valid(image.handle) && loadPlaced(file, image) != IgSuccess)
         return;
-
-    const PhotoPlacement place = placePhoto(tW, tH, pageW, pageH, w, h);
-    if (place.turnCode != 0 && IG_IP_rotate_multiple_90(image.handle, place.turnCode) != IgSuccess)
-        return;
-    IG_image_rect_set(image.handle, place.imageRect);
-    IG_device_rect_set(image.handle, place.deviceRect);
 
     // The image keeps its decoded rendering, so copies after the first draw without decoding.
     for (int16_t left = copies; left > 0; --left) {
@@ -183,6 +229,13 @@ void PrintPhoto(const QString &path, int16_t copies)
             return;
         }
     }
+}
+
+void AbandonPrintDocument()
+{
+    if (currentPort)
+        currentPort->abandonDocument();
+    documentIncomplete = false;
 }
 
 Handover EndPrintDocument()

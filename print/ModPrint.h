@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PhotoFault.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -50,6 +52,12 @@ void SelectPrinter(const QString &printerName);
 // should be tried again later.
 bool OpenPrintDocument(const QString &title);
 
+// Loads the JPEG at `path` and decodes it for the target of the current printer, before any
+// document is opened, so that a photo that cannot be drawn never becomes an empty page. The
+// next PrintPhoto of the same path draws it without reading the file again. Returns why it
+// cannot be drawn, or PhotoFault::None; `ppi` gets its resolution at the target size.
+PhotoFault PreparePhoto(const QString &path, int *ppi = nullptr);
+
 // Draws the JPEG at `path` on the open document, one page per copy with a new page between
 // copies: turned to the target's orientation, filling the target rectangle without
 // distortion, centred on the printable page. A missing, hidden or unreadable photo, copies
@@ -60,5 +68,8 @@ void PrintPhoto(const QString &path, int16_t copies);
 // printer's queue, or the PDF file was written), refused, or on its way to CUPS, whose answer
 // comes later. A document that lacks a copy's page is refused: the photo was not printed.
 Handover EndPrintDocument();
+
+// Closes the open document without printing it.
+void AbandonPrintDocument();
 
 } // namespace ModPrint

@@ -1,5 +1,6 @@
 #include "PhotoFile.h"
 
+#include "CmykJpeg.h"
 #include "Imaging.h"
 
 #include <QBuffer>
@@ -18,9 +19,6 @@ Q_LOGGING_CATEGORY(lcImaging, "zelvo.imaging")
 
 namespace {
 
-// A JPEG of the largest accepted size at the highest quality stays well below this; anything
-// bigger is not a photo and is not read into memory.
-constexpr qint64 MaxFileBytes = 512ll * 1024 * 1024;
 // Room for a full-size decode of the largest accepted photo at four bytes per pixel.
 constexpr int DecodeAllocationLimitMB = 1024;
 
@@ -82,8 +80,9 @@ void prepareDecoder()
     });
 }
 
-std::optional<std::pair<JpegHeader, FileStamp>> checkPhoto(const QString &path)
+std::optional<std::pair<JpegHeader, FileStamp>> checkPhoto(const QString &path, int *refusal)
 {
+    *refusal = IgUnreadable;
     const QFileInfo info(path);
     if (info.isSymLink()) {
         qCWarning(lcImaging,
@@ -92,11 +91,13 @@ std::optional<std::pair<JpegHeader, FileStamp>> checkPhoto(const QString &path)
         return std::nullopt;
     }
     if (!info.isFile()) {
+        *refusal = IgNoFile;
         qCWarning(lcImaging, "Cannot load '%s': no such file", qUtf8Printable(path));
         return std::nullopt;
     }
     const FileStamp stamp = stampOf(info);
-    if (stamp.size > MaxFileBytes) {
+    if (stamp.size > MaxPhotoFileBytes) {
+        *refusal = IgTooLarge;
         qCWarning(lcImaging, "Refusing '%s': %lld bytes is too large for a photo",
                   qUtf8Printable(path), stamp.size);
         return std::nullopt;
@@ -114,11 +115,18 @@ std::optional<std::pair<JpegHeader, FileStamp>> checkPhoto(const QString &path)
     const auto header = checkJpegStructure(reinterpret_cast<const uint8_t *>(bytes.constData()),
                                            std::size_t(bytes.size()));
     if (!header) {
+        // Far too few bytes for what it declares is refused for its size, as the header says.
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::ReadOnly);
+        const QSize declared = QImageReader(&buffer, "jpeg").size();
+        if (qint64(declared.width()) * declared.height() > IgMaxDeclaredPixels)
+            *refusal = IgTooLarge;
         qCWarning(lcImaging, "Refusing '%s': not a whole JPEG, or too short for its size",
                   qUtf8Printable(path));
         return std::nullopt;
     }
     if (qint64(header->width) * header->height > IgMaxDeclaredPixels) {
+        *refusal = IgTooLarge;
         qCWarning(lcImaging, "Refusing '%s': it declares %d x %d pixels", qUtf8Printable(path),
                   header->width, header->height);
         return std::nullopt;
@@ -126,6 +134,7 @@ std::optional<std::pair<JpegHeader, FileStamp>> checkPhoto(const QString &path)
     // A progressive photo is decoded through a buffer of all its coefficients, 128 bytes a
     // block, whatever the scale it is drawn at.
     if (header->progressive && header->blocks * 128 > qint64(DecodeAllocationLimitMB) << 20) {
+        *refusal = IgTooLarge;
         qCWarning(lcImaging, "Refusing '%s': decoding it would take %lld MB", qUtf8Printable(path),
                   (header->blocks * 128) >> 20);
         return std::nullopt;
@@ -142,7 +151,8 @@ std::optional<std::pair<JpegHeader, FileStamp>> checkPhoto(const QString &path)
     return std::pair { *header, stamp };
 }
 
-QImage decodePhoto(const QString &path, const FileStamp &stamp, QSize stored, int eighths)
+QImage decodePhoto(const QString &path, const FileStamp &stamp, QSize stored, int eighths,
+                   const std::optional<CmykDecoding> &cmyk)
 {
     prepareDecoder();
     QFile file;
@@ -153,6 +163,10 @@ QImage decodePhoto(const QString &path, const FileStamp &stamp, QSize stored, in
         qCWarning(lcImaging, "Cannot decode '%s': the file changed since it was loaded",
                   qUtf8Printable(path));
         return {};
+    }
+    if (cmyk) {
+        ++decodeCounter;
+        return decodeCmykJpeg(path, eighths, cmyk->inverted, cmyk->transform);
     }
     if (eighths < 8) {
         // Exactly the size libjpeg's DCT scaling produces, so that no second scaling happens.

@@ -193,8 +193,34 @@ void PrintTracker::takeAnswer(int ticket, int jobId)
     emit changed();
 }
 
+QString PrintTracker::notice() const
+{
+    const PhotoAlert *latest = nullptr;
+    for (const PhotoAlert &alert : m_photoAlerts) {
+        if (!latest || alert.order > latest->order)
+            latest = &alert;
+    }
+    if (latest && (m_alertCount == 0 || latest->order > m_latestOtherAlert))
+        return latest->text;
+    return m_alertCount > 0 ? m_alert : m_notice;
+}
+
+int PrintTracker::alertCount() const
+{
+    return int(std::min<qint64>(qint64(m_alertCount) + m_photoAlerts.size(),
+                                std::numeric_limits<int>::max()));
+}
+
+void PrintTracker::photoWaiting(const QString &path, const QString &notice)
+{
+    m_photoAlerts.insert(path, PhotoAlert { notice, ++m_alertOrder });
+    emit changed();
+}
+
 void PrintTracker::photoAccepted(const PrintedPhoto &photo, int cupsJobId)
 {
+    m_photoAlerts.remove(photo.systemFolder + QStringLiteral("/images/")
+                         + photo.photo.imageFileName);
     PrintedPhoto printed = photo;
     // The reprint of a job CUPS lost has gone out: from now on it is followed as itself.
     for (qsizetype i = 0; i < m_followed.size(); ++i) {
@@ -379,6 +405,7 @@ void PrintTracker::say(const QString &notice, bool alert)
 {
     if (alert) {
         m_alert = notice;
+        m_latestOtherAlert = ++m_alertOrder;
         if (m_alertCount < std::numeric_limits<int>::max())
             ++m_alertCount;
     } else
@@ -389,6 +416,7 @@ void PrintTracker::acknowledge()
 {
     m_alert.clear();
     m_alertCount = 0;
+    m_photoAlerts.clear();
     m_notice.clear();
     emit changed();
 }

@@ -77,13 +77,18 @@ public:
     void expectAnswer(int ticket, const PrintedPhoto &photo);
     void photoAccepted(const PrintedPhoto &photo, int cupsJobId);
 
+    // A photo whose file cannot be read waits: `notice` (in red) names it until it prints or
+    // the operator acknowledges it. A later notice for the same `path` replaces it.
+    void photoWaiting(const QString &path, const QString &notice);
+
     QList<SizeLine> sizeLines() const;
     // What the strip says below the printers: an alert the operator has not acknowledged yet
     // (isAlert), or the latest notice of the day.
-    QString notice() const { return m_alertCount > 0 ? m_alert : m_notice; }
-    bool isAlert() const { return m_alertCount > 0; }
-    // The alerts given since the last acknowledgement; only the latest one is kept.
-    int alertCount() const { return m_alertCount; }
+    QString notice() const;
+    bool isAlert() const { return m_alertCount > 0 || !m_photoAlerts.isEmpty(); }
+    // The alerts given since the last acknowledgement; of those not about a waiting photo, only
+    // the latest is kept.
+    int alertCount() const;
     void acknowledge();
 
     const PrintLedger &ledger() const { return m_ledger; }
@@ -128,6 +133,16 @@ private:
     QHash<QString, QString> m_loggedStates; // by printer
     QString m_alert;
     int m_alertCount = 0;
+    // A waiting photo's alert, by its path, until the photo prints or it is acknowledged; the
+    // latest alert of all shows.
+    struct PhotoAlert
+    {
+        QString text;
+        quint64 order = 0;
+    };
+    QHash<QString, PhotoAlert> m_photoAlerts;
+    quint64 m_alertOrder = 0; // of the latest alert given
+    quint64 m_latestOtherAlert = 0; // m_alert's order
     QString m_notice;
     QDate m_tallyDay;
     int m_tally[3] = { 0, 0, 0 };

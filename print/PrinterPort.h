@@ -86,6 +86,8 @@ public:
     // Ends the document and hands it to the print system: accepted there (a job exists in the
     // printer's queue, or the PDF file was written), refused, or still on its way.
     virtual Handover endDocument() = 0;
+    // Closes the open document without handing it to anyone.
+    virtual void abandonDocument() = 0;
 
     // What the print system last reported about its queues and the followed jobs.
     virtual PrinterSnapshot snapshot() const = 0;

@@ -47,6 +47,7 @@ public:
     QPainter *painter() override;
     bool newPage() override;
     Handover endDocument() override;
+    void abandonDocument() override { discardDocument(); }
     PrinterSnapshot snapshot() const override { return m_link.snapshot(); }
     void setFollowedJobs(const QList<int> &jobIds) override { m_link.setFollowedJobs(jobIds); }
     void refreshNow() override { m_link.refreshNow(); }

@@ -343,6 +343,19 @@ private slots:
         QCOMPARE(listed, queue);
     }
 
+    // A lease that cannot be written: nothing prints, and the strip says why.
+    void leaseCannotBeWritten_printingWaitsAndStripSaysWhy()
+    {
+        QVERIFY(addJob("1", 1, { 60, 40 }));
+        const QString lease = path(".zelvo/leases/" + m_window->store.station.id);
+        QFile::remove(lease);
+        QVERIFY(QDir().mkpath(lease));
+        m_window->store.station.leases.clear(); // renewed at the next print
+        m_window->onTimer1Tick();
+        QVERIFY(m_port.documents.isEmpty());
+        QVERIFY(m_window->StripPrinters->notice->text().startsWith("Impressão em espera"));
+    }
+
     // Without a sounds folder every other test here clicks in silence.
     void clickSoundFromBesideTheProgram()
     {

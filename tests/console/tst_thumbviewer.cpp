@@ -1,5 +1,7 @@
 #include "ConsoleFixture.h"
+#include "ConsoleLook.h"
 #include "ImageButton.h"
+#include "TextsCutShort.h"
 #include "Twips.h"
 
 #include <QLabel>
@@ -31,7 +33,7 @@ private slots:
     void copyCountLabels()
     {
         QVERIFY(addJob("1", 1)); // leaves a missing photo's text and double height on element 0
-        QVERIFY(addJob("2", 4, { 300, 200 }));
+        QVERIFY(addJob("2", 4, { 1000, 700 })); // fine enough for 10x15: no resolution shown
         std::vector<PhotoItem> &photos = m_window->store.printJobs[1].photos;
         const int copies[] = { 1, 2, 0, -3 };
         for (size_t i = 0; i < photos.size(); ++i)
@@ -46,6 +48,32 @@ private slots:
             QCOMPARE(viewer().LblQuantidade[i]->height(), twipsToPixels(210));
             QVERIFY(shown(viewer().ImgBtAgora[i]));
             QVERIFY(IG_image_is_valid(viewer().thumbImages[size_t(i)]));
+        }
+    }
+
+    // A photo too small for its print size (10x15 set to 6 x 4 inches here) has its resolution
+    // on its label: orange below 150 ppi, red below 100; a portrait photo counts turned.
+    void resolutionOnTheLabel()
+    {
+        ModConf::Width10x15 = 600;
+        ModConf::Height10x15 = 400;
+        const QSize sizes[] = { { 900, 600 }, { 894, 600 }, { 400, 600 }, { 900, 396 } };
+        QVERIFY(addJob("1", 4));
+        for (int i = 0; i < 4; ++i) {
+            QVERIFY(TestPhotos::writeJpeg(path(QStringLiteral("images/AB1_000%1.jpg").arg(i + 1)),
+                                          sizes[i].width(), sizes[i].height()));
+        }
+        select(0);
+        settle();
+        const QStringList texts { "1 cópia", "1 cópia · 149 ppi", "1 cópia · 100 ppi",
+                                  "1 cópia · 99 ppi" };
+        const QColor colours[] = { ConsoleLook::LabelLight, QColor(255, 170, 40),
+                                   QColor(255, 170, 40), QColor(255, 80, 80) };
+        for (int i = 0; i < 4; ++i) {
+            QLabel *label = viewer().LblQuantidade[i];
+            QCOMPARE(label->text(), texts[i]);
+            QCOMPARE(label->palette().color(QPalette::WindowText), colours[i]);
+            QCOMPARE(textsCutShort(label), QStringList());
         }
     }
 
@@ -118,6 +146,13 @@ private slots:
         }
         select(1);
         settle();
+        // The file to look for, and why it does not show.
+        const char *const why[] = { "não encontrada", "ilegível", "ilegível", "não encontrada" };
+        for (int k = 0; k < missing.size(); ++k) {
+            const QString tip = job.photos[size_t(missing[k])].imageFileName + ": " + why[k];
+            QCOMPARE(viewer().LblQuantidade[missing[k]]->toolTip(), tip);
+            QCOMPARE(viewer().PctThumb[missing[k]]->toolTip(), tip);
+        }
 
         // Where the rules below put the first row, and element 1's label and button.
         QCOMPARE((QList<QPoint> { boxPlace(0), boxPlace(1), boxPlace(2), boxPlace(3),
@@ -143,7 +178,9 @@ private slots:
             QCOMPARE(viewer().PctThumb[i]->geometry(), twipsRect(box.x(), box.y(), 1515, 975));
             QCOMPARE(viewer().LblQuantidade[i]->geometry(),
                      twipsRect(label.x(), label.y(), 1125, found ? 210 : 420));
-            QCOMPARE(viewer().LblQuantidade[i]->text(), found ? "1 cópia" : Missing);
+            // The small photos also show their resolution, after the copies.
+            QCOMPARE(viewer().LblQuantidade[i]->text().section(" · ", 0, 0),
+                     found ? "1 cópia" : Missing);
             QCOMPARE(IG_image_is_valid(viewer().thumbImages[size_t(i)]) != 0, found);
             if (!job.urgent) {
                 QCOMPARE(viewer().ImgBtAgora[i]->geometry(),

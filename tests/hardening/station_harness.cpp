@@ -4,15 +4,19 @@
 //
 //   station_harness SYSTEM_FOLDER PDF_FOLDER [--scan-only] [--wait-go] [--exit-when-idle]
 //                   [--claim-by-link] [--split-fs] [--crash-at CALL:N[:after]]
-//                   [--station ID] [--lease-timeout MS]
+//                   [--stop-at CALL:N[:after]] [--stop-at-document N]
+//                   [--station ID] [--lease-timeout MS] [--kill-after-prints N]
 //
 // --scan-only: take new jobs, print nothing. --wait-go: after start-up, wait for "go" on
 // standard input. --exit-when-idle: end after a tick that took nothing and left the queue empty.
 // --claim-by-link: as on a file system without rename-without-replace. --split-fs: every folder
-// its own file system. --crash-at: see installCrashPoint. "quit" (or the end of input) runs one
-// more tick and ends. Standard output, flushed line by line so that a killed station has told
-// all it did: "LISTED <job file>" per job listed at start-up, "READY <count>", then
-// "CLAIM <job file> <photos>" per job taken later (claimed, taken over or adopted).
+// its own file system. --crash-at: see installCrashPoint; --stop-at stops there (SIGSTOP) instead,
+// for a test to run another station meanwhile and continue this one (SIGCONT);
+// --stop-at-document: the same once the N-th document is open, before its photo is drawn.
+// --kill-after-prints: SIGKILL once the PDF folder holds N documents, between two photos. "quit"
+// (or the end of input) runs one more tick and ends. Standard output, flushed line by line so that
+// a killed station has told all it did: "LISTED <job file>" per job listed at start-up, "READY
+// <count>", then "CLAIM <job file> <photos>" per job taken later (claimed, taken over or adopted).
 
 #include "Dispatcher.h"
 #include "JobFileSystem.h"
@@ -22,6 +26,7 @@
 #include "ModPrint.h"
 #include "SystemPrinterPort.h"
 
+#include <QDir>
 #include <QGuiApplication>
 
 #include <poll.h>
@@ -39,23 +44,23 @@ void say(const QString &line)
     std::fflush(stdout);
 }
 
-// "CALL:N[:after]": SIGKILL at the N-th call of CALL (renameNoReplace, rename, link, unlink,
-// writeAt, syncData), before it or, with ":after", once it is done.
-bool installCrashPoint(const QString &point)
+// "CALL:N[:after]": `signal` at the N-th call of CALL (renameNoReplace, rename, link, unlink,
+// writeAt, syncData, createFile), before it or, with ":after", once it is done.
+bool installCrashPoint(const QString &point, int signal)
 {
     const QStringList parts = point.split(QLatin1Char(':'));
     const int n = parts.value(1).toInt();
     const bool after = parts.value(2) == QLatin1String("after");
     if (n < 1 || parts.size() > 3 || (parts.size() == 3 && !after))
         return false;
-    auto wrap = [after, n, count = 0](auto call) mutable {
+    auto wrap = [after, n, signal, count = 0](auto call) mutable {
         return [=](auto... args) mutable {
             const bool hit = ++count == n;
             if (hit && !after)
-                ::raise(SIGKILL);
+                ::raise(signal);
             const auto result = call(args...);
-            if (hit)
-                ::raise(SIGKILL);
+            if (hit && after)
+                ::raise(signal);
             return result;
         };
     };
@@ -65,7 +70,8 @@ bool installCrashPoint(const QString &point)
     };
     return hook("renameNoReplace", calls.renameNoReplace) || hook("rename", calls.rename)
         || hook("link", calls.link) || hook("unlink", calls.unlink)
-        || hook("writeAt", calls.writeAt) || hook("syncData", calls.syncData);
+        || hook("writeAt", calls.writeAt) || hook("syncData", calls.syncData)
+        || hook("createFile", calls.createFile);
 }
 
 // One line of standard input, read unbuffered so that later ones are left for the tick loop.
@@ -77,6 +83,24 @@ QByteArray readCommand()
         line += c;
     return line;
 }
+
+// The built-in printer, stopping this process once the N-th document is open.
+class StoppingPort : public SystemPrinterPort
+{
+public:
+    using SystemPrinterPort::SystemPrinterPort;
+    bool beginDocument(const QString &title) override
+    {
+        const bool begun = SystemPrinterPort::beginDocument(title);
+        if (++m_documents == stopAt)
+            ::raise(SIGSTOP);
+        return begun;
+    }
+    int stopAt = 0;
+
+private:
+    int m_documents = 0;
+};
 
 } // namespace
 
@@ -91,7 +115,10 @@ int main(int argc, char **argv)
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments();
     const qsizetype crashAt = args.indexOf(QLatin1String("--crash-at"));
-    if (args.size() < 3 || (crashAt > 0 && !installCrashPoint(args.value(crashAt + 1)))) {
+    const qsizetype stopAt = args.indexOf(QLatin1String("--stop-at"));
+    const qsizetype stopAtDocument = args.indexOf(QLatin1String("--stop-at-document"));
+    if (args.size() < 3 || (crashAt > 0 && !installCrashPoint(args.value(crashAt + 1), SIGKILL))
+        || (stopAt > 0 && !installCrashPoint(args.value(stopAt + 1), SIGSTOP))) {
         std::fprintf(stderr, "Bad arguments; see station_harness.cpp\n");
         return 2;
     }
@@ -103,7 +130,8 @@ int main(int argc, char **argv)
     const bool untilIdle = args.contains(QLatin1String("--exit-when-idle"));
 
     const QString system = args[1];
-    SystemPrinterPort printers(args[2]);
+    StoppingPort printers(args[2]);
+    printers.stopAt = stopAtDocument > 0 ? args.value(stopAtDocument + 1).toInt() : 0;
     ModPrint::setPrinterPort(&printers);
     printers.setCurrentPrinter(SystemPrinterPort::BuiltInPdfPrinter);
     ModConf::ApplySettingsDefaults(system, SystemPrinterPort::BuiltInPdfPrinter);
@@ -116,6 +144,7 @@ int main(int argc, char **argv)
     store.station.id = option("--station", QStringLiteral("harness"));
     store.station.leaseTimeoutMs
         = option("--lease-timeout", QString::number(DefaultLeaseTimeoutMs)).toLongLong();
+    const int killAfterPrints = option("--kill-after-prints", QString()).toInt();
     const int listed = LoadWaitingJobs(store, system);
     for (int i = 0; i < store.jobCount; ++i)
         say(QStringLiteral("LISTED %1").arg(store.printJobs[size_t(i)].fileName));
@@ -137,6 +166,8 @@ int main(int argc, char **argv)
         }
         if (!scanOnly)
             PrintNextPhoto(store);
+        if (killAfterPrints > 0 && QDir(args[2]).entryList(QDir::Files).size() >= killAfterPrints)
+            ::raise(SIGKILL);
         if (untilIdle && taken == 0 && (scanOnly || store.jobCount == 0))
             break;
     }

@@ -1,5 +1,5 @@
 // Bad photos through the real imaging layer and the dispatcher, printing on a recording port:
-// an unreadable photo draws nothing, counts as printed and the job goes on; a photo that
+// an unreadable photo gets no document and waits for its file while the queue goes on; a photo that
 // declares far more pixels than its bytes can hold is refused at load, at once and without
 // memory; real camera-size photos print, and every kind of real JPEG loads.
 #include "Imaging.h"
@@ -61,9 +61,10 @@ private slots:
     }
     void cleanup() { ModPrint::setPrinterPort(nullptr); }
 
-    void unreadablePhotoIsSkippedAndTheJobGoesOn_data()
+    void unreadablePhotoWaitsWhileTheQueueGoesOn_data()
     {
-        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QByteArray>("bytes"); // null: no file at all
+        QTest::addColumn<QString>("why");
         const QByteArray baseline = jpegBytes(640, 480);
         const QByteArray progressive = jpegBytes(640, 480, 90, true);
         QByteArray png;
@@ -71,46 +72,73 @@ private slots:
         buffer.open(QIODevice::WriteOnly);
         QImage(64, 48, QImage::Format_RGB32).save(&buffer, "PNG");
 
-        QTest::newRow("zero bytes") << QByteArray("");
-        QTest::newRow("a PNG named .jpg") << png;
+        QTest::newRow("missing") << QByteArray() << "não encontrada";
+        QTest::newRow("zero bytes") << QByteArray("") << "ilegível";
+        QTest::newRow("a PNG named .jpg") << png << "ilegível";
         for (int percent : { 10, 25, 50, 75, 90, 95 })
             QTest::addRow("baseline cut at %d%%", percent)
-                << baseline.left(baseline.size() * percent / 100);
+                << baseline.left(baseline.size() * percent / 100) << "ilegível";
         for (int percent : { 30, 95 })
             QTest::addRow("progressive cut at %d%%", percent)
-                << progressive.left(progressive.size() * percent / 100);
+                << progressive.left(progressive.size() * percent / 100) << "ilegível";
         // Structurally whole, refused only by the decoder when it draws.
         QByteArray noTable = baseline;
         const qsizetype dqt = noTable.indexOf("\xFF\xDB");
         noTable.remove(dqt, 2 + ((uchar(noTable[dqt + 2]) << 8) | uchar(noTable[dqt + 3])));
-        QTest::newRow("quantisation table missing") << noTable;
+        QTest::newRow("quantisation table missing") << noTable << "ilegível";
         // Refused by the structure check.
         QTest::newRow("frame header of 2 components")
-            << QByteArray(baseline).replace(baseline.indexOf("\xFF\xC0") + 9, 1, "\x02", 1);
+            << QByteArray(baseline).replace(baseline.indexOf("\xFF\xC0") + 9, 1, "\x02", 1)
+            << "ilegível";
         // Too few bytes for the blocks the header declares.
         QTest::newRow("first scan cut, EOI appended")
-            << progressive.left(scanDataOffset(progressive) + 100) + "\xFF\xD9";
+            << progressive.left(scanDataOffset(progressive) + 100) + "\xFF\xD9"
+            << "ilegível";
         // Whole in structure, damaged in their data: refused by the decoder's warnings.
         QTest::newRow("baseline cut at 60%, EOI appended")
-            << baseline.left(baseline.size() * 6 / 10) + "\xFF\xD9";
+            << baseline.left(baseline.size() * 6 / 10) + "\xFF\xD9"
+            << "ilegível";
         QTest::newRow("progressive cut at 80%, EOI appended")
-            << progressive.left(progressive.size() * 8 / 10) + "\xFF\xD9";
+            << progressive.left(progressive.size() * 8 / 10) + "\xFF\xD9"
+            << "ilegível";
         QByteArray scrambled = baseline;
         const qsizetype scan = scanDataOffset(baseline);
         for (qsizetype i = scan + 200; i < scan + 1200; ++i)
             scrambled[i] = char(0x5A ^ ((i * 37) & 0x7F));
-        QTest::newRow("scan data scrambled") << scrambled;
+        QTest::newRow("scan data scrambled") << scrambled << "ilegível";
+        QTest::newRow("declaring 65500 x 65500")
+            << withDeclaredSize(jpegBytes(16, 16, 50), 65500, 65500) << "grande demais";
     }
-    void unreadablePhotoIsSkippedAndTheJobGoesOn()
+    // No document for the photo, not even an empty one: the job's next photo and the next job
+    // print, the photo waits through ticks and a restart, and prints once its file is whole.
+    void unreadablePhotoWaitsWhileTheQueueGoesOn()
     {
         QFETCH(QByteArray, bytes);
-        QVERIFY(station->addJob("1AB00001.job", { { 0, 1, bytes }, {} }));
+        QFETCH(QString, why);
+        const QString photo = station->path("images/AB00001_0001.jpg");
+        QVERIFY(station->addJob("1AB00001.job", { { 0, 1, bytes.isNull() ? "" : bytes }, {} }));
+        QVERIFY(!bytes.isNull() || QFile::remove(photo));
+        QVERIFY(station->addJob("1AB00002.job", { {} }));
+        for (int tick = 0; tick < 3; ++tick)
+            station->tick();
+        QCOMPARE(port->titles(),
+                 QStringList({ "Zelvo AB00001_0002.jpg", "Zelvo AB00002_0001.jpg" }));
+        QCOMPARE(documents(), QStringList({ "drawn", "drawn" }));
+        QCOMPARE(station->store.jobCount, int16_t(1));
+        QCOMPARE(station->store.printJobs[0].printedCount, int16_t(1));
+        QVERIFY(station->tracker()->isAlert());
+        QCOMPARE(station->tracker()->notice(),
+                 QStringLiteral("Foto AB00001_0001.jpg (job AB00001) ") + why);
+
+        QCOMPARE(station->restart(), 1);
         station->tick();
-        QCOMPARE(documents(), QStringList { "blank" }); // opened and ended, nothing drawn
-        QCOMPARE(station->store.printJobs[0].printedCount, int16_t(1)); // counts as printed
+        QCOMPARE(documents().size(), qsizetype(2));
+        QVERIFY(writeFile(photo, jpegBytes(300, 200)));
         station->tick();
-        QCOMPARE(documents(), QStringList({ "blank", "drawn" }));
+        QCOMPARE(port->titles().last(), "Zelvo AB00001_0001.jpg");
+        QCOMPARE(documents(), QStringList({ "drawn", "drawn", "drawn" }));
         QCOMPARE(station->store.jobCount, int16_t(0));
+        QVERIFY(!station->tracker()->isAlert());
         QCOMPARE(liveImageCount(), 0);
     }
 

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 
 using namespace Hardening;
 
@@ -48,6 +49,9 @@ private:
             const int number = int(m_jobs.size());
             DeliveredJob job;
             job.key = QStringLiteral("%1").arg(number, 5, 10, QLatin1Char('0'));
+            std::optional<ShopAccounts::AsOrderProgram> asOrders;
+            if (m_accounts)
+                asOrders.emplace(*m_accounts);
             job.photos = deliverJob(m_root, job.key, photos > 0 ? photos : 1 + random.bounded(3),
                                     number, &job.text);
             if (job.photos.isEmpty())
@@ -131,9 +135,26 @@ private:
         return photos;
     }
 
+    // The shop's set-up: the system folder and the printer's folder shared with the group, the
+    // station run as an operator on orders the order-taking program wrote read-only.
+    void shareWithOperators(std::unique_ptr<ShopAccounts> accounts)
+    {
+        QVERIFY(::chmod(QFile::encodeName(m_dir->path()).constData(), 0755) == 0);
+        QVERIFY(QDir().mkpath(m_dir->filePath("pdf")));
+        for (const char *folder :
+             { "", "/jobs", "/images", "/backup", "/backup/jobs", "/backup/images", "/../pdf" })
+            QVERIFY(accounts->shareFolder(m_root + QLatin1String(folder)));
+        m_accounts = std::move(accounts);
+    }
+    std::function<void()> stationAccount() const
+    {
+        return m_accounts ? m_accounts->asOperator() : std::function<void()>();
+    }
+
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_root;
     QList<DeliveredJob> m_jobs;
+    std::unique_ptr<ShopAccounts> m_accounts;
 
 private slots:
     void init()
@@ -141,6 +162,7 @@ private slots:
         m_dir = std::make_unique<QTemporaryDir>();
         m_root = m_dir->filePath("system");
         m_jobs.clear();
+        m_accounts.reset();
         QVERIFY(QDir().mkpath(m_root) && CreateFolderLayout(m_root));
     }
 
@@ -155,10 +177,18 @@ private slots:
         qInfo("%d cycles, seed %u (ZELVO_CRASH_CYCLES, ZELVO_CRASH_SEED)", cycles, seed);
         QRandomGenerator random(seed);
 
+        // With ZELVO_CRASH_AS_OPERATOR set (as root), the station runs as an operator on orders
+        // the order-taking program wrote as another account, read-only to the group.
+        auto accounts = std::make_unique<ShopAccounts>();
+        const bool asOperator = qEnvironmentVariableIsSet("ZELVO_CRASH_AS_OPERATOR");
+        if (asOperator && !accounts->ready())
+            QSKIP(qPrintable(accounts->error));
         // The backup on a file system of its own, so that retiring copies and removes.
         // Without root there is no tmpfs: every folder is made to act as its own file system.
         const TmpfsMount backup(at("backup"), "size=64m");
         QVERIFY(CreateFolderLayout(m_root));
+        if (asOperator)
+            shareWithOperators(std::move(accounts));
         const QStringList base { m_root, m_dir->filePath("pdf") };
 
         QElapsedTimer clock;
@@ -192,7 +222,7 @@ private slots:
                                  .arg(1 + random.bounded(3))
                                  .arg(random.bounded(2) ? ":after" : "");
             }
-            StationProcess station(base + arguments);
+            StationProcess station(base + arguments, stationAccount());
             QTRY_VERIFY_WITH_TIMEOUT(station.ready() || !station.running(), 60000);
             if (!station.ready() && crashPoint) {
                 ++startKills;
@@ -236,11 +266,15 @@ private slots:
             documents = now;
         }
 
-        StationProcess last(base + QStringList { "--exit-when-idle" });
+        StationProcess last(base + QStringList { "--exit-when-idle" }, stationAccount());
         QTRY_VERIFY_WITH_TIMEOUT(!last.running(), 300000);
         QCOMPARE(last.process.exitCode(), 0);
         const QString wrong = misplaced(true);
         QVERIFY2(wrong.isEmpty(), qPrintable(wrong + "\n" + QString::fromUtf8(last.errors)));
+        if (m_accounts) // the order files were the order-taking program's, not the operator's
+            for (const DeliveredJob &job : m_jobs)
+                QCOMPARE(QFileInfo(at("backup/jobs/3AB" + job.key + ".job")).ownerId(),
+                         m_accounts->operatorUid);
 
         // Every photo printed, never onto an empty page, and twice only when a kill fell
         // between its acceptance and its record.
@@ -264,6 +298,43 @@ private slots:
               cycles, clock.elapsed(), startKills, pointKills, int(m_jobs.size()), photos,
               photos + reprints, inWindow, randomInWindow, reprints, double(reprints) / cycles,
               100.0 * reprints / photos);
+    }
+
+    // The station runs as an operator on an order another account wrote read-only to the
+    // group, and is killed between two photos each run: its progress is kept all the same, and
+    // the backup's job file carries every mark.
+    void operatorOnReadOnlyOrder_killedBetweenPhotos_eachPrintedOnce()
+    {
+        auto accounts = std::make_unique<ShopAccounts>();
+        if (!accounts->ready())
+            QSKIP(qPrintable(accounts->error));
+        shareWithOperators(std::move(accounts));
+        QRandomGenerator random(1);
+        QVERIFY(deliver(1, random, 3));
+        const QFileInfo delivered(at("jobs/1AB00000.job"));
+        QCOMPARE(delivered.ownerId(), m_accounts->orderUid);
+        QCOMPARE(delivered.permissions() & (QFile::WriteGroup | QFile::WriteOther), 0);
+
+        const QString pdf = m_dir->filePath("pdf");
+        for (int prints = 1; prints <= 4; ++prints) {
+            StationProcess station(prints < 4 ? QStringList { m_root, pdf, "--kill-after-prints",
+                                                              QString::number(prints) }
+                                              : QStringList { m_root, pdf, "--exit-when-idle" },
+                                   stationAccount());
+            QTRY_VERIFY_WITH_TIMEOUT(!station.running(), 60000);
+            QVERIFY2(station.process.exitStatus() == QProcess::CrashExit || prints == 4,
+                     station.errors.constData());
+        }
+        const QString wrong = misplaced(true);
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+        const QMap<QString, int> documents = documentsByPhoto(pdf);
+        for (const QString &photo : m_jobs[0].photos.keys())
+            QVERIFY2(
+                documents.value(photo) == 1,
+                qPrintable(
+                    QStringLiteral("%1 printed %2 times").arg(photo).arg(documents.value(photo))));
+        QCOMPARE(readFile(at("backup/jobs/3AB00000.job")),
+                 QByteArray(m_jobs[0].text).replace("\n0", "\n1").replace(0, 1, "1"));
     }
 
     void retirementCutShort_finishedAtStart_data()

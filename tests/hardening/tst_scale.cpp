@@ -69,6 +69,7 @@ private slots:
         timer.restart();
         QCOMPARE(ScanNewJobs(store, m_station->folder(), false), 0);
         const qint64 fullTickMs = timer.elapsed();
+        QVERIFY(TestPhotos::writeJpeg(m_station->path("images/SK00000_0001.jpg"), 60, 40));
         PrintNextPhoto(store);
         QCOMPARE(m_port.titles(), QStringList { "Zelvo SK00000_0001.jpg" });
         QCOMPARE(ScanNewJobs(store, m_station->folder(), false), 1);

@@ -1,7 +1,9 @@
 #include "JobFile.h"
 #include "JobIntake.h"
 #include "JobOwnership.h"
+#include "JobRetirement.h"
 #include "JobsTestSupport.h"
+#include "StationIdentity.h"
 #include "StationLogRecorder.h"
 #include "TestFiles.h"
 
@@ -53,6 +55,79 @@ private slots:
         QVERIFY(QDir().mkpath(at("a")) && QDir().mkpath(at("b")));
         QCOMPARE(stationIdFor(at("a")), stationIdFor(at("a/../a")));
         QVERIFY(stationIdFor(at("a")) != stationIdFor(at("b")));
+    }
+
+    // The id kept beside the program: the same at every start and with an adapter changed,
+    // another on a disk copied to another PC, and a station of the version before still holds
+    // its jobs after the update, although that version's lease is fresh.
+    void stationId_keptPerInstallation_copiedDiskMakesItsOwn()
+    {
+        const QString program = at("program"), copy = at("copy");
+        QVERIFY(QDir().mkpath(program) && QDir().mkpath(copy));
+        const QString earlier = stationIdFor(program);
+        QVERIFY(addStation(earlier, QDateTime::currentMSecsSinceEpoch() * 1000000));
+        QVERIFY(writeFile(at("jobs/2AB00001.job"), jobText(1))
+                && writeFile(at(".zelvo/owners/" + earlier + "/2AB00001.job"), ""));
+
+        const StationIdentity first = loadStationIdentity(program, "aaaa,bbbb");
+        QVERIFY(first.id != earlier);
+        const StationIdentity again = loadStationIdentity(program, "bbbb,cccc");
+        QCOMPARE(again.id, first.id);
+        QCOMPARE(again.previousIds, QStringList { earlier });
+        QVERIFY(QFile::copy(program + "/zelvo-station", copy + "/zelvo-station"));
+        const StationIdentity copied = loadStationIdentity(copy, "dddd");
+        QVERIFY(copied.id != first.id && copied.previousIds.isEmpty());
+        QCOMPARE(loadStationIdentity(copy, "dddd").id, copied.id);
+
+        StationStore updated(again.id);
+        updated.station.previousIds = again.previousIds;
+        QCOMPARE(LoadWaitingJobs(updated, m_root), 1);
+        QCOMPARE(QDir(at(".zelvo/owners/" + again.id)).entryList(QDir::Files),
+                 QStringList { "2AB00001.job" });
+        QVERIFY(!QFileInfo::exists(at(".zelvo/owners/" + earlier)));
+        StationStore clone(copied.id);
+        QCOMPARE(LoadWaitingJobs(clone, m_root), 0);
+    }
+
+    // A job file removed by hand while queued, the order delivered again and claimed by another
+    // station, before or after this one retires its job: the new file stays, and this station's
+    // next start does not list it.
+    void vanishedJobRetired_redeliveryListedByItsHolderOnly_data()
+    {
+        QTest::addColumn<bool>("retiredFirst");
+        QTest::newRow("retired, then delivered again") << true;
+        QTest::newRow("delivered again, then retired") << false;
+    }
+    void vanishedJobRetired_redeliveryListedByItsHolderOnly()
+    {
+        QFETCH(bool, retiredFirst);
+        StationStore a("a"), b("b");
+        QVERIFY(writeFile(at("jobs/1AB00001.job"), jobText(1)));
+        QCOMPARE(ScanNewJobs(a, m_root, false), 1);
+        // Moved away by hand; kept, so that the new file cannot get its inode.
+        QVERIFY(QFile::rename(at("jobs/2AB00001.job"), at("2AB00001.job")));
+        if (retiredFirst)
+            RetireJob(a, 0);
+        QVERIFY(writeFile(at("jobs/1AB00001.job"), jobText(1, 2)));
+        QCOMPARE(ScanNewJobs(b, m_root, false), 1);
+        if (!retiredFirst)
+            RetireJob(a, 0);
+        QCOMPARE(readFile(at("jobs/2AB00001.job")), jobText(1, 2));
+        StationStore restarted("a");
+        QCOMPARE(LoadWaitingJobs(restarted, m_root), 0);
+    }
+
+    // The lease cannot be written (a folder in its place): the station holds its jobs back and
+    // says where, as the others take them over once the timeout has passed.
+    void leaseNeverWritten_stationWaits()
+    {
+        QVERIFY(QDir().mkpath(at(".zelvo/leases/a")));
+        StationStore a("a");
+        QVERIFY(writeFile(at("jobs/1AB00001.job"), jobText(1)));
+        QCOMPARE(ScanNewJobs(a, m_root, false), 1);
+        QVERIFY(!leaseAllowsPrinting(a.station, m_root));
+        QCOMPARE(leaseFailures(a.station).size(), 1);
+        QVERIFY(leaseFailures(a.station)[0].startsWith(m_root));
     }
 
     void recordPhotoPrinted_data()

@@ -5,6 +5,7 @@
 #include "JobIntake.h"
 #include "ModConf.h"
 #include "ModPrint.h"
+#include "PhotoWaits.h"
 #include "PrintTracker.h"
 #include "PrinterPort.h"
 #include "SentAhead.h"
@@ -123,6 +124,7 @@ public:
     {
         m_tracker.reset();
         m_trackedPort = nullptr;
+        photoWaits() = PhotoWaits(); // a new process knows of no waiting photo
         const Station same = store.station;
         std::destroy_at(&store);
         std::construct_at(&store);

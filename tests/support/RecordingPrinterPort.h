@@ -94,6 +94,7 @@ public:
     }
     QPainter *painter() override { return m_painter.isActive() ? &m_painter : nullptr; }
     bool newPage() override { return !failNewPage && m_painter.end() && startPage(); }
+    void abandonDocument() override { m_painter.end(); }
     Handover endDocument() override
     {
         if (!m_painter.isActive())
