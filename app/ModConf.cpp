@@ -3,6 +3,9 @@
 #include "LocaleNumber.h"
 #include "ModIni.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QLoggingCategory>
 
 #include <cstdint>
@@ -13,6 +16,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcIni)
 namespace ModConf {
 
 QString AppPath;
+QString ProgramPath;
 QString SystemFolder;
 bool PrintAll = false;
 QString Printer10x15;
@@ -50,6 +54,21 @@ bool isBlankText(const QString &text)
 }
 
 } // namespace
+
+QString stationFolderFor(const QString &programFolder)
+{
+    const QString installed = QStringLiteral(ZELVO_INSTALLED_PROGRAM_DIR);
+    const QString folder = QDir::cleanPath(programFolder);
+    const QString canonical = QFileInfo(installed).canonicalFilePath();
+    if (folder == installed || (!canonical.isEmpty() && folder == canonical))
+        return QStringLiteral(ZELVO_INSTALLED_STATION_DIR);
+    return programFolder;
+}
+
+QString stationFolder()
+{
+    return stationFolderFor(QCoreApplication::applicationDirPath());
+}
 
 QString settingsFilePath(const QString &appPath)
 {

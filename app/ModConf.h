@@ -10,8 +10,11 @@
 // photo, so a saved change applies to the next photo printed.
 namespace ModConf {
 
-// The folder that holds the program; zelvo.ini and sounds/keypress.wav live there.
+// The station folder: zelvo.ini, the log, the ledgers, the lock and whatever else the station
+// writes live there (see stationFolder()).
 extern QString AppPath;
+// The folder that holds the program and its sounds; empty means the running program's own.
+extern QString ProgramPath;
 
 extern QString SystemFolder;
 extern bool PrintAll;
@@ -45,7 +48,14 @@ struct PaperSettings
     QString standIn; // "" for none
 };
 
-// zelvo.ini in the program's folder.
+// Where a program in `programFolder` keeps what it writes. The package installs the program
+// where only root may change it and gives the station a folder of its own that the group zelvo
+// may write; a program anywhere else (a source build, a copy) keeps its files beside itself.
+QString stationFolderFor(const QString &programFolder);
+// The station folder of the running program.
+QString stationFolder();
+
+// zelvo.ini in the station folder.
 QString settingsFilePath(const QString &appPath);
 
 // Reads the settings from `iniPath` in their fixed order. Unreadable values leave the

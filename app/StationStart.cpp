@@ -15,6 +15,7 @@ void tellStartRefused(const StationLock &lock, bool withMessageBox)
     if (withMessageBox) {
         QMessageBox box(QMessageBox::Warning, QStringLiteral("Zelvo"), lock.refusalText(),
                         QMessageBox::Ok);
+        box.setTextFormat(Qt::PlainText);
         box.exec();
     }
 }

@@ -1,4 +1,5 @@
 #include "FIni.h"
+#include "ModConf.h"
 #include "ModPrint.h"
 #include "StationLock.h"
 #include "StationLog.h"
@@ -22,7 +23,8 @@ int main(int argc, char **argv)
     for (int size : { 16, 24, 32, 48, 64, 128, 256 })
         icon.addFile(QStringLiteral(":/icons/zelvo_%1.png").arg(size));
     QApplication::setWindowIcon(icon);
-    const QString appPath = QCoreApplication::applicationDirPath();
+    ModConf::ProgramPath = QCoreApplication::applicationDirPath();
+    const QString appPath = ModConf::stationFolder();
 
     // Taken before the log opens, so that a refused start never rotates a running station's log.
     const StationLock lock(appPath);
@@ -35,7 +37,8 @@ int main(int argc, char **argv)
             lock, platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"));
         return 1;
     }
-    qCInfo(lcStation, "Zelvo %s started from '%s'", ZELVO_VERSION, qUtf8Printable(appPath));
+    qCInfo(lcStation, "Zelvo %s started from '%s', station folder '%s'", ZELVO_VERSION,
+           qUtf8Printable(QCoreApplication::applicationDirPath()), qUtf8Printable(appPath));
     // A shutdown or a logout closes the station as its close button does.
     StopSignals stopSignals;
 

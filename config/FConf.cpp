@@ -128,6 +128,7 @@ QMessageBox *FConf::makeMessageBox(const QString &text, QWidget *parent)
 {
     auto *box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("Zelvo"), text, QMessageBox::Ok,
                                 parent);
+    box->setTextFormat(Qt::PlainText);
     box->setDefaultButton(QMessageBox::Ok);
     return box;
 }

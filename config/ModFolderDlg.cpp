@@ -23,6 +23,9 @@ FolderBrowseDialog::FolderBrowseDialog(QWidget *owner, const QString &startPath,
 {
     setObjectName(QStringLiteral("BrowseForFolder"));
     setWindowTitle(QStringLiteral("Procurar pasta"));
+    // Folder names are shown as written, whatever they look like.
+    promptLabel->setTextFormat(Qt::PlainText);
+    statusLine->setTextFormat(Qt::PlainText);
     promptLabel->setWordWrap(true);
     // A long path breaks anywhere rather than widening the dialog.
     statusLine->setWordWrap(true);

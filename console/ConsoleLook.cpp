@@ -16,6 +16,14 @@ QFont labelFont(double pointSize)
     return font;
 }
 
+QString plainToolTip(const QString &text)
+{
+    if (text.isEmpty())
+        return text;
+    return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped()
+        + QStringLiteral("</p>");
+}
+
 void setTextColour(QWidget *widget, const QColor &colour)
 {
     QPalette palette = widget->palette();

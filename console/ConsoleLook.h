@@ -22,5 +22,8 @@ inline const QString LabelFamily = QStringLiteral("Liberation Sans");
 QFont labelFont(double pointSize);
 void setTextColour(QWidget *widget, const QColor &colour);
 void setBackground(QWidget *widget, const QColor &colour);
+// A tooltip that shows `text` as written: names from outside (queues, files, CUPS's messages)
+// may hold what looks like markup, which a tooltip would otherwise draw.
+QString plainToolTip(const QString &text);
 
 } // namespace ConsoleLook

@@ -177,6 +177,7 @@ QMessageBox *FIni::makeRemoveBox(QWidget *parent, const QString &entry, int phot
                                 QStringLiteral("Atenção! O job selecionado será removido da "
                                                "lista de impressão. Você confirma a remoção ?"),
                                 QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
+    box->setTextFormat(Qt::PlainText);
     box->setDefaultButton(QMessageBox::Yes);
     // Entries leave the list as they print, so a click may have landed on another one.
     if (!entry.isEmpty())
@@ -274,9 +275,14 @@ void FIni::runHeldBackTick()
     onTimer1Tick();
 }
 
+QString FIni::programFolder() const
+{
+    return ModConf::ProgramPath.isEmpty() ? appPath : ModConf::ProgramPath;
+}
+
 void FIni::PlayClickSound()
 {
-    clickSound.play(ModConf::AppPath + QStringLiteral("/sounds/keypress.wav"));
+    clickSound.play(programFolder() + QStringLiteral("/sounds/keypress.wav"));
 }
 
 void FIni::load()
@@ -300,7 +306,11 @@ void FIni::load()
     ModConf::ApplySettingsDefaults(appPath, QString());
     ModPrint::ResolveEmptyPrinterKeys(printers);
     CreateFolderLayout(ModConf::SystemFolder);
-    const StationIdentity identity = loadStationIdentity(appPath);
+    // 1.0 named the station after the program's folder, which an installed station no longer
+    // writes in: the jobs it took under that name are still this station's.
+    StationIdentity identity = loadStationIdentity(appPath);
+    if (programFolder() != appPath)
+        identity.previousIds << stationIdFor(programFolder());
     store.station.id = identity.id;
     store.station.previousIds = identity.previousIds;
     store.programFolder = appPath;

@@ -52,8 +52,8 @@ public:
     // How much taller than its described 7860 twips the window is, for the printer strip.
     static constexpr int StripHeightTwips = 1410;
 
-    // `appPath` is the program's folder: zelvo.ini and the sounds live there, and the print
-    // ledger and the followed CUPS jobs beside the log.
+    // `appPath` is the station folder: zelvo.ini, the print ledger and the followed CUPS jobs
+    // live there, beside the log; the sounds lie beside the program.
     FIni(PrinterPort &printers, const QString &appPath, QWidget *parent = nullptr);
     ~FIni() override;
 
@@ -130,6 +130,8 @@ private:
 
     PrinterPort &printers;
     QString appPath;
+    // The folder of the program and its sounds: the station folder unless told otherwise.
+    QString programFolder() const;
     QPixmap background;
     bool unloaded = false;
     int modalDepth = 0; // modal windows of this window open now

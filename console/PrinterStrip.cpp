@@ -35,6 +35,7 @@ QColor colourOf(PrinterHealth health)
 QLabel *cell(QWidget *parent, int left, int top, int width, double pointSize)
 {
     auto *label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
     label->setGeometry(left, top, width, RowHeight);
     label->setFont(ConsoleLook::labelFont(pointSize));
     ConsoleLook::setTextColour(label, ConsoleLook::LabelGrey);
@@ -47,7 +48,7 @@ void setFittingText(QLabel *label, const QString &text)
 {
     const QString shown = label->fontMetrics().elidedText(text, Qt::ElideRight, label->width());
     label->setText(shown);
-    label->setToolTip(shown == text ? QString() : text);
+    label->setToolTip(shown == text ? QString() : ConsoleLook::plainToolTip(text));
 }
 
 // A size's health with a stand-in: it prints while either printer does.
@@ -141,7 +142,7 @@ void PrinterStrip::refresh()
                                       : text
                                + (alert ? QStringLiteral(" — clique para dispensar") : QString()));
     if (alert || !hold.isEmpty())
-        notice->setToolTip(hold.isEmpty() ? text : hold);
+        notice->setToolTip(ConsoleLook::plainToolTip(hold.isEmpty() ? text : hold));
     ConsoleLook::setTextColour(notice,
                                alert || !hold.isEmpty() ? StoppedColour : ConsoleLook::LabelGrey);
     update();

@@ -212,6 +212,7 @@ ThumbBox *ThumbViewer::makeBox(int index)
 QLabel *ThumbViewer::makeLabel()
 {
     auto *label = new QLabel(FraIn);
+    label->setTextFormat(Qt::PlainText);
     label->setFont(ConsoleLook::labelFont(8.25));
     ConsoleLook::setTextColour(label, ConsoleLook::LabelLight);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);

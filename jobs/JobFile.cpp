@@ -221,7 +221,7 @@ bool recordPhotoPrinted(const QString &jobFilePath, const JobFs::FileIdentity &i
     if (photo.lineOffset < 0)
         return refuse(QStringLiteral("the photo was not read from it"));
     const int fd = ::open(QFile::encodeName(jobFilePath).constData(),
-                          O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+                          O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
     if (fd < 0)
         return refuse(JobFs::describeError(errno));
     const auto closing = qScopeGuard([fd] { ::close(fd); });

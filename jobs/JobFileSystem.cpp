@@ -122,7 +122,7 @@ void syncFolder(const QByteArray &folder)
 // another station leaves it alone.
 int copyIntoPlace(const QByteArray &from, const QByteArray &to)
 {
-    const int source = ::open(from.constData(), O_RDONLY | O_CLOEXEC);
+    const int source = ::open(from.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (source < 0)
         return errno;
     struct stat sourceStat;
@@ -179,7 +179,7 @@ SysCalls realSysCalls()
     };
     calls.openForReading = [](const char *path) {
         // Non-blocking, so that a pipe put where a job file was cannot hang the station.
-        const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
         return fd >= 0 ? fd : -errno;
     };
     calls.write = [](int fd, const void *data, size_t size) {
@@ -291,6 +291,9 @@ int moveReplacing(const QString &from, const QString &to)
 {
     const QByteArray source = nativePath(from);
     const QByteArray target = nativePath(to);
+    struct stat st;
+    if (::lstat(source.constData(), &st) == 0 && S_ISLNK(st.st_mode))
+        return ELOOP;
     const int error = sysCalls().rename(source.constData(), target.constData());
     if (error != EXDEV)
         return error;
@@ -369,6 +372,9 @@ FileContent readWholeFile(const QString &path)
 
 QString describeError(int error)
 {
+    // What opening a symbolic link without following it gives.
+    if (error == ELOOP)
+        return QStringLiteral("it is a symbolic link, which the station never follows");
     return QString::fromLocal8Bit(std::strerror(error));
 }
 

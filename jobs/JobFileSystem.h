@@ -70,6 +70,9 @@ int makeFolder(const QString &path);
 // 0 or errno (EEXIST when `to` exists).
 int claimRename(const QString &from, const QString &to);
 
+// The station never reads, copies or moves what a symbolic link in its folders points at, nor
+// the link itself: the job-file reads, the moves and the copies below fail on one with ELOOP.
+
 // Moves `from` to `to`, replacing a file already at `to`. Within one file system this is one
 // atomic rename. Across file systems the data is copied to a temporary file beside `to`
 // (".zelvo-copy-" and six characters: neither a job file nor a photo), flushed, read back and

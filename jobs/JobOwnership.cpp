@@ -283,7 +283,7 @@ bool isClaimedJobName(const QString &name)
 
 } // namespace
 
-QString stationIdFor(const QString &programFolder)
+QString stationHostPart()
 {
     QString host;
     for (const QChar c : QSysInfo::machineHostName())
@@ -292,6 +292,12 @@ QString stationIdFor(const QString &programFolder)
             : QLatin1Char('_');
     if (host.isEmpty() || host.startsWith(QLatin1Char('.')))
         host.prepend(QLatin1String("station"));
+    return host;
+}
+
+QString stationIdFor(const QString &programFolder)
+{
+    const QString host = stationHostPart();
     // The machine's id tells apart two machines given the same name (a cloned disk).
     const QString canonical = QFileInfo(programFolder).canonicalFilePath();
     const QByteArray place = QSysInfo::machineUniqueId() + '\n'

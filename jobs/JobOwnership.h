@@ -41,6 +41,8 @@ struct Station
     QHash<QString, Lease> leases;
 };
 
+// The host name as a file name can hold it: the readable part of a station id.
+QString stationHostPart();
 QString stationIdFor(const QString &programFolder);
 
 // Renews this station's lease in `systemFolder`, creating the folders above when missing.

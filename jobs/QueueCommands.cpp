@@ -139,15 +139,13 @@ QString freeUrgentCopyName(const QString &imagesFolder, const QString &imageFile
 
 bool copyImageFile(const QString &from, const QString &to)
 {
-    if (JobFs::existsAnything(to))
-        QFile::remove(to);
-    // QFile::copy writes a temporary file beside the target and renames it into place.
-    QFile source(from);
-    if (source.copy(to))
-        return true;
-    qCWarning(lcJobs).noquote() << "Cannot copy" << from << "to" << to << "-"
-                                << source.errorString();
-    return false;
+    // Never through a link: its target could be any file the operator may read.
+    if (const int error = JobFs::copyReplacing(from, to)) {
+        qCWarning(lcJobs).noquote()
+            << "Cannot copy" << from << "to" << to << "-" << JobFs::describeError(error);
+        return false;
+    }
+    return true;
 }
 
 PrintNowResult PrintNow(JobStore &store, int k, const CopyImageFunction &copy)

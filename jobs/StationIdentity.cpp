@@ -15,19 +15,6 @@ namespace {
 
 const char *const IdFileName = "zelvo-station";
 
-// The host name as a file name can hold it.
-QString hostPart()
-{
-    QString host;
-    for (const QChar c : QSysInfo::machineHostName())
-        host += c.isLetterOrNumber() || c == QLatin1Char('-') || c == QLatin1Char('.')
-            ? c
-            : QLatin1Char('_');
-    if (host.isEmpty() || host.startsWith(QLatin1Char('.')))
-        host.prepend(QLatin1String("station"));
-    return host;
-}
-
 QSet<QByteArray> addressSet(const QByteArray &list)
 {
     const QList<QByteArray> items = list.split(',');
@@ -90,7 +77,7 @@ StationIdentity loadStationIdentity(const QString &programFolder, const QByteArr
     }
 
     StationIdentity identity;
-    identity.id = hostPart() + QLatin1Char('-')
+    identity.id = stationHostPart() + QLatin1Char('-')
         + QString::number(QRandomGenerator::system()->generate() | 0x10000000u, 16);
     QByteArray made = "id=" + identity.id.toUtf8() + "\nhardware=" + hardware + '\n';
     if (!copied && !QFile::exists(path)) {

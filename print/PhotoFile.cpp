@@ -9,7 +9,11 @@
 #include <QLoggingCategory>
 
 #include <atomic>
+#include <cstring>
 #include <mutex>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcImaging, "zelvo.imaging")
 
@@ -43,6 +47,21 @@ void noteDecoderMessage(QtMsgType type, const QMessageLogContext &context, const
         forwardMessage(type, context, message);
 }
 
+// Opens a photo for reading, never through a symbolic link: a link in the images folder could
+// point at any file the operator may read. 0 or errno.
+int openPhotoFile(const QString &path, QFile &file)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return errno;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return EIO;
+    }
+    return 0;
+}
+
 } // namespace
 
 FileStamp stampOf(const QFileInfo &info)
@@ -65,6 +84,12 @@ std::optional<std::pair<JpegHeader, FileStamp>> checkPhoto(const QString &path, 
 {
     *refusal = IgUnreadable;
     const QFileInfo info(path);
+    if (info.isSymLink()) {
+        qCWarning(lcImaging,
+                  "Refusing '%s': it is a symbolic link, which the station never follows",
+                  qUtf8Printable(path));
+        return std::nullopt;
+    }
     if (!info.isFile()) {
         *refusal = IgNoFile;
         qCWarning(lcImaging, "Cannot load '%s': no such file", qUtf8Printable(path));
@@ -77,10 +102,9 @@ std::optional<std::pair<JpegHeader, FileStamp>> checkPhoto(const QString &path, 
                   qUtf8Printable(path), stamp.size);
         return std::nullopt;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        qCWarning(lcImaging, "Cannot read '%s': %s", qUtf8Printable(path),
-                  qUtf8Printable(file.errorString()));
+    QFile file;
+    if (const int error = openPhotoFile(path, file)) {
+        qCWarning(lcImaging, "Cannot read '%s': %s", qUtf8Printable(path), std::strerror(error));
         return std::nullopt;
     }
     QByteArray bytes(stamp.size, Qt::Uninitialized);
@@ -131,9 +155,11 @@ QImage decodePhoto(const QString &path, const FileStamp &stamp, QSize stored, in
                    const std::optional<CmykDecoding> &cmyk)
 {
     prepareDecoder();
-    QImageReader reader(path, "jpeg");
+    QFile file;
+    const int openError = openPhotoFile(path, file);
+    QImageReader reader(&file, "jpeg");
     reader.setAutoTransform(false);
-    if (stampOf(QFileInfo(path)) != stamp || reader.size() != stored) {
+    if (openError || stampOf(QFileInfo(path)) != stamp || reader.size() != stored) {
         qCWarning(lcImaging, "Cannot decode '%s': the file changed since it was loaded",
                   qUtf8Printable(path));
         return {};

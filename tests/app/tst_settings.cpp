@@ -66,6 +66,27 @@ private slots:
         QCOMPARE(parseDimension("32767"), 32767.f); // the largest the configuration window takes
     }
 
+    // The installed program writes nothing beside itself; any other keeps its files there.
+    void stationFolderFollowsWhereTheProgramIs_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("station");
+        QTest::newRow("installed") << "/opt/zelvo"
+                                   << "/var/opt/zelvo";
+        QTest::newRow("installed, trailing /") << "/opt/zelvo/"
+                                               << "/var/opt/zelvo";
+        QTest::newRow("source build") << "/home/ana/zelvo/build"
+                                      << "/home/ana/zelvo/build";
+        QTest::newRow("build under /opt") << "/opt/zelvo-src/build"
+                                          << "/opt/zelvo-src/build";
+    }
+    void stationFolderFollowsWhereTheProgramIs()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, station);
+        QCOMPARE(stationFolderFor(program), station);
+    }
+
     void printAllAndPaceWords()
     {
         for (const char *yes : { "TRUE", "true", " -1", "2" })

@@ -13,6 +13,7 @@
 #include <QLoggingCategory>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTextDocument>
 
 Q_DECLARE_METATYPE(Qt::MouseButton)
 
@@ -176,7 +177,7 @@ private slots:
         QSignalSpy ticks(&w->Timer1, &QTimer::timeout);
         QString picture; // the button's when the question comes up
         QStringList look; // the box's title, text and buttons
-        bool plain = false; // no icon, three buttons, Yes the default
+        bool plain = false; // no icon, three buttons, Yes the default, no markup
         answerRemoveBox(answer, [&](QMessageBox *box) {
             picture = w->ImgBtCancel->pictureKey();
             look << box->windowTitle() << box->text() << box->informativeText();
@@ -184,7 +185,8 @@ private slots:
                  { QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel })
                 look << box->button(b)->text().remove('&');
             plain = box->icon() == QMessageBox::NoIcon && box->buttons().size() == 3
-                && box->defaultButton() == box->button(QMessageBox::Yes);
+                && box->defaultButton() == box->button(QMessageBox::Yes)
+                && box->textFormat() == Qt::PlainText;
             if (tickWhileAsked) {
                 w->Timer1.start(10);
                 ticks.wait();
@@ -332,6 +334,44 @@ private slots:
         QTest::mouseClick(resume, Qt::LeftButton);
         QCOMPARE(m_port.resumed, QStringList { "Kodak" });
         QVERIFY2(told.contains("grupo lpadmin"), qPrintable(told));
+    }
+
+    // Queue names and file names are shown as written, whatever markup they hold.
+    void outsideTextIsShownAsWritten()
+    {
+        // What a label or tooltip puts on screen: markup drawn, plain text as it is.
+        const auto shown = [](const QString &text, Qt::TextFormat format = Qt::AutoText) {
+            if (format == Qt::PlainText || (format == Qt::AutoText && !Qt::mightBeRichText(text)))
+                return text;
+            QTextDocument document;
+            document.setHtml(text);
+            return document.toPlainText();
+        };
+        const QString queue = "<b>Kodak</b><img src='/etc/hosts'>"; // too long for its column
+        m_port.printers = { { queue } };
+        m_port.snap.queues = { queue };
+        ModConf::Printer10x15 = queue;
+        QVERIFY(addJob("1", 1, { 300, 200 }));
+        QVERIFY(showWindow());
+        select(0);
+        settle();
+        m_port.answerLater = true;
+        m_window->onTimer1Tick();
+        m_port.answer(7);
+        m_port.publish(7, JobAborted); // the notice names the photo and the queue
+        m_window->StripPrinters->refresh();
+        QVERIFY(m_window->StripPrinters->notice->text().contains(queue));
+        QCOMPARE(shown(m_window->StripPrinters->rows[0].printer->toolTip()), queue);
+        for (const QLabel *label : m_window->findChildren<QLabel *>())
+            QCOMPARE(shown(label->text(), label->textFormat()), label->text());
+        QString listed;
+        answerNextModal([&](QWidget *modal) {
+            auto *conf = qobject_cast<FConf *>(modal);
+            listed = conf->comboPrinter1->itemText(0);
+            conf->reject();
+        });
+        m_window->OpenConfiguration();
+        QCOMPARE(listed, queue);
     }
 
     // A lease that cannot be written: nothing prints, and the strip says why.

@@ -1,3 +1,4 @@
+#include "ConsoleLook.h"
 #include "FIni.h"
 #include "JobsTestSupport.h"
 #include "ModPrint.h"
@@ -274,7 +275,8 @@ private slots:
     void standInSharesAndTakesOver()
     {
         startStation("PRINTERS", true);
-        QTRY_COMPARE(row(0).printer->toolTip(), queue(0) + " + " + queue(2));
+        QTRY_COMPARE(row(0).printer->toolTip(),
+                     ConsoleLook::plainToolTip(queue(0) + " + " + queue(2)));
         addJob("PS10001", { 0, 0, 0, 0, 0, 0 });
         tick();
         QTRY_COMPARE_WITH_TIMEOUT(m_window->store.jobCount, int16_t(0), 20000);

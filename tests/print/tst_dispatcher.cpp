@@ -1,11 +1,14 @@
 #include "Imaging.h"
+#include "JobsTestSupport.h"
 #include "ModPrint.h"
 #include "QueueCommands.h"
 #include "ReadyTimes.h"
 #include "RecordingPrinterPort.h"
+#include "StationLogRecorder.h"
 #include "TestStation.h"
 
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 // PrintNextPhoto on real job files, printing on a recording port.
@@ -157,6 +160,42 @@ private slots:
         QCOMPARE(station->store.jobCount, 0);
         QCOMPARE(station->files("images"), 0);
         QCOMPARE(station->files("backup/images"), 3);
+    }
+
+    // A job file or a photo that is a symbolic link is never followed: what it points at is
+    // not read, printed, copied or moved, and the link stays where it is.
+    void symbolicLinksAreNeverFollowed()
+    {
+        QTemporaryDir outside;
+        const QString secret = outside.filePath("secret.jpg");
+        const QByteArray secretBytes = TestPhotos::jpegBytes(300, 200);
+        QVERIFY(writeFile(secret, secretBytes));
+        QVERIFY(writeFile(outside.filePath("1CD00002.job"), "00001000100001250\r\n"));
+        QVERIFY(QFile::link(outside.filePath("1CD00002.job"), station->path("jobs/1CD00002.job")));
+        QVERIFY(station->addJob("1AB00001.job", { {}, {} }));
+        const QString linked = station->path("images/AB00001_0001.jpg");
+        QVERIFY(QFile::remove(linked) && QFile::link(secret, linked));
+        StationLogRecorder log;
+
+        ScanNewJobs(station->store, station->folder(), false);
+        QCOMPARE(entryTexts(station->store.LstJobs), QStringList { "job 00001" });
+        QCOMPARE(PrintNow(station->store, 0), PrintNowResult::CopyFailed);
+        for (int i = 0; i < 3; ++i)
+            station->tick();
+        // As a bad photo: not printed, and its job waits until the operator removes it.
+        QCOMPARE(titles(), QStringList { "AB00001_0002.jpg" });
+        QCOMPARE(station->store.jobCount, 1);
+        RemoveJob(station->store, SelectedJobSerial(station->store));
+        QCOMPARE(station->store.jobCount, 0);
+        QVERIFY(QFileInfo(linked).isSymLink());
+        QVERIFY(QFileInfo(station->path("jobs/1CD00002.job")).isSymLink());
+        QCOMPARE(QDir(station->path("backup/images")).entryList(QDir::Files | QDir::System),
+                 QStringList { "AB00001_0002.jpg" });
+        QCOMPARE(QDir(outside.path()).entryList(QDir::Files),
+                 (QStringList { "1CD00002.job", "secret.jpg" }));
+        QCOMPARE(readFile(secret), secretBytes);
+        // Intake, print now, print and retirement each said why, once.
+        QCOMPARE(log.warnings().filter("symbolic link").size(), 4);
     }
 
     // Another station took the job over (this one could not renew its lease meanwhile): it

@@ -30,7 +30,7 @@ protected:
         m_app = std::make_unique<QTemporaryDir>();
         QVERIFY(CreateFolderLayout(m_app->path()));
         QVERIFY(writeFile(ModConf::settingsFilePath(m_app->path()), "[General]\nPRINT_ALL=True\n"));
-        ModConf::SystemFolder = ModConf::AppPath = m_app->path();
+        ModConf::SystemFolder = ModConf::AppPath = ModConf::ProgramPath = m_app->path();
         ModConf::Printer10x15 = "Kodak";
         ModPrint::setPrinterPort(&m_port);
         m_port.documents.clear();
