@@ -119,7 +119,8 @@ private slots:
     }
 
     // The lease cannot be written (a folder in its place): the station holds its jobs back and
-    // says where, as the others take them over once the timeout has passed.
+    // says where, as the others take them over once the timeout has passed. Where no .zelvo
+    // can be made at all, no other station can be sharing the folder: it prints.
     void leaseNeverWritten_stationWaits()
     {
         QVERIFY(QDir().mkpath(at(".zelvo/leases/a")));
@@ -129,6 +130,12 @@ private slots:
         QVERIFY(!leaseAllowsPrinting(a.station, m_root));
         QCOMPARE(leaseFailures(a.station).size(), 1);
         QVERIFY(leaseFailures(a.station)[0].startsWith(m_root));
+
+        QVERIFY(QDir(at(".zelvo")).removeRecursively());
+        ScopedSysCalls calls;
+        JobFs::sysCalls().makeDir = [](const char *) { return EACCES; };
+        StationStore alone("b");
+        QVERIFY(leaseAllowsPrinting(alone.station, m_root));
     }
 
     void recordPhotoPrinted_data()

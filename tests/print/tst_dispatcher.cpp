@@ -138,6 +138,9 @@ private slots:
         QTest::newRow("before") << "before" << ahead;
         QTest::newRow("after its job retired")
             << "retired" << QStringList({ "AB00001_0001.jpg", "AB00001_0002u0.jpg" });
+        QTest::newRow("of a printed photo, before")
+            << "printed"
+            << QStringList({ "AB00001_0001.jpg", "AB00001_0001u0.jpg", "AB00001_0002.jpg" });
     }
     void printNow_printedOnceAcrossARestart()
     {
@@ -145,13 +148,15 @@ private slots:
         QFETCH(QStringList, titles);
         QVERIFY(station->addJob("1AB00001.job", { {}, {} }));
         ScanNewJobs(station->store, station->folder(), false);
-        QCOMPARE(PrintNow(station->store, 1), PrintNowResult::Made);
+        if (restart == "printed")
+            PrintNextPhoto(station->store);
+        QCOMPARE(PrintNow(station->store, restart == "printed" ? 0 : 1), PrintNowResult::Made);
         if (restart == "retired") { // the operator moves the job above the urgent copy
             station->store.LstJobs.select(1);
             QVERIFY(MoveSelectedJob(station->store, QueueMove::Up));
             QCOMPARE(station->store.LstJobs.text(0), "job 00001");
         }
-        if (restart != "before")
+        if (restart == "after" || restart == "retired")
             PrintNextPhoto(station->store);
         station->restart();
         for (int i = 0; i < 3; ++i)
@@ -160,6 +165,16 @@ private slots:
         QCOMPARE(station->store.jobCount, 0);
         QCOMPARE(station->files("images"), 0);
         QCOMPARE(station->files("backup/images"), 3);
+    }
+
+    // A system folder kept under another spelling than the settings' is one folder: its jobs
+    // are listed once.
+    void folderKeptUnderAnotherSpelling_jobsListedOnce()
+    {
+        QVERIFY(station->addJob("1AB00001.job", { {} }));
+        ScanNewJobs(station->store, station->folder(), false);
+        QVERIFY(writeFile(station->path(HeldFoldersFileName), station->folder().toUtf8() + "/\n"));
+        QCOMPARE(station->restart(), 1);
     }
 
     // A job file or a photo that is a symbolic link is never followed: what it points at is
