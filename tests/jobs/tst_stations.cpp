@@ -130,6 +130,11 @@ private slots:
         QVERIFY(!leaseAllowsPrinting(a.station, m_root));
         QCOMPARE(leaseFailures(a.station).size(), 1);
         QVERIFY(leaseFailures(a.station)[0].startsWith(m_root));
+        // Nor does it take, at its next start, a claimed job no station holds: another may be
+        // adopting it.
+        QVERIFY(writeFile(at("jobs/2AB00002.job"), jobText(1)));
+        StationStore restarted("a");
+        QCOMPARE(LoadWaitingJobs(restarted, m_root), 1);
 
         QVERIFY(QDir(at(".zelvo")).removeRecursively());
         ScopedSysCalls calls;
