@@ -1,10 +1,12 @@
 #pragma once
 
 #include "FIni.h"
+#include "ModConf.h"
 #include "ModPrint.h"
 #include "PrivateCups.h"
 #include "SystemPrinterPort.h"
 #include "TestFiles.h"
+#include "TestPhotos.h"
 #include "TestStation.h"
 
 #include <QDir>
@@ -95,3 +97,37 @@ public:
         return waitUntilIdle(*port);
     }
 };
+
+// Settings in the program folder `app` with `pace` and the queues: 10x15 on `printers[0]` (and
+// its stand-in `printers[3]` when given), 13x18 on `printers[1]`, 15x23 on `printers[2]`.
+[[nodiscard]] inline bool writePaceSettings(const QString &app, const QString &pace,
+                                            const QStringList &printers)
+{
+    return writeFile(
+        ModConf::settingsFilePath(app),
+        QStringLiteral("[General]\nPRINT_ALL=True\nPRINT_PACE=%1\n[Printers]\n"
+                       "10x15=%2\n13x18=%3\n15x23=%4\n10x15_2=%5\n")
+            .arg(pace, printers.value(0), printers.value(1), printers.value(2), printers.value(3))
+            .toUtf8());
+}
+
+// The job `order` delivered into the program folder `app`: a `width` x `height` photo per paper
+// size in `sizes`, of `copies` copies each (one when not given).
+[[nodiscard]] inline bool writeOrder(const QString &app, const QString &order,
+                                     const QList<int> &sizes, const QList<int> &copies = {},
+                                     int width = 300, int height = 200)
+{
+    QByteArray text;
+    for (int i = 0; i < sizes.size(); ++i) {
+        text += QStringLiteral("0%1%2%3%4\r\n")
+                    .arg(i + 1, 4, 10, QLatin1Char('0'))
+                    .arg(sizes[i])
+                    .arg(copies.value(i, 1), 3, 10, QLatin1Char('0'))
+                    .arg(100, 8, 10, QLatin1Char('0'))
+                    .toLatin1();
+        if (!TestPhotos::writeJpeg(app + "/images/" + TestStation::imageName(order, i + 1), width,
+                                   height))
+            return false;
+    }
+    return writeFile(app + "/jobs/1" + order + ".job", text);
+}

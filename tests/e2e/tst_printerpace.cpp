@@ -7,7 +7,6 @@
 #include "PrinterStrip.h"
 #include "PrivateCups.h"
 #include "QueueListWidget.h"
-#include "ReadyTimes.h"
 #include "StationLogRecorder.h"
 #include "SystemPrinterPort.h"
 #include "TestFiles.h"
@@ -19,7 +18,6 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -45,43 +43,19 @@ class TestPrinterPace : public QObject
         return m_cups.steer(queue(i), file, text);
     }
     int documents(int i) const { return m_cups.documents(queue(i)); }
-    // Settings with `pace` and the queues: 10x15 on `printers[0]` (with the stand-in
-    // `printers[3]` when given), 13x18 on `printers[1]`, 15x23 on `printers[2]`.
-    [[nodiscard]] bool writeSettings(const QString &pace, const QStringList &printers)
-    {
-        return writeFile(ModConf::settingsFilePath(m_app->path()),
-                         QStringLiteral("[General]\nPRINT_ALL=True\nPRINT_PACE=%1\n[Printers]\n"
-                                        "10x15=%2\n13x18=%3\n15x23=%4\n10x15_2=%5\n")
-                             .arg(pace, printers.value(0), printers.value(1), printers.value(2),
-                                  printers.value(3))
-                             .toUtf8());
-    }
     // Starts the window's station on settings with `pace` and, for 10x15, the stand-in queue 2.
     [[nodiscard]] bool startStation(const QString &pace, bool standIn = false)
     {
-        if (!writeSettings(pace, { queue(0), queue(1), queue(1), standIn ? queue(2) : QString() }))
+        if (!writePaceSettings(m_app->path(), pace,
+                               { queue(0), queue(1), queue(1), standIn ? queue(2) : QString() }))
             return false;
         m_window = m_cups.openStation(m_app->path());
         return true;
     }
-    // The job `order` with one photo of `copies` copies per paper size given.
-    [[nodiscard]] bool addJob(const QString &order, const QList<int> &sizes,
-                              const QList<int> &copies = {}, int width = 300, int height = 200)
+    // The job `order` with one one-copy photo per paper size given.
+    [[nodiscard]] bool addJob(const QString &order, const QList<int> &sizes)
     {
-        QByteArray text;
-        for (int i = 0; i < sizes.size(); ++i) {
-            text += QStringLiteral("0%1%2%3%4\r\n")
-                        .arg(i + 1, 4, 10, QLatin1Char('0'))
-                        .arg(sizes[i])
-                        .arg(copies.value(i, 1), 3, 10, QLatin1Char('0'))
-                        .arg(100, 8, 10, QLatin1Char('0'))
-                        .toLatin1();
-            if (!TestPhotos::writeJpeg(
-                    m_app->filePath("images/" + TestStation::imageName(order, i + 1)), width,
-                    height))
-                return false;
-        }
-        return writeFile(m_app->filePath("jobs/1" + order + ".job"), text);
+        return writeOrder(m_app->path(), order, sizes);
     }
     [[nodiscard]] bool tick() { return m_cups.tick(*m_window); }
     // The photos each queue was given, in the order CUPS took them.
@@ -345,125 +319,6 @@ private slots:
         const int documents = this->documents(0) + this->documents(1);
         QVERIFY2(documents >= 8 && documents <= 12, qPrintable(QString::number(documents)));
         qInfo("%d documents for 8 photos", documents);
-    }
-
-    // A measurement, not a check: ZELVO_PACE_BENCH orders (1 to 10 photos, 1 to 3 copies, mostly
-    // 10x15) on printers taking 1.0, 1.7 and 2.5 s a page (times ZELVO_PACE_SCALE, and the tick
-    // with them), after a few orders that let the station measure each printer's pace.
-    void throughputBench_data()
-    {
-        QTest::addColumn<QString>("pace");
-        QTest::addColumn<bool>("standIn");
-        QTest::newRow("printers") << "PRINTERS" << false;
-        QTest::newRow("printers, 10x15 stand-in") << "PRINTERS" << true;
-        QTest::newRow("15 s") << "15" << false;
-    }
-    void throughputBench()
-    {
-        QFETCH(QString, pace);
-        QFETCH(bool, standIn);
-        const int orders = qEnvironmentVariableIntValue("ZELVO_PACE_BENCH");
-        if (orders <= 0)
-            QSKIP("a measurement: ZELVO_PACE_BENCH=<orders> [ZELVO_PACE_SCALE=<factor>]");
-        const double scale = qEnvironmentVariable("ZELVO_PACE_SCALE", "1").toDouble();
-        const double perPage[4] = { 1.0, 1.7, 2.5, 1.0 };
-        QCOMPARE(m_cups.freshQueue(queue(3)), QString());
-        for (int i = 0; i < 4; ++i)
-            QVERIFY(steer(i, "delay", QByteArray::number(perPage[i] * scale)));
-        QVERIFY(
-            writeSettings(pace, { queue(0), queue(1), queue(2), standIn ? queue(3) : QString() }));
-        m_window = std::make_unique<FIni>(*m_cups.port, m_app->path());
-        m_window->load();
-        m_window->Timer1.setInterval(int(15000 * scale));
-        QRandomGenerator random(20261207);
-        int written = 0;
-        const auto writeOrders = [&](int count) {
-            for (int n = 0; n < count; ++n, ++written) {
-                QList<int> sizes, copies;
-                for (int i = 1 + int(random.bounded(10)); i > 0; --i) {
-                    const int roll = int(random.bounded(10));
-                    sizes << (roll < 7 ? 0 : roll < 9 ? 1 : 2);
-                    copies << 1 + int(random.bounded(3));
-                }
-                QVERIFY(addJob(QStringLiteral("PB%1").arg(10000 + written), sizes, copies, 60, 40));
-            }
-        };
-        const auto drained
-            = [this] { return m_window->store.jobCount == 0 && PrivateCups::activeJobs() == 0; };
-        // Warm-up: each printer's pace measured.
-        writeOrders(4);
-        m_window->onTimer1Tick();
-        m_window->Timer1.start();
-        QTRY_VERIFY_WITH_TIMEOUT(drained(), 3600000);
-        for (int i = 0; i < 4; ++i)
-            QFile::remove(m_cups.device(queue(i), "times"));
-
-        writeOrders(orders);
-        const double t0 = QDateTime::currentMSecsSinceEpoch() / 1000.0;
-        m_window->onTimer1Tick();
-        const bool tickPace = pace == "15";
-        const std::vector<double> predicted = estimateReadySeconds(
-            m_window->store, currentPrinterLanes(m_window->tracker),
-            tickPace ? m_window->Timer1.interval() / 1000.0 : 0,
-            m_window->Timer1.remainingTime() / 1000.0, [this](quint64 serial, int photo) {
-                return m_window->tracker.photoOnItsWay(serial, photo);
-            });
-        QHash<QString, double> predictedFor;
-        for (int32_t i = 0; i < m_window->store.jobCount; ++i)
-            predictedFor.insert(m_window->store.printJobs[size_t(i)].listKey, predicted[size_t(i)]);
-        QTRY_VERIFY_WITH_TIMEOUT(drained(), 4 * 3600000);
-
-        // What each printer did, from the backend's own times.
-        QHash<int, QString> orderOfJob;
-        int photos = 0;
-        for (const LedgerRow &row : m_window->tracker.ledger().rows(QDate::currentDate())) {
-            orderOfJob.insert(row.cupsJobId, row.job.mid(2));
-            photos += row.job.startsWith("PB") && row.job.mid(2).toInt() >= 10004 ? 1 : 0;
-        }
-        QHash<QString, double> actualFor;
-        double lastEnd = t0;
-        for (int i = 0; i < 4; ++i) {
-            QFile file(m_cups.device(queue(i), "times"));
-            if (!file.open(QIODevice::ReadOnly))
-                continue;
-            QList<std::pair<double, double>> spans;
-            for (const QByteArray &line : file.readAll().split('\n')) {
-                const QList<QByteArray> f = line.split(' ');
-                if (f.size() < 3)
-                    continue;
-                const double start = f[1].toDouble(), end = f[2].toDouble();
-                spans << std::make_pair(start, end);
-                const QString order = orderOfJob.value(f[0].toInt());
-                actualFor[order] = std::max(actualFor.value(order), end - t0);
-                lastEnd = std::max(lastEnd, end);
-            }
-            std::sort(spans.begin(), spans.end());
-            double busy = 0;
-            QList<double> gaps;
-            for (qsizetype j = 0; j < spans.size(); ++j) {
-                busy += spans[j].second - spans[j].first;
-                if (j > 0)
-                    gaps << spans[j].first - spans[j - 1].second;
-            }
-            std::sort(gaps.begin(), gaps.end());
-            const double span = spans.isEmpty() ? 0 : spans.last().second - spans.first().first;
-            qInfo("%s: %d documents, busy %.0f%% of %.0f s while it had work, gaps median %.2f s, "
-                  "max %.2f s",
-                  qPrintable(queue(i)), int(spans.size()), span > 0 ? 100 * busy / span : 0.0, span,
-                  gaps.isEmpty() ? 0.0 : gaps[gaps.size() / 2], gaps.isEmpty() ? 0.0 : gaps.last());
-        }
-        QList<double> errors;
-        for (auto it = predictedFor.cbegin(); it != predictedFor.cend(); ++it) {
-            const double actual = actualFor.value(it.key());
-            if (actual > 0 && it.value() >= 0)
-                errors << std::abs(it.value() - actual) / actual;
-        }
-        std::sort(errors.begin(), errors.end());
-        qInfo("%s pace%s: %d orders, %d photos in %.0f s: %.0f photos/hour at the printers' real "
-              "times; ready times: median error %.0f%% over %d orders",
-              qPrintable(pace), standIn ? " with a 10x15 stand-in" : "", orders, photos,
-              lastEnd - t0, photos / ((lastEnd - t0) / scale) * 3600,
-              errors.isEmpty() ? 0.0 : 100 * errors[errors.size() / 2], int(errors.size()));
     }
 };
 
