@@ -275,22 +275,11 @@ private slots:
         QVERIFY(steer(1, "delay", "1"));
         const QString app = m_app->path();
         QVERIFY(QFile::copy(ZELVO_BINARY, app + "/zelvo"));
-        QVERIFY(writeFile(ModConf::settingsFilePath(app),
-                          QStringLiteral("[General]\nSYSTEM_FOLDER=%1\nPRINT_ALL=True\n"
-                                         "PRINT_PACE=PRINTERS\n[Printers]\n10x15=%2\n13x18=%3\n"
-                                         "15x23=%3\n")
-                              .arg(app, queue(0), queue(1))
-                              .toUtf8()));
+        QVERIFY(writePaceSettings(app, "PRINTERS", { queue(0), queue(1), queue(1) }));
         QVERIFY(QDir().mkpath(app + "/jobs") && QDir().mkpath(app + "/images"));
-        QByteArray text;
-        for (int i = 0; i < 8; ++i) {
-            text += "0" + QByteArray::number(i + 1).rightJustified(4, '0')
-                + QByteArray::number(i % 2) + "001" + "00000100\r\n";
-            QVERIFY(TestPhotos::writeJpeg(
-                app + "/images/" + TestStation::imageName("PK10001", i + 1), 60, 40));
-        }
+        QVERIFY(writeOrder(app, "PK10001", { 0, 1, 0, 1, 0, 1, 0, 1 }, {}, 60, 40));
         // Taken already (as by an earlier version), so the station lists it at its start.
-        QVERIFY(writeFile(app + "/jobs/2PK10001.job", text));
+        QVERIFY(QFile::rename(app + "/jobs/1PK10001.job", app + "/jobs/2PK10001.job"));
         QProcess station;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("QT_QPA_PLATFORM", "offscreen");
