@@ -53,9 +53,7 @@ class TestPrinterWatch : public QObject
     // A job of one photo, taken in at the next tick.
     [[nodiscard]] bool addJob()
     {
-        const QString order = QStringLiteral("PW%1").arg(10000 + ++m_jobs);
-        return TestPhotos::writeJpeg(m_app->filePath("images/" + order + "_0001.jpg"), 300, 200)
-            && writeFile(m_app->filePath("jobs/1" + order + ".job"), jobText(1));
+        return writeOrder(m_app->path(), QStringLiteral("PW%1").arg(10000 + ++m_jobs), { 0 });
     }
     [[nodiscard]] bool tick() { return m_cups.tick(*m_window); }
     PrinterStrip::Row row() const { return m_window->StripPrinters->rows[0]; }
@@ -81,12 +79,7 @@ private slots:
         QCOMPARE(m_cups.freshQueue(m_queue), QString());
         m_app = std::make_unique<QTemporaryDir>();
         m_jobs = 0;
-        QVERIFY(
-            writeFile(ModConf::settingsFilePath(m_app->path()),
-                      QStringLiteral("[General]\nPRINT_ALL=True\n[Printers]\n10x15=%1\n13x18=%1\n"
-                                     "15x23=%1\n")
-                          .arg(m_queue)
-                          .toUtf8()));
+        QVERIFY(writePaceSettings(m_app->path(), "", { m_queue, m_queue, m_queue }));
         m_log = std::make_unique<StationLogRecorder>();
         startStation();
     }
