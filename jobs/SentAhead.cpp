@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
+#include <QSet>
 
 namespace {
 
@@ -104,6 +105,9 @@ int RestoreSentAhead(JobStore &store)
     if (!file.open(QIODevice::ReadOnly))
         return 0;
     int listed = 0;
+    // Source photos counted as printed by this restore, by job serial and line: a copy made
+    // before them, kept after them (its slot moved), still waits.
+    QSet<QPair<quint64, qint64>> markedHere;
     const QJsonArray copies = QJsonDocument::fromJson(file.readAll()).object()["copies"].toArray();
     for (const QJsonValue &value : copies) {
         JobRecord copy = fromJson(value.toObject());
@@ -120,7 +124,9 @@ int RestoreSentAhead(JobStore &store)
             continue; // retired or removed with its files before the restart
         JobRecord *source = nullptr;
         PhotoItem *photo = sourcePhoto(store, copy, &source);
-        if (photo && photo->printed != 0 && !copy.sourceWasPrinted) {
+        const QPair<quint64, qint64> mark { source ? source->serial : 0,
+                                            photo ? photo->lineOffset : 0 };
+        if (photo && photo->printed != 0 && !copy.sourceWasPrinted && !markedHere.contains(mark)) {
             qCInfo(lcJobs).noquote()
                 << "Print now copy" << path << "was printed before the restart: it goes to backup";
             const QString backup = JobFs::joinPath(
@@ -139,6 +145,7 @@ int RestoreSentAhead(JobStore &store)
         if (photo && photo->printed == 0) {
             photo->printed = 1;
             ++source->printedCount;
+            markedHere << mark;
         }
         insertUrgentJob(store, std::move(copy), false);
         ++listed;

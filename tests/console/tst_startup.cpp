@@ -193,12 +193,15 @@ private slots:
     void jobsOfAnEarlierSystemFolderAreListedAfterARestart_data()
     {
         QTest::addColumn<bool>("outOfReach");
-        QTest::newRow("settings edited") << false;
-        QTest::newRow("earlier folder out of reach at one start") << true;
+        QTest::addColumn<bool>("zelvoRefused"); // the earlier folder keeps no owners
+        QTest::newRow("settings edited") << false << false;
+        QTest::newRow("earlier folder out of reach at one start") << true << false;
+        QTest::newRow(".zelvo cannot be made in the earlier folder") << false << true;
     }
     void jobsOfAnEarlierSystemFolderAreListedAfterARestart()
     {
         QFETCH(bool, outOfReach);
+        QFETCH(bool, zelvoRefused);
         printers.documents.clear();
         ModPrint::setPrinterPort(&printers);
         const auto noPort = qScopeGuard([] { ModPrint::setPrinterPort(nullptr); });
@@ -209,6 +212,11 @@ private slots:
                              "[General]\nPRINT_ALL=True\nSYSTEM_FOLDER=" + folder.toUtf8() + "\n");
         };
         QVERIFY(QDir().mkpath(a) && QDir().mkpath(b) && settings(a));
+        ScopedSysCalls restore;
+        if (zelvoRefused) // a share whose top folder this station may not write in
+            JobFs::sysCalls().makeDir = [a, makeDir = JobFs::sysCalls().makeDir](const char *path) {
+                return QFile::decodeName(path) == a + "/.zelvo" ? EACCES : makeDir(path);
+            };
         {
             FIni window(printers, app->path());
             window.load();
@@ -231,6 +239,7 @@ private slots:
         FIni window(printers, app->path());
         window.load();
         QCOMPARE(window.LstJobs->count(), 1);
+        QCOMPARE(readHeldFolders(app->path()), QStringList({ a, b }));
         window.onTimer1Tick();
         window.onTimer1Tick();
         QCOMPARE(printers.titles(),

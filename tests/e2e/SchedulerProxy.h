@@ -22,6 +22,7 @@ public:
         Delay, // the answer comes `ms` late
         Drop, // the scheduler gets the request, the client loses the connection, no answer
         Busy, // answered with `status` (no attributes) in the scheduler's place
+        Status, // the scheduler's answer, with `status` in place of its status-code
     };
 
     SchedulerProxy(const QString &path, const QString &scheduler)
@@ -193,6 +194,23 @@ private:
         case Act::Drop:
             p.client->abort();
             return;
+        case Act::Status: {
+            if (p.answered) {
+                p.client->write(data);
+                return;
+            }
+            p.held += data;
+            // The IPP answer's version, then its status-code, after the header (CUPS sends its
+            // answers with a length, not in chunks).
+            const qsizetype body = p.held.indexOf("\r\n\r\n") + 4;
+            if (body < 4 || p.held.size() < body + 4)
+                return;
+            p.held[body + 2] = char(p.rule.status >> 8);
+            p.held[body + 3] = char(p.rule.status & 0xff);
+            p.answered = true;
+            p.client->write(std::exchange(p.held, {}));
+            return;
+        }
         case Act::Busy:
             if (std::exchange(p.answered, true))
                 return;

@@ -268,6 +268,10 @@ private slots:
         QTest::newRow("Send-Document answer lost") << int(IPP_OP_SEND_DOCUMENT) << lost;
         // A restarted scheduler closed the link's connection: it connects again at once.
         QTest::newRow("connection closed") << int(IPP_OP_CUPS_GET_PRINTERS) << lost;
+        // Successful, with an attribute ignored or substituted: no refusal.
+        const int ignored = int(SchedulerProxy::Act::Status);
+        QTest::newRow("Create-Job ignored an attribute") << int(IPP_OP_CREATE_JOB) << ignored;
+        QTest::newRow("Send-Document ignored an attribute") << int(IPP_OP_SEND_DOCUMENT) << ignored;
     }
     void slowOrLostSubmissionPrintsOnce()
     {
@@ -285,7 +289,7 @@ private slots:
         port.refreshNow();
         QVERIFY(waitUntilIdle(port));
 
-        proxy.set(ipp_op_t(op), act, 1, 2000);
+        proxy.set(ipp_op_t(op), act, 1, 2000, IPP_STATUS_OK_IGNORED_OR_SUBSTITUTED);
         m_station->tick();
         if (lost) {
             QCOMPARE(m_station->store.jobCount, int16_t(1)); // not known yet: waits

@@ -129,37 +129,61 @@ private slots:
 
     // Print now records the photo only once its urgent copy is accepted, in the source's file;
     // a copy not yet accepted is listed again after a restart, even once its job has retired.
+    // Two copies of one photo both print, whichever of them is kept first.
     void printNow_printedOnceAcrossARestart_data()
     {
         QTest::addColumn<QString>("restart");
+        QTest::addColumn<int>("copies");
         QTest::addColumn<QStringList>("titles");
         const QStringList ahead { "AB00001_0002u0.jpg", "AB00001_0001.jpg" };
-        QTest::newRow("after the urgent copy printed") << "after" << ahead;
-        QTest::newRow("before") << "before" << ahead;
+        QTest::newRow("after the urgent copy printed") << "after" << 1 << ahead;
+        QTest::newRow("before") << "before" << 1 << ahead;
         QTest::newRow("after its job retired")
-            << "retired" << QStringList({ "AB00001_0001.jpg", "AB00001_0002u0.jpg" });
+            << "retired" << 1 << QStringList({ "AB00001_0001.jpg", "AB00001_0002u0.jpg" });
+        QTest::newRow("two copies, after their job retired")
+            << "retired" << 2
+            << QStringList({ "AB00001_0001.jpg", "AB00001_0002u0.jpg", "AB00001_0002u1.jpg" });
+        // The removal moves the copy made last into the removed job's slot: the next print now
+        // keeps it before the first copy, whose source photo is then counted printed already.
+        QTest::newRow("two copies, another job removed, one more copy")
+            << "removed" << 2
+            << QStringList({ "AB00001_0002u1.jpg", "AB00001_0002u0.jpg", "AB00001_0001u0.jpg" });
     }
     void printNow_printedOnceAcrossARestart()
     {
         QFETCH(QString, restart);
+        QFETCH(int, copies);
         QFETCH(QStringList, titles);
         QVERIFY(station->addJob("1AB00001.job", { {}, {} }));
+        QVERIFY(restart != "removed" || station->addJob("1AB00002.job", { {} }));
         ScanNewJobs(station->store, station->folder(), false);
-        QCOMPARE(PrintNow(station->store, 1), PrintNowResult::Made);
-        if (restart == "retired") { // the operator moves the job above the urgent copy
-            station->store.LstJobs.select(1);
-            QVERIFY(MoveSelectedJob(station->store, QueueMove::Up));
-            QCOMPARE(station->store.LstJobs.text(0), "job 00001");
+        const auto select = [this](const QString &entry) {
+            station->store.LstJobs.select(entryTexts(station->store.LstJobs).indexOf(entry));
+        };
+        for (int c = 0; c < copies; ++c) {
+            select("job 00001");
+            QCOMPARE(PrintNow(station->store, 1), PrintNowResult::Made);
         }
-        if (restart != "before")
+        if (restart == "retired") { // the operator moves the job above the urgent copies
+            select("job 00001");
+            while (MoveSelectedJob(station->store, QueueMove::Up)) { }
+        }
+        if (restart == "removed") {
+            select("job 00002");
+            QVERIFY(RemoveJob(station->store, SelectedJobSerial(station->store)));
+            select("job 00001");
+            QCOMPARE(PrintNow(station->store, 0), PrintNowResult::Made);
+        }
+        if (restart == "after" || restart == "retired")
             PrintNextPhoto(station->store);
         station->restart();
-        for (int i = 0; i < 3; ++i)
+        for (int i = 0; i < 4; ++i)
             station->tick();
         QCOMPARE(this->titles(), titles);
         QCOMPARE(station->store.jobCount, 0);
         QCOMPARE(station->files("images"), 0);
-        QCOMPARE(station->files("backup/images"), 3);
+        QCOMPARE(station->files("backup/images"),
+                 2 + titles.filter("u").size() + (restart == "removed"));
     }
 
     // A job file or a photo that is a symbolic link is never followed: what it points at is
