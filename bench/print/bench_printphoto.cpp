@@ -11,6 +11,7 @@
 #include "ModPrint.h"
 #include "PageGeometry.h"
 #include "PrinterPort.h"
+#include "TestProfiles.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -29,7 +30,6 @@
 #include <QTransform>
 
 #include <benchmark/benchmark.h>
-#include <lcms2.h>
 
 #include <cmath>
 #include <cstring>
@@ -114,33 +114,14 @@ QString makePhoto(const QString &folder)
 // converts its colours.
 QString withDisplayP3(const QString &photo)
 {
-    const cmsCIExyY white { 0.3127, 0.3290, 1.0 };
-    const cmsCIExyYTRIPLE primaries { { 0.680, 0.320, 1.0 },
-                                      { 0.265, 0.690, 1.0 },
-                                      { 0.150, 0.060, 1.0 } };
-    const double srgbCurve[5] = { 2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045 };
-    cmsToneCurve *curve = cmsBuildParametricToneCurve(nullptr, 4, srgbCurve);
-    cmsToneCurve *curves[3] = { curve, curve, curve };
-    cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    QByteArray icc(qsizetype(size), Qt::Uninitialized);
-    cmsSaveProfileToMem(profile, icc.data(), &size);
-    cmsCloseProfile(profile);
-    cmsFreeToneCurve(curve);
-
     QFile in(photo);
     in.open(QIODevice::ReadOnly);
-    const QByteArray jpeg = in.readAll();
-    QByteArray segment("\xFF\xE2", 2);
-    const int length = 2 + 14 + int(icc.size());
-    segment += char(length >> 8);
-    segment += char(length & 0xFF);
-    segment += QByteArray("ICC_PROFILE\0\x01\x01", 14) + icc;
+    const QByteArray jpeg
+        = TestProfiles::withProfile(in.readAll(), TestProfiles::displayP3Profile());
     const QString path = QString(photo).replace(QStringLiteral(".jpg"), QStringLiteral("-p3.jpg"));
     QFile out(path);
     out.open(QIODevice::WriteOnly);
-    out.write(jpeg.left(2) + segment + jpeg.mid(2));
+    out.write(jpeg);
     return path;
 }
 

@@ -98,28 +98,9 @@ private slots:
         QCOMPARE(stop.received(), SIGTERM);
     }
 
-    // A shutdown or a logout ends the program as closing its window does, and the log says so.
-    void terminatedStationClosesAndSaysSo()
-    {
-        QTemporaryDir folder;
-        QVERIFY(QFile::copy(ZELVO_BINARY, folder.filePath("zelvo")));
-        QVERIFY(writeFile(folder.filePath("zelvo.ini"),
-                          "[General]\nPRINT_ALL=True\n[Printers]\n10x15=Zelvo PDF\n"));
-        QByteArray errors;
-        const auto station = startStation(folder.path());
-        QTRY_VERIFY_WITH_TIMEOUT(startedUp(*station, errors), 30000);
-        ::kill(pid_t(station->processId()), SIGTERM);
-        QVERIFY(station->waitForFinished(30000));
-        QCOMPARE(station->exitStatus(), QProcess::NormalExit);
-        QCOMPARE(station->exitCode(), 0);
-        const QByteArray log = readFile(folder.filePath("zelvo.log"));
-        QVERIFY2(log.contains("SIGTERM received: the station closes")
-                     && log.endsWith("Zelvo stopped\n"),
-                 log.constData());
-    }
-
-    // The kernel frees the lock of a killed station: no stale lock blocks the next start.
-    void secondStationRefusedAndKilledStationLeavesNoLock()
+    // The kernel frees the lock of a killed station: no stale lock blocks the next start. A
+    // shutdown or a logout ends the program as closing its window does, and the log says so.
+    void secondStartRefused_lockFreedByAKill_stopSignalClosesAndSaysSo()
     {
         QVERIFY(QFile::copy(ZELVO_BINARY, dir.filePath("zelvo")));
         QVERIFY(writeFile(dir.filePath("zelvo.ini"),
@@ -141,8 +122,14 @@ private slots:
         errors.clear();
         const auto third = startStation(dir.path());
         QTRY_VERIFY_WITH_TIMEOUT(startedUp(*third, errors), 30000);
-        third->kill();
+        ::kill(pid_t(third->processId()), SIGTERM);
         QVERIFY(third->waitForFinished(30000));
+        QCOMPARE(third->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(third->exitCode(), 0);
+        const QByteArray log = readFile(dir.filePath("zelvo.log"));
+        QVERIFY2(log.contains("SIGTERM received: the station closes")
+                     && log.endsWith("Zelvo stopped\n"),
+                 log.constData());
     }
 };
 

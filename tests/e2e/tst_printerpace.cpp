@@ -1,3 +1,4 @@
+#include "BackendCups.h"
 #include "ConsoleLook.h"
 #include "FIni.h"
 #include "JobsTestSupport.h"
@@ -6,7 +7,6 @@
 #include "PrinterStrip.h"
 #include "PrivateCups.h"
 #include "QueueListWidget.h"
-#include "ReadyTimes.h"
 #include "StationLogRecorder.h"
 #include "SystemPrinterPort.h"
 #include "TestFiles.h"
@@ -18,7 +18,6 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -33,69 +32,32 @@ class TestPrinterPace : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_root;
-    std::unique_ptr<PrivateCups> m_cups;
-    std::unique_ptr<SystemPrinterPort> m_port;
+    BackendCups m_cups;
     std::unique_ptr<QTemporaryDir> m_app;
     std::unique_ptr<FIni> m_window;
     std::unique_ptr<StationLogRecorder> m_log;
 
     QString queue(int i) const { return QStringLiteral("zelvo_%1_p%2").arg(::getpid()).arg(i); }
-    QString device(int i, const QString &name = {}) const
+    [[nodiscard]] bool steer(int i, const QString &file, const QByteArray &text)
     {
-        return m_root.filePath(QStringLiteral("device%1/").arg(i) + name);
+        return m_cups.steer(queue(i), file, text);
     }
-    void steer(int i, const QString &file, const QByteArray &text)
-    {
-        QVERIFY(writeFile(device(i, file), text));
-        QFile::setPermissions(device(i, file),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
-    }
-    int documents(int i) const
-    {
-        return int(QDir(device(i, "out")).entryList({ "job-*.pdf" }, QDir::Files).size());
-    }
-    QString addQueue(int i)
-    {
-        return PrivateCups::admin("lpadmin",
-                                  { "-p", queue(i), "-v", "zelvotest:" + device(i), "-P",
-                                    ZELVO_TEST_PPD, "-o", "printer-error-policy=abort-job", "-E" });
-    }
+    int documents(int i) const { return m_cups.documents(queue(i)); }
     // Starts the window's station on settings with `pace` and, for 10x15, the stand-in queue 2.
-    void startStation(const QString &pace, bool standIn = false)
+    [[nodiscard]] bool startStation(const QString &pace, bool standIn = false)
     {
-        QVERIFY(writeFile(ModConf::settingsFilePath(m_app->path()),
-                          QStringLiteral("[General]\nPRINT_ALL=True\nPRINT_PACE=%1\n[Printers]\n"
-                                         "10x15=%2\n13x18=%3\n15x23=%3\n10x15_2=%4\n")
-                              .arg(pace, queue(0), queue(1), standIn ? queue(2) : QString())
-                              .toUtf8()));
-        m_window = std::make_unique<FIni>(*m_port, m_app->path());
-        m_window->load();
-        m_window->Timer1.stop(); // the ticks are run by hand
+        if (!writePaceSettings(m_app->path(), pace,
+                               { queue(0), queue(1), queue(1), standIn ? queue(2) : QString() }))
+            return false;
+        m_window = m_cups.openStation(m_app->path());
+        return true;
     }
     // The job `order` with one one-copy photo per paper size given.
-    void addJob(const QString &order, const QList<int> &sizes)
+    [[nodiscard]] bool addJob(const QString &order, const QList<int> &sizes)
     {
-        QByteArray text;
-        for (int i = 0; i < sizes.size(); ++i) {
-            text += QStringLiteral("0%1%2%3%4\r\n")
-                        .arg(i + 1, 4, 10, QLatin1Char('0'))
-                        .arg(sizes[i])
-                        .arg(1, 3, 10, QLatin1Char('0'))
-                        .arg(100, 8, 10, QLatin1Char('0'))
-                        .toLatin1();
-            QVERIFY(TestPhotos::writeJpeg(
-                m_app->filePath("images/" + TestStation::imageName(order, i + 1)), 300, 200));
-        }
-        QVERIFY(writeFile(m_app->filePath("jobs/1" + order + ".job"), text));
+        return writeOrder(m_app->path(), order, sizes);
     }
-    void tick()
-    {
-        m_port->refreshNow();
-        QVERIFY(waitUntilIdle(*m_port));
-        m_window->onTimer1Tick();
-        QVERIFY(waitUntilIdle(*m_port));
-    }
+    [[nodiscard]] bool tick() { return m_cups.tick(*m_window); }
     // The photos each queue was given, in the order CUPS took them.
     QStringList photosOn(int i) const
     {
@@ -113,31 +75,18 @@ private slots:
     {
         if (const QString reason = PrivateCups::unavailableReason(); !reason.isEmpty())
             QSKIP(qPrintable(reason));
-        m_cups = std::make_unique<PrivateCups>(m_root.path());
-        QCOMPARE(m_cups->start(), QString());
-        QCOMPARE(m_cups->installBackend("zelvotest", ZELVO_TEST_BACKEND), QString());
-        m_port = std::make_unique<SystemPrinterPort>(m_root.filePath("pdf"));
-        ModPrint::setPrinterPort(m_port.get());
+        QCOMPARE(m_cups.start(), QString());
     }
-    void cleanupTestCase()
-    {
-        ModPrint::setPrinterPort(nullptr);
-        m_port.reset();
-        m_cups.reset();
-    }
+    void cleanupTestCase() { m_cups.stop(); }
     void init()
     {
         for (int i = 0; i < 3; ++i) {
-            PrivateCups::admin("lpadmin", { "-x", queue(i) });
-            QVERIFY(QDir(device(i)).removeRecursively() && QDir().mkpath(device(i, "out")));
-            for (const QString &folder : { device(i), device(i, "out") })
-                QFile::setPermissions(folder, QFileDevice::Permissions(0x7777));
-            QCOMPARE(addQueue(i), QString());
-            steer(i, "delay", "0.3");
+            QCOMPARE(m_cups.freshQueue(queue(i)), QString());
+            QVERIFY(steer(i, "delay", "0.3"));
         }
         m_app = std::make_unique<QTemporaryDir>();
-        m_port->refreshNow(); // the queues as they are now, not as the test before left them
-        QVERIFY(waitUntilIdle(*m_port));
+        m_cups.port->refreshNow(); // the queues as they are now, not as the test before left them
+        QVERIFY(waitUntilIdle(*m_cups.port));
         m_log = std::make_unique<StationLogRecorder>();
     }
     void cleanup()
@@ -148,9 +97,9 @@ private slots:
 
     void printersPace_eachPrinterFedInPrintOrder()
     {
-        startStation("PRINTERS");
-        addJob("PP10001", { 0, 0, 1, 0, 0 });
-        addJob("PP10002", { 1, 0 });
+        QVERIFY(startStation("PRINTERS"));
+        QVERIFY(addJob("PP10001", { 0, 0, 1, 0, 0 }));
+        QVERIFY(addJob("PP10002", { 1, 0 }));
         int most[2] = { 0, 0 };
         QTimer probe;
         connect(&probe, &QTimer::timeout, [&] {
@@ -158,7 +107,7 @@ private slots:
                 most[i] = std::max(most[i], PrivateCups::activeJobs(queue(i)));
         });
         probe.start(50);
-        tick(); // takes both jobs in; from then on CUPS's reports feed the printers
+        QVERIFY(tick()); // takes both jobs in; from then on CUPS's reports feed the printers
 
         // Far sooner than seven ticks of 15 s, and without one.
         QTRY_COMPARE_WITH_TIMEOUT(m_window->store.jobCount, int16_t(0), 20000);
@@ -199,10 +148,10 @@ private slots:
             QCOMPARE(PrivateCups::admin("lpadmin", { "-x", queue(0) }), QString());
         else
             QCOMPARE(PrivateCups::admin(outage, { queue(0) }), QString());
-        startStation(pace);
-        addJob("PH10001", { 0, 1, 0 });
+        QVERIFY(startStation(pace));
+        QVERIFY(addJob("PH10001", { 0, 1, 0 }));
         for (int ticks = 0; ticks < 3; ++ticks)
-            tick();
+            QVERIFY(tick());
 
         // The 13x18 photo prints; the 10x15 ones wait in the station, said once.
         QTRY_COMPARE(documents(1), 1);
@@ -220,7 +169,7 @@ private slots:
         QVERIFY(m_log->warnings().filter("cannot print").value(0).contains(queue(0)));
 
         if (outage == "delete")
-            QCOMPARE(addQueue(0), QString());
+            QCOMPARE(m_cups.addQueue(queue(0)), QString());
         else
             QCOMPARE(PrivateCups::admin(outage == "cupsdisable" ? "cupsenable" : "cupsaccept",
                                         { queue(0) }),
@@ -229,7 +178,7 @@ private slots:
         if (pace != "PRINTERS")
             QTRY_VERIFY(ready().startsWith('~'));
         for (int ticks = 0; ticks < 2; ++ticks)
-            tick();
+            QVERIFY(tick());
         QTRY_COMPARE(m_window->store.jobCount, int16_t(0));
         QTRY_COMPARE(documents(0), 2);
         QCOMPARE(photosOn(0), (QStringList { "PH10001_0001", "PH10001_0003" }));
@@ -237,10 +186,10 @@ private slots:
 
     void retomarStartsAStoppedPrinterAgain()
     {
-        steer(0, "command", "stop");
-        startStation("PRINTERS");
-        addJob("PR10001", { 0, 0, 0 });
-        tick();
+        QVERIFY(steer(0, "command", "stop"));
+        QVERIFY(startStation("PRINTERS"));
+        QVERIFY(addJob("PR10001", { 0, 0, 0 }));
+        QVERIFY(tick());
         // The backend stopped the queue at the first document: one more may have gone in before
         // CUPS told, none after.
         QTRY_VERIFY(!row(0).resume->isHidden());
@@ -249,7 +198,7 @@ private slots:
         QVERIFY2(held >= 1 && held <= 2, qPrintable(QString::number(held)));
         QCOMPARE(m_window->store.jobCount, int16_t(1));
 
-        steer(0, "command", "");
+        QVERIFY(steer(0, "command", ""));
         bool asked = false;
         answerNextModal([&asked](QWidget *box) {
             asked = true;
@@ -274,11 +223,11 @@ private slots:
 
     void standInSharesAndTakesOver()
     {
-        startStation("PRINTERS", true);
+        QVERIFY(startStation("PRINTERS", true));
         QTRY_COMPARE(row(0).printer->toolTip(),
                      ConsoleLook::plainToolTip(queue(0) + " + " + queue(2)));
-        addJob("PS10001", { 0, 0, 0, 0, 0, 0 });
-        tick();
+        QVERIFY(addJob("PS10001", { 0, 0, 0, 0, 0, 0 }));
+        QVERIFY(tick());
         QTRY_COMPARE_WITH_TIMEOUT(m_window->store.jobCount, int16_t(0), 20000);
         QVERIFY2(photosOn(0).size() >= 2 && photosOn(2).size() >= 2,
                  qPrintable(photosOn(0).join(',') + " / " + photosOn(2).join(',')));
@@ -288,13 +237,13 @@ private slots:
         QCOMPARE(PrivateCups::admin("cupsdisable", { queue(0) }), QString());
         QTRY_COMPARE(row(0).health, PrinterHealth::Warning);
         const QStringList before = photosOn(0);
-        addJob("PS10002", { 0, 0 });
-        tick();
+        QVERIFY(addJob("PS10002", { 0, 0 }));
+        QVERIFY(tick());
         QTRY_COMPARE_WITH_TIMEOUT(m_window->store.jobCount, int16_t(0), 20000);
         ModConf::Pace = ModConf::PrintPace::Tick;
-        addJob("PS10003", { 0 });
-        tick();
-        tick();
+        QVERIFY(addJob("PS10003", { 0 }));
+        QVERIFY(tick());
+        QVERIFY(tick());
         QCOMPARE(m_window->store.jobCount, int16_t(0));
         QCOMPARE(photosOn(0), before);
         QVERIFY(photosOn(2).contains("PS10003_0001"));
@@ -304,10 +253,10 @@ private slots:
 
     void documentsInAStoppedPrinterMoveToTheStandIn()
     {
-        steer(0, "command", "stop"); // the first printer stops at its first document
-        startStation("PRINTERS", true);
-        addJob("PM10001", { 0, 0, 0, 0 });
-        tick();
+        QVERIFY(steer(0, "command", "stop")); // the first printer stops at its first document
+        QVERIFY(startStation("PRINTERS", true));
+        QVERIFY(addJob("PM10001", { 0, 0, 0, 0 }));
+        QVERIFY(tick());
         QTRY_COMPARE_WITH_TIMEOUT(documents(2), 4, 20000);
         QCOMPARE(documents(0), 0);
         QTRY_COMPARE(photosOn(0), QStringList());
@@ -322,26 +271,15 @@ private slots:
     // come out twice.
     void killedWithPhotosInFlight_eachPhotoOnce()
     {
-        steer(0, "delay", "1");
-        steer(1, "delay", "1");
+        QVERIFY(steer(0, "delay", "1"));
+        QVERIFY(steer(1, "delay", "1"));
         const QString app = m_app->path();
         QVERIFY(QFile::copy(ZELVO_BINARY, app + "/zelvo"));
-        QVERIFY(writeFile(ModConf::settingsFilePath(app),
-                          QStringLiteral("[General]\nSYSTEM_FOLDER=%1\nPRINT_ALL=True\n"
-                                         "PRINT_PACE=PRINTERS\n[Printers]\n10x15=%2\n13x18=%3\n"
-                                         "15x23=%3\n")
-                              .arg(app, queue(0), queue(1))
-                              .toUtf8()));
+        QVERIFY(writePaceSettings(app, "PRINTERS", { queue(0), queue(1), queue(1) }));
         QVERIFY(QDir().mkpath(app + "/jobs") && QDir().mkpath(app + "/images"));
-        QByteArray text;
-        for (int i = 0; i < 8; ++i) {
-            text += "0" + QByteArray::number(i + 1).rightJustified(4, '0')
-                + QByteArray::number(i % 2) + "001" + "00000100\r\n";
-            QVERIFY(TestPhotos::writeJpeg(
-                app + "/images/" + TestStation::imageName("PK10001", i + 1), 60, 40));
-        }
+        QVERIFY(writeOrder(app, "PK10001", { 0, 1, 0, 1, 0, 1, 0, 1 }, {}, 60, 40));
         // Taken already (as by an earlier version), so the station lists it at its start.
-        QVERIFY(writeFile(app + "/jobs/2PK10001.job", text));
+        QVERIFY(QFile::rename(app + "/jobs/1PK10001.job", app + "/jobs/2PK10001.job"));
         QProcess station;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("QT_QPA_PLATFORM", "offscreen");
@@ -370,143 +308,6 @@ private slots:
         const int documents = this->documents(0) + this->documents(1);
         QVERIFY2(documents >= 8 && documents <= 12, qPrintable(QString::number(documents)));
         qInfo("%d documents for 8 photos", documents);
-    }
-
-    // A measurement, not a check: ZELVO_PACE_BENCH orders (1 to 10 photos, 1 to 3 copies, mostly
-    // 10x15) on printers taking 1.0, 1.7 and 2.5 s a page (times ZELVO_PACE_SCALE, and the tick
-    // with them), after a few orders that let the station measure each printer's pace.
-    void throughputBench_data()
-    {
-        QTest::addColumn<QString>("pace");
-        QTest::addColumn<bool>("standIn");
-        QTest::newRow("printers") << "PRINTERS" << false;
-        QTest::newRow("printers, 10x15 stand-in") << "PRINTERS" << true;
-        QTest::newRow("15 s") << "15" << false;
-    }
-    void throughputBench()
-    {
-        QFETCH(QString, pace);
-        QFETCH(bool, standIn);
-        const int orders = qEnvironmentVariableIntValue("ZELVO_PACE_BENCH");
-        if (orders <= 0)
-            QSKIP("a measurement: ZELVO_PACE_BENCH=<orders> [ZELVO_PACE_SCALE=<factor>]");
-        const double scale = qEnvironmentVariable("ZELVO_PACE_SCALE", "1").toDouble();
-        const double perPage[4] = { 1.0, 1.7, 2.5, 1.0 };
-        QVERIFY(QDir().mkpath(device(3, "out")));
-        for (const QString &folder : { device(3), device(3, "out") })
-            QFile::setPermissions(folder, QFileDevice::Permissions(0x7777));
-        QCOMPARE(addQueue(3), QString());
-        for (int i = 0; i < 4; ++i)
-            steer(i, "delay", QByteArray::number(perPage[i] * scale));
-        QVERIFY(
-            writeFile(ModConf::settingsFilePath(m_app->path()),
-                      QStringLiteral("[General]\nPRINT_ALL=True\nPRINT_PACE=%1\n[Printers]\n"
-                                     "10x15=%2\n13x18=%3\n15x23=%4\n10x15_2=%5\n")
-                          .arg(pace, queue(0), queue(1), queue(2), standIn ? queue(3) : QString())
-                          .toUtf8()));
-        m_window = std::make_unique<FIni>(*m_port, m_app->path());
-        m_window->load();
-        m_window->Timer1.setInterval(int(15000 * scale));
-        QRandomGenerator random(20261207);
-        int written = 0;
-        const auto writeOrders = [&](int count) {
-            for (int n = 0; n < count; ++n, ++written) {
-                QList<int> sizes;
-                QByteArray text;
-                const int photos = 1 + int(random.bounded(10));
-                const QString order = QStringLiteral("PB%1").arg(10000 + written);
-                for (int i = 0; i < photos; ++i) {
-                    const int roll = int(random.bounded(10));
-                    text += QStringLiteral("0%1%2%3%4\r\n")
-                                .arg(i + 1, 4, 10, QLatin1Char('0'))
-                                .arg(roll < 7       ? 0
-                                         : roll < 9 ? 1
-                                                    : 2)
-                                .arg(1 + int(random.bounded(3)), 3, 10, QLatin1Char('0'))
-                                .arg(100, 8, 10, QLatin1Char('0'))
-                                .toLatin1();
-                    QVERIFY(TestPhotos::writeJpeg(
-                        m_app->filePath("images/" + TestStation::imageName(order, i + 1)), 60, 40));
-                }
-                QVERIFY(writeFile(m_app->filePath("jobs/1" + order + ".job"), text));
-            }
-        };
-        const auto drained
-            = [this] { return m_window->store.jobCount == 0 && PrivateCups::activeJobs() == 0; };
-        // Warm-up: each printer's pace measured.
-        writeOrders(4);
-        m_window->onTimer1Tick();
-        m_window->Timer1.start();
-        QTRY_VERIFY_WITH_TIMEOUT(drained(), 3600000);
-        for (int i = 0; i < 4; ++i)
-            QFile::remove(device(i, "times"));
-
-        writeOrders(orders);
-        const double t0 = QDateTime::currentMSecsSinceEpoch() / 1000.0;
-        m_window->onTimer1Tick();
-        const bool tickPace = pace == "15";
-        const std::vector<double> predicted = estimateReadySeconds(
-            m_window->store, currentPrinterLanes(m_window->tracker),
-            tickPace ? m_window->Timer1.interval() / 1000.0 : 0,
-            m_window->Timer1.remainingTime() / 1000.0, [this](quint64 serial, int photo) {
-                return m_window->tracker.photoOnItsWay(serial, photo);
-            });
-        QHash<QString, double> predictedFor;
-        for (int32_t i = 0; i < m_window->store.jobCount; ++i)
-            predictedFor.insert(m_window->store.printJobs[size_t(i)].listKey, predicted[size_t(i)]);
-        QTRY_VERIFY_WITH_TIMEOUT(drained(), 4 * 3600000);
-
-        // What each printer did, from the backend's own times.
-        QHash<int, QString> orderOfJob;
-        int photos = 0;
-        for (const LedgerRow &row : m_window->tracker.ledger().rows(QDate::currentDate())) {
-            orderOfJob.insert(row.cupsJobId, row.job.mid(2));
-            photos += row.job.startsWith("PB") && row.job.mid(2).toInt() >= 10004 ? 1 : 0;
-        }
-        QHash<QString, double> actualFor;
-        double lastEnd = t0;
-        for (int i = 0; i < 4; ++i) {
-            QFile file(device(i, "times"));
-            if (!file.open(QIODevice::ReadOnly))
-                continue;
-            QList<std::pair<double, double>> spans;
-            for (const QByteArray &line : file.readAll().split('\n')) {
-                const QList<QByteArray> f = line.split(' ');
-                if (f.size() < 3)
-                    continue;
-                const double start = f[1].toDouble(), end = f[2].toDouble();
-                spans << std::make_pair(start, end);
-                const QString order = orderOfJob.value(f[0].toInt());
-                actualFor[order] = std::max(actualFor.value(order), end - t0);
-                lastEnd = std::max(lastEnd, end);
-            }
-            std::sort(spans.begin(), spans.end());
-            double busy = 0;
-            QList<double> gaps;
-            for (qsizetype j = 0; j < spans.size(); ++j) {
-                busy += spans[j].second - spans[j].first;
-                if (j > 0)
-                    gaps << spans[j].first - spans[j - 1].second;
-            }
-            std::sort(gaps.begin(), gaps.end());
-            const double span = spans.isEmpty() ? 0 : spans.last().second - spans.first().first;
-            qInfo("%s: %d documents, busy %.0f%% of %.0f s while it had work, gaps median %.2f s, "
-                  "max %.2f s",
-                  qPrintable(queue(i)), int(spans.size()), span > 0 ? 100 * busy / span : 0.0, span,
-                  gaps.isEmpty() ? 0.0 : gaps[gaps.size() / 2], gaps.isEmpty() ? 0.0 : gaps.last());
-        }
-        QList<double> errors;
-        for (auto it = predictedFor.cbegin(); it != predictedFor.cend(); ++it) {
-            const double actual = actualFor.value(it.key());
-            if (actual > 0 && it.value() >= 0)
-                errors << std::abs(it.value() - actual) / actual;
-        }
-        std::sort(errors.begin(), errors.end());
-        qInfo("%s pace%s: %d orders, %d photos in %.0f s: %.0f photos/hour at the printers' real "
-              "times; ready times: median error %.0f%% over %d orders",
-              qPrintable(pace), standIn ? " with a 10x15 stand-in" : "", orders, photos,
-              lastEnd - t0, photos / ((lastEnd - t0) / scale) * 3600,
-              errors.isEmpty() ? 0.0 : 100 * errors[errors.size() / 2], int(errors.size()));
     }
 };
 

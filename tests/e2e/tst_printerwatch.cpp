@@ -1,3 +1,4 @@
+#include "BackendCups.h"
 #include "CupsLink.h"
 #include "FIni.h"
 #include "JobsTestSupport.h"
@@ -31,52 +32,30 @@ class TestPrinterWatch : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_root;
-    std::unique_ptr<PrivateCups> m_cups;
-    std::unique_ptr<SystemPrinterPort> m_port;
+    BackendCups m_cups;
     std::unique_ptr<QTemporaryDir> m_app;
     std::unique_ptr<FIni> m_window;
     std::unique_ptr<StationLogRecorder> m_log;
     QString m_queue = QStringLiteral("zelvo_%1_t").arg(::getpid());
     int m_jobs = 0;
 
-    QString device(const QString &name = {}) const { return m_root.filePath("device/" + name); }
     [[nodiscard]] bool steer(const QString &file, const QByteArray &text)
     {
-        return writeFile(device(file), text)
-            && QFile::setPermissions(device(file),
-                                     QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+        return m_cups.steer(m_queue, file, text);
     }
-    QStringList documents() const
-    {
-        return QDir(device("out")).entryList({ "job-*.pdf" }, QDir::Files);
-    }
+    int documents() const { return m_cups.documents(m_queue); }
     QString admin(const QString &program, QStringList arguments = {})
     {
         return PrivateCups::admin(program, arguments << m_queue);
     }
     // The window's station, started on `m_app` as after a restart.
-    void startStation()
-    {
-        m_window = std::make_unique<FIni>(*m_port, m_app->path());
-        m_window->load();
-        m_window->Timer1.stop(); // the ticks are run by hand
-    }
+    void startStation() { m_window = m_cups.openStation(m_app->path()); }
     // A job of one photo, taken in at the next tick.
     [[nodiscard]] bool addJob()
     {
-        const QString order = QStringLiteral("PW%1").arg(10000 + ++m_jobs);
-        return TestPhotos::writeJpeg(m_app->filePath("images/" + order + "_0001.jpg"), 300, 200)
-            && writeFile(m_app->filePath("jobs/1" + order + ".job"), jobText(1));
+        return writeOrder(m_app->path(), QStringLiteral("PW%1").arg(10000 + ++m_jobs), { 0 });
     }
-    [[nodiscard]] bool tick()
-    {
-        m_port->refreshNow();
-        if (!waitUntilIdle(*m_port))
-            return false;
-        m_window->onTimer1Tick();
-        return waitUntilIdle(*m_port);
-    }
+    [[nodiscard]] bool tick() { return m_cups.tick(*m_window); }
     PrinterStrip::Row row() const { return m_window->StripPrinters->rows[0]; }
     QString notice() const { return m_window->StripPrinters->notice->text(); }
     QStringList ledgerStates() const
@@ -92,38 +71,15 @@ private slots:
     {
         if (const QString reason = PrivateCups::unavailableReason(); !reason.isEmpty())
             QSKIP(qPrintable(reason));
-        m_cups = std::make_unique<PrivateCups>(m_root.path());
-        QCOMPARE(m_cups->start(), QString());
-        QCOMPARE(m_cups->installBackend("zelvotest", ZELVO_TEST_BACKEND), QString());
-        m_port = std::make_unique<SystemPrinterPort>(m_root.filePath("pdf"));
-        ModPrint::setPrinterPort(m_port.get());
+        QCOMPARE(m_cups.start(), QString());
     }
-    void cleanupTestCase()
-    {
-        ModPrint::setPrinterPort(nullptr);
-        m_port.reset();
-        m_cups.reset();
-    }
+    void cleanupTestCase() { m_cups.stop(); }
     void init()
     {
-        // A queue afresh for each test: no reasons, markers or jobs of the one before.
-        PrivateCups::admin("lpadmin", { "-x", m_queue });
-        QVERIFY(QDir(device()).removeRecursively() && QDir().mkpath(device("out")));
-        for (const QString &folder : { device(), device("out") })
-            QFile::setPermissions(folder, QFileDevice::Permissions(0x7777));
-        QCOMPARE(
-            PrivateCups::admin("lpadmin",
-                               { "-p", m_queue, "-v", "zelvotest:" + device(), "-P", ZELVO_TEST_PPD,
-                                 "-o", "printer-error-policy=abort-job", "-E" }),
-            QString());
+        QCOMPARE(m_cups.freshQueue(m_queue), QString());
         m_app = std::make_unique<QTemporaryDir>();
         m_jobs = 0;
-        QVERIFY(
-            writeFile(ModConf::settingsFilePath(m_app->path()),
-                      QStringLiteral("[General]\nPRINT_ALL=True\n[Printers]\n10x15=%1\n13x18=%1\n"
-                                     "15x23=%1\n")
-                          .arg(m_queue)
-                          .toUtf8()));
+        QVERIFY(writePaceSettings(m_app->path(), "", { m_queue, m_queue, m_queue }));
         m_log = std::make_unique<StationLogRecorder>();
         startStation();
     }
@@ -193,7 +149,7 @@ private slots:
         QCOMPARE(this->admin("cupsenable"), QString());
         for (int ticks = 0; ticks < 3; ++ticks)
             QVERIFY(tick());
-        QTRY_COMPARE(documents().size(), 1);
+        QTRY_COMPARE(documents(), 1);
         QTRY_VERIFY(row().state->text().startsWith("Pronta"));
         QTRY_COMPARE(ledgerStates(), QStringList { PrintLedger::Completed });
         QCOMPARE(row().today->text(), QStringLiteral("Hoje: 1"));
@@ -223,7 +179,7 @@ private slots:
             m_window.reset();
             startStation();
             QCOMPARE(PrivateCups::activeJobs(m_queue), 1);
-            QCOMPARE(PrivateCups::admin("cancel", { QString::number(m_port->lastJobId()) }),
+            QCOMPARE(PrivateCups::admin("cancel", { QString::number(m_cups.port->lastJobId()) }),
                      QString());
             QVERIFY(steer("command", ""));
             QCOMPARE(admin("cupsenable"), QString());
@@ -239,7 +195,7 @@ private slots:
         QCOMPARE(m_window->store.jobCount, int16_t(0));
         const QString second = failsAgain ? PrintLedger::Aborted : PrintLedger::Completed;
         QTRY_COMPARE(ledgerStates(), (QStringList { lost, second }));
-        QCOMPARE(documents().size(), failsAgain ? 0 : 1);
+        QCOMPARE(documents(), failsAgain ? 0 : 1);
         QCOMPARE(row().today->text(), QStringLiteral("Hoje: %1").arg(failsAgain ? 0 : 1));
         if (!failsAgain)
             return;
@@ -258,7 +214,7 @@ private slots:
         QVERIFY(m_window->StripPrinters->printAgain->isHidden());
         QVERIFY(tick());
         QTRY_COMPARE(ledgerStates(), (QStringList { lost, second, PrintLedger::Completed }));
-        QCOMPARE(documents().size(), 1);
+        QCOMPARE(documents(), 1);
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
         QTest::mouseClick(m_window->StripPrinters, Qt::LeftButton, {},
@@ -269,7 +225,7 @@ private slots:
     void hangingSchedulerLeavesTheWindowResponsive()
     {
         // A scheduler that takes connections and never answers.
-        const QByteArray path = QFile::encodeName(m_root.filePath("hang.sock"));
+        const QByteArray path = QFile::encodeName(m_cups.root.filePath("hang.sock"));
         const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
         sockaddr_un address {};
         address.sun_family = AF_UNIX;
@@ -279,11 +235,11 @@ private slots:
         const auto closeListener = qScopeGuard([listener] { ::close(listener); });
 
         m_window.reset();
-        SystemPrinterPort hanging(m_root.filePath("pdf-hang"), QString::fromUtf8(path));
+        SystemPrinterPort hanging(m_cups.root.filePath("pdf-hang"), QString::fromUtf8(path));
         ModPrint::setPrinterPort(&hanging);
         const auto restore = qScopeGuard([this] {
             m_window.reset();
-            ModPrint::setPrinterPort(m_port.get());
+            ModPrint::setPrinterPort(m_cups.port.get());
         });
         m_window = std::make_unique<FIni>(hanging, m_app->path());
         m_window->load();
@@ -309,7 +265,7 @@ private slots:
         QVERIFY2(longestGap < 1000, qPrintable(QString::number(longestGap)));
         QVERIFY2(ticks >= clock.elapsed() / 200 / 2, qPrintable(QString::number(ticks)));
         QCOMPARE(m_window->store.jobCount, int16_t(1)); // waits: nothing printed
-        QVERIFY(QDir(m_root.filePath("pdf-hang")).isEmpty());
+        QVERIFY(QDir(m_cups.root.filePath("pdf-hang")).isEmpty());
 
         // Documents handed to a link that closes before it could submit them do not stay behind;
         // with no photo in flight it closes at once, whatever the scheduler does.
@@ -318,7 +274,7 @@ private slots:
         {
             CupsLink link(QString::fromUtf8(path));
             for (const char *name : { "a.pdf", "b.pdf" }) {
-                spooled << m_root.filePath(name);
+                spooled << m_cups.root.filePath(name);
                 QVERIFY(writeFile(spooled.last(), "%PDF-1.4"));
                 link.submit("Kodak", {}, spooled.last(), name);
             }

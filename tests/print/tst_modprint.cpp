@@ -34,47 +34,18 @@ private slots:
     void initTestCase()
     {
         QVERIFY(writeJpeg(path("landscape.jpg"), 600, 400));
-        QVERIFY(writeJpeg(path("portrait.jpg"), 400, 600));
         QVERIFY(writeJpeg(path(".hidden.jpg"), 600, 400));
         QVERIFY(QDir(m_dir.path()).mkpath("folder.jpg"));
     }
     void init()
     {
-        m_port = std::make_unique<RecordingPrinterPort>(QList<RecordingPrinterPort::Printer> {
-            { "A4", 300, QSizeF(2480, 3508) }, { "Photo10x15" } });
+        m_port = std::make_unique<RecordingPrinterPort>(
+            QList<RecordingPrinterPort::Printer> { { "Photo10x15" } });
         ModPrint::setPrinterPort(m_port.get());
         ModPrint::TargetWidthIn = 6.13f;
         ModPrint::TargetHeightIn = 4.13f;
     }
     void cleanup() { ModPrint::setPrinterPort(nullptr); }
-
-    void photoFillsTarget_data()
-    {
-        QTest::addColumn<QString>("printer");
-        QTest::addColumn<QString>("photo");
-        QTest::addColumn<QRect>("device");
-        QTest::addColumn<int>("turn");
-
-        QTest::newRow("portrait, code 1")
-            << "Photo10x15"
-            << "portrait.jpg" << QRect(QPoint(-10, -6), QPoint(1808, 1206)) << 1;
-        // A portrait page: on A4 the 1239 x 1839 target fits, grows to 1239 x 1858.5 and is
-        // centred.
-        QTest::newRow("smaller than the page, centred")
-            << "A4"
-            << "landscape.jpg" << QRect(QPoint(620, 825), QPoint(1858, 2682)) << 3;
-    }
-    void photoFillsTarget()
-    {
-        QFETCH(QString, printer);
-        QFETCH(QString, photo);
-        QFETCH(QRect, device);
-        QFETCH(int, turn);
-        QVERIFY(printDocument(printer, path(photo), 1));
-        QCOMPARE(m_port->pages.size(), 1);
-        QCOMPARE(placementMismatch(m_port->pages.first(), device, quartersAfterTurn(turn)),
-                 QString());
-    }
 
     void pageForEveryCopyDrawnWhenThePhotoIsThere_data()
     {
