@@ -111,23 +111,12 @@ public:
             .toUtf8());
 }
 
-// The job `order` delivered into the program folder `app`: a `width` x `height` photo per paper
-// size in `sizes`, of `copies` copies each (one when not given).
+// The job `order` delivered into the program folder `app`: a `width` x `height` photo of one copy
+// per paper size in `sizes`.
 [[nodiscard]] inline bool writeOrder(const QString &app, const QString &order,
-                                     const QList<int> &sizes, const QList<int> &copies = {},
-                                     int width = 300, int height = 200)
+                                     const QList<int> &sizes, int width = 300, int height = 200)
 {
-    QByteArray text;
-    for (int i = 0; i < sizes.size(); ++i) {
-        text += QStringLiteral("0%1%2%3%4\r\n")
-                    .arg(i + 1, 4, 10, QLatin1Char('0'))
-                    .arg(sizes[i])
-                    .arg(copies.value(i, 1), 3, 10, QLatin1Char('0'))
-                    .arg(100, 8, 10, QLatin1Char('0'))
-                    .toLatin1();
-        if (!TestPhotos::writeJpeg(app + "/images/" + TestStation::imageName(order, i + 1), width,
-                                   height))
-            return false;
-    }
-    return writeFile(app + "/jobs/1" + order + ".job", text);
+    return TestStation::writeJob(app, '1' + order + ".job",
+                                 QList<TestStation::Photo>(sizes.begin(), sizes.end()),
+                                 TestPhotos::jpegBytes(width, height));
 }
