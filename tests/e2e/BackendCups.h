@@ -4,6 +4,7 @@
 #include "ModConf.h"
 #include "ModPrint.h"
 #include "PrivateCups.h"
+#include "StationLogRecorder.h"
 #include "SystemPrinterPort.h"
 #include "TestFiles.h"
 #include "TestPhotos.h"
@@ -95,6 +96,29 @@ public:
             return false;
         window.onTimer1Tick();
         return waitUntilIdle(*port);
+    }
+};
+
+// The window's station of a test on a BackendCups scheduler, in a program folder of its own, and
+// what is logged meanwhile. The test class starts the scheduler and calls closeStation() after
+// each test.
+class BackendStationFixture
+{
+protected:
+    BackendCups m_cups;
+    std::unique_ptr<QTemporaryDir> m_app;
+    std::unique_ptr<FIni> m_window;
+    std::unique_ptr<StationLogRecorder> m_log;
+
+    [[nodiscard]] bool tick() { return m_cups.tick(*m_window); }
+    QList<LedgerRow> ledger() const
+    {
+        return m_window->tracker.ledger().rows(QDate::currentDate());
+    }
+    void closeStation()
+    {
+        m_window.reset();
+        m_log.reset();
     }
 };
 

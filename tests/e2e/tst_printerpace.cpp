@@ -1,41 +1,23 @@
 #include "BackendCups.h"
 #include "ConsoleLook.h"
-#include "FIni.h"
 #include "JobsTestSupport.h"
-#include "ModPrint.h"
 #include "NextModal.h"
 #include "PrinterStrip.h"
-#include "PrivateCups.h"
 #include "QueueListWidget.h"
-#include "StationLogRecorder.h"
-#include "SystemPrinterPort.h"
-#include "TestFiles.h"
-#include "TestPhotos.h"
-#include "TestStation.h"
 
-#include <QDir>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
-#include <QTemporaryDir>
-#include <QTest>
 
 #include <unistd.h>
-
-#include <memory>
 
 // The station's window feeding three queues of a test backend that takes a set time per page,
 // stops its queue when told, and keeps each document: the printers' pace, printers that cannot
 // print holding their photos in the station, Retomar, and a stand-in printer.
-class TestPrinterPace : public QObject
+class TestPrinterPace : public QObject, BackendStationFixture
 {
     Q_OBJECT
-
-    BackendCups m_cups;
-    std::unique_ptr<QTemporaryDir> m_app;
-    std::unique_ptr<FIni> m_window;
-    std::unique_ptr<StationLogRecorder> m_log;
 
     QString queue(int i) const { return QStringLiteral("zelvo_%1_p%2").arg(::getpid()).arg(i); }
     [[nodiscard]] bool steer(int i, const QString &file, const QByteArray &text)
@@ -57,12 +39,11 @@ class TestPrinterPace : public QObject
     {
         return writeOrder(m_app->path(), order, sizes);
     }
-    [[nodiscard]] bool tick() { return m_cups.tick(*m_window); }
     // The photos each queue was given, in the order CUPS took them.
     QStringList photosOn(int i) const
     {
         QMap<int, QString> byJob;
-        for (const LedgerRow &row : m_window->tracker.ledger().rows(QDate::currentDate())) {
+        for (const LedgerRow &row : ledger()) {
             if (row.printer == queue(i))
                 byJob.insert(row.cupsJobId, row.photo.chopped(4));
         }
@@ -89,11 +70,7 @@ private slots:
         QVERIFY(waitUntilIdle(*m_cups.port));
         m_log = std::make_unique<StationLogRecorder>();
     }
-    void cleanup()
-    {
-        m_window.reset();
-        m_log.reset();
-    }
+    void cleanup() { closeStation(); }
 
     void printersPace_eachPrinterFedInPrintOrder()
     {

@@ -1,41 +1,24 @@
 #include "BackendCups.h"
 #include "CupsLink.h"
-#include "FIni.h"
 #include "JobsTestSupport.h"
-#include "ModPrint.h"
 #include "PrinterStrip.h"
-#include "PrivateCups.h"
-#include "StationLogRecorder.h"
-#include "SystemPrinterPort.h"
-#include "TestFiles.h"
-#include "TestPhotos.h"
-#include "TestStation.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
-#include <QTemporaryDir>
-#include <QTest>
 
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <memory>
-
 // The station's window watching a printer of a real CUPS scheduler: a test backend that reports
 // states and markers as dye-sublimation backends do, stops its queue or fails a job when told,
 // and keeps each document it gets. What the operator sees in the printer strip, what the log
 // and the day's ledger say, and every document followed to its end.
-class TestPrinterWatch : public QObject
+class TestPrinterWatch : public QObject, BackendStationFixture
 {
     Q_OBJECT
 
-    BackendCups m_cups;
-    std::unique_ptr<QTemporaryDir> m_app;
-    std::unique_ptr<FIni> m_window;
-    std::unique_ptr<StationLogRecorder> m_log;
     QString m_queue = QStringLiteral("zelvo_%1_t").arg(::getpid());
     int m_jobs = 0;
 
@@ -55,13 +38,12 @@ class TestPrinterWatch : public QObject
     {
         return writeOrder(m_app->path(), QStringLiteral("PW%1").arg(10000 + ++m_jobs), { 0 });
     }
-    [[nodiscard]] bool tick() { return m_cups.tick(*m_window); }
     PrinterStrip::Row row() const { return m_window->StripPrinters->rows[0]; }
     QString notice() const { return m_window->StripPrinters->notice->text(); }
     QStringList ledgerStates() const
     {
         QStringList states;
-        for (const LedgerRow &row : m_window->tracker.ledger().rows(QDate::currentDate()))
+        for (const LedgerRow &row : ledger())
             states << row.state;
         return states;
     }
@@ -83,11 +65,7 @@ private slots:
         m_log = std::make_unique<StationLogRecorder>();
         startStation();
     }
-    void cleanup()
-    {
-        m_window.reset();
-        m_log.reset();
-    }
+    void cleanup() { closeStation(); }
 
     void stateReachesTheStripAndTheLog_data()
     {
