@@ -109,46 +109,6 @@ private slots:
         QCOMPARE(StationLogRecorder::warnings(), QStringList());
     }
 
-    // Photos missing, cut short or too large get no CUPS job at all while the rest of the queue
-    // prints; each is logged once however many ticks pass, waits through a restart, and prints
-    // once its file is whole. Only printed photos reach the ledger.
-    void unreadablePhotosWaitWhileTheQueueGoesOn()
-    {
-        const QByteArray tooLarge = withDeclaredSize(jpegBytes(16, 16, 50), 65500, 65500);
-        QVERIFY(m_station->addJob("1SK00091.job",
-                                  { { 0, 1, "" },
-                                    { 0, 1, m_jpeg.left(m_jpeg.size() / 2) },
-                                    { 0, 1, tooLarge },
-                                    { 0, 1, m_jpeg } }));
-        QVERIFY(QFile::remove(m_station->path("images/SK00091_0001.jpg")));
-        QVERIFY(m_station->addJob("1SK00092.job", { { 0, 1, m_jpeg } }));
-        const auto printedOf
-            = [this](const QString &stem) { return int(m_cups->pdfs('a', stem).size()); };
-        for (int tick = 0; tick < 4; ++tick) {
-            m_station->tick();
-            if (m_port->lastJobId() > 0)
-                PrivateCups::waitForJob(queue('a'), m_port->lastJobId());
-        }
-        QCOMPARE(printedOf("SK00091_0004") + printedOf("SK00092_0001"), 2);
-        for (int i = 1; i <= 3; ++i)
-            QCOMPARE(printedOf(QStringLiteral("SK00091_000%1").arg(i)), 0);
-        QCOMPARE(StationLogRecorder::warnings().filter("waits until its file changes").size(), 3);
-        QCOMPARE(m_station->store.jobCount, 1);
-        QCOMPARE(m_station->tracker()->ledger().rows(QDate::currentDate()).size(), 2);
-
-        QCOMPARE(m_station->restart(), 1);
-        m_station->tick();
-        for (int i = 1; i <= 3; ++i)
-            QVERIFY(writeFile(m_station->path(QStringLiteral("images/SK00091_000%1.jpg").arg(i)),
-                              m_jpeg));
-        for (int i = 1; i <= 3; ++i) {
-            m_station->tick();
-            QCOMPARE(waitForLastJob('a'), int(IPP_JSTATE_COMPLETED));
-            QCOMPARE(printedOf(QStringLiteral("SK00091_000%1").arg(i)), 1);
-        }
-        QCOMPARE(m_station->store.jobCount, 0);
-    }
-
     void outageHoldsThePhotoUntilPrintingResumes_data()
     {
         QTest::addColumn<QString>("outage");
