@@ -159,6 +159,7 @@ private slots:
         QTRY_COMPARE(m_window->store.jobCount, int16_t(0));
         QTRY_COMPARE(documents(0), 2);
         QCOMPARE(photosOn(0), (QStringList { "PH10001_0001", "PH10001_0003" }));
+        QVERIFY(m_log->infos().join('\n').contains("'" + queue(0) + "' can print again"));
     }
 
     void retomarStartsAStoppedPrinterAgain()
