@@ -353,8 +353,7 @@ private slots:
         ModConf::Printer10x15 = queue;
         QVERIFY(addJob("1", 1, { 300, 200 }));
         QVERIFY(showWindow());
-        select(0);
-        settle();
+        showJob(0);
         m_port.answerLater = true;
         m_window->onTimer1Tick();
         m_port.answer(7);
