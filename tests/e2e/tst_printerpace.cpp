@@ -103,18 +103,15 @@ private slots:
         QTest::addColumn<QString>("pace");
         QTest::addColumn<QString>("outage");
         QTest::addColumn<QString>("state"); // on the strip
-        QTest::newRow("paused, printers' pace") << "PRINTERS"
-                                                << "cupsdisable"
-                                                << "Pausada";
-        QTest::newRow("not accepting, 15 s pace") << "15"
-                                                  << "cupsreject"
-                                                  << "Não aceita trabalhos";
-        QTest::newRow("deleted, printers' pace") << "PRINTERS"
-                                                 << "delete"
-                                                 << "Sem impressora: não instalada no CUPS";
-        QTest::newRow("deleted, 15 s pace") << ""
-                                            << "delete"
-                                            << "Sem impressora: não instalada no CUPS";
+        const auto row
+            = [](const char *tag, const char *pace, const char *outage, const QString &state) {
+                  QTest::newRow(tag) << QString(pace) << QString(outage) << state;
+              };
+        const QString deleted = "Sem impressora: não instalada no CUPS";
+        row("paused, printers' pace", "PRINTERS", "cupsdisable", "Pausada");
+        row("not accepting, 15 s pace", "15", "cupsreject", "Não aceita trabalhos");
+        row("deleted, printers' pace", "PRINTERS", "delete", deleted);
+        row("deleted, 15 s pace", "", "delete", deleted);
     }
     void printerThatCannotPrintHoldsItsPhotos()
     {
