@@ -79,24 +79,6 @@ public:
     {
         return int(QDir(device(queue, "out")).entryList({ "job-*.pdf" }, QDir::Files).size());
     }
-
-    // The window's station on the program folder `app`, its ticks run by hand.
-    std::unique_ptr<FIni> openStation(const QString &app) const
-    {
-        auto window = std::make_unique<FIni>(*port, app);
-        window->load();
-        window->Timer1.stop();
-        return window;
-    }
-    // A tick of `window` on the queues as they are now, and CUPS's answers to it in.
-    [[nodiscard]] bool tick(FIni &window) const
-    {
-        port->refreshNow();
-        if (!waitUntilIdle(*port))
-            return false;
-        window.onTimer1Tick();
-        return waitUntilIdle(*port);
-    }
 };
 
 // The window's station of a test on a BackendCups scheduler, in a program folder of its own, and
@@ -110,7 +92,22 @@ protected:
     std::unique_ptr<FIni> m_window;
     std::unique_ptr<StationLogRecorder> m_log;
 
-    [[nodiscard]] bool tick() { return m_cups.tick(*m_window); }
+    // The window's station on the program folder, its ticks run by hand.
+    void openStation()
+    {
+        m_window = std::make_unique<FIni>(*m_cups.port, m_app->path());
+        m_window->load();
+        m_window->Timer1.stop();
+    }
+    // A tick of the window on the queues as they are now, and CUPS's answers to it in.
+    [[nodiscard]] bool tick()
+    {
+        m_cups.port->refreshNow();
+        if (!waitUntilIdle(*m_cups.port))
+            return false;
+        m_window->onTimer1Tick();
+        return waitUntilIdle(*m_cups.port);
+    }
     QList<LedgerRow> ledger() const
     {
         return m_window->tracker.ledger().rows(QDate::currentDate());

@@ -31,7 +31,7 @@ class TestPrinterPace : public QObject, BackendStationFixture
         if (!writePaceSettings(m_app->path(), pace,
                                { queue(0), queue(1), queue(1), standIn ? queue(2) : QString() }))
             return false;
-        m_window = m_cups.openStation(m_app->path());
+        openStation();
         return true;
     }
     // The job `order` with one one-copy photo per paper size given.

@@ -31,8 +31,6 @@ class TestPrinterWatch : public QObject, BackendStationFixture
     {
         return PrivateCups::admin(program, arguments << m_queue);
     }
-    // The window's station, started on `m_app` as after a restart.
-    void startStation() { m_window = m_cups.openStation(m_app->path()); }
     // A job of one photo, taken in at the next tick.
     [[nodiscard]] bool addJob()
     {
@@ -63,7 +61,7 @@ private slots:
         m_jobs = 0;
         QVERIFY(writePaceSettings(m_app->path(), "", { m_queue, m_queue, m_queue }));
         m_log = std::make_unique<StationLogRecorder>();
-        startStation();
+        openStation();
     }
     void cleanup() { closeStation(); }
 
@@ -142,7 +140,7 @@ private slots:
             // The station stops while CUPS holds the job; the one started again follows it.
             QCOMPARE(ledgerStates(), QStringList { PrintLedger::Sent });
             m_window.reset();
-            startStation();
+            openStation();
             QCOMPARE(PrivateCups::activeJobs(m_queue), 1);
             QCOMPARE(PrivateCups::admin("cancel", { QString::number(m_cups.port->lastJobId()) }),
                      QString());
