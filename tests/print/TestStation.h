@@ -97,6 +97,17 @@ public:
         return writeFile(systemFolder + "/jobs/" + name, text);
     }
 
+    // Station "other", alive, holds the job file `name` from now on: taken over from this
+    // station, or a delivery of its own.
+    bool heldElsewhere(const QString &name) const
+    {
+        const QString owners = path(".zelvo/owners/"),
+                      mine = owners + store.station.id + '/' + name;
+        return QDir().mkpath(owners + "other") && writeFile(path(".zelvo/leases/other"), "")
+            && (QFile::exists(mine) ? QFile::rename(mine, owners + "other/" + name)
+                                    : writeFile(owners + "other/" + name, ""));
+    }
+
     // With `settle`, the tick starts on a fresh snapshot of the print system and ends once the
     // document it handed over has been answered.
     void tick()

@@ -226,11 +226,7 @@ private slots:
     {
         QVERIFY(station->addJob("1AB00001.job", { {}, {} }));
         ScanNewJobs(station->store, station->folder(), false);
-        const QString owners = station->path(".zelvo/owners/");
-        QVERIFY(QDir().mkdir(owners + "other")
-                && writeFile(station->path(".zelvo/leases/other"), ""));
-        QVERIFY(QFile::rename(owners + station->store.station.id + "/2AB00001.job",
-                              owners + "other/2AB00001.job"));
+        QVERIFY(station->heldElsewhere("2AB00001.job"));
         station->tick();
         QVERIFY(port->documents.isEmpty());
         QCOMPARE(station->store.jobCount, 0);
