@@ -132,12 +132,15 @@ protected:
             .toUtf8());
 }
 
-// The job `order` delivered into the program folder `app`: a `width` x `height` photo of one copy
-// per paper size in `sizes`.
+// The job `order` delivered into the program folder `app`: a `width` x `height` photo per paper
+// size in `sizes`, of `copies` copies each (one when not given).
 [[nodiscard]] inline bool writeOrder(const QString &app, const QString &order,
-                                     const QList<int> &sizes, int width = 300, int height = 200)
+                                     const QList<int> &sizes, const QList<int> &copies = {},
+                                     int width = 300, int height = 200)
 {
-    return TestStation::writeJob(app, '1' + order + ".job",
-                                 QList<TestStation::Photo>(sizes.begin(), sizes.end()),
+    QList<TestStation::Photo> photos;
+    for (int i = 0; i < sizes.size(); ++i)
+        photos << TestStation::Photo { sizes[i], copies.value(i, 1) };
+    return TestStation::writeJob(app, '1' + order + ".job", photos,
                                  TestPhotos::jpegBytes(width, height));
 }

@@ -33,6 +33,7 @@ public:
     // Stops the scheduler (SIGTERM) and waits for it to exit; it saves its queues on the way.
     bool stop();
     bool isRunning() const { return m_cupsd.state() == QProcess::Running; }
+    qint64 pid() const { return m_cupsd.processId(); }
 
     // Queue `which`: 'a' (A5), 'b' (A4) or 'c' (Letter) as its default page, a cups-pdf queue
     // named after this process, enabled and accepting. "" or the error.

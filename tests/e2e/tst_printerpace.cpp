@@ -252,7 +252,7 @@ private slots:
         QVERIFY(QFile::copy(ZELVO_BINARY, app + "/zelvo"));
         QVERIFY(writePaceSettings(app, "PRINTERS", { queue(0), queue(1), queue(1) }));
         QVERIFY(QDir().mkpath(app + "/jobs") && QDir().mkpath(app + "/images"));
-        QVERIFY(writeOrder(app, "PK10001", { 0, 1, 0, 1, 0, 1, 0, 1 }, 60, 40));
+        QVERIFY(writeOrder(app, "PK10001", { 0, 1, 0, 1, 0, 1, 0, 1 }, {}, 60, 40));
         // Taken already (as by an earlier version), so the station lists it at its start.
         QVERIFY(QFile::rename(app + "/jobs/1PK10001.job", app + "/jobs/2PK10001.job"));
         QProcess station;
