@@ -92,6 +92,13 @@ protected:
     std::unique_ptr<FIni> m_window;
     std::unique_ptr<StationLogRecorder> m_log;
 
+    // The scheduler for the whole test class, which is skipped where none can run.
+    void startScheduler()
+    {
+        if (const QString reason = PrivateCups::unavailableReason(); !reason.isEmpty())
+            QSKIP(qPrintable(reason));
+        QCOMPARE(m_cups.start(), QString());
+    }
     // The window's station on the program folder, its ticks run by hand.
     void openStation()
     {

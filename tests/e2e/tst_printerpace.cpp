@@ -52,12 +52,7 @@ class TestPrinterPace : public QObject, BackendStationFixture
     PrinterStrip::Row row(int i) const { return m_window->StripPrinters->rows[i]; }
 
 private slots:
-    void initTestCase()
-    {
-        if (const QString reason = PrivateCups::unavailableReason(); !reason.isEmpty())
-            QSKIP(qPrintable(reason));
-        QCOMPARE(m_cups.start(), QString());
-    }
+    void initTestCase() { startScheduler(); }
     void cleanupTestCase() { m_cups.stop(); }
     void init()
     {
