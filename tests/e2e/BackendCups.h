@@ -82,8 +82,8 @@ public:
 };
 
 // The window's station of a test on a BackendCups scheduler, in a program folder of its own, and
-// what is logged meanwhile. The test class starts the scheduler and calls closeStation() after
-// each test.
+// what is logged meanwhile. The test class calls startScheduler() in initTestCase and
+// closeStation() after each test.
 class BackendStationFixture
 {
 protected:
