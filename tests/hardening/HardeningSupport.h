@@ -71,6 +71,20 @@ inline QMap<QString, int> documentsByPhoto(const QString &pdfFolder, QStringList
     return prints;
 }
 
+// "" when each of `photos` is in exactly one document of `pdfFolder` and none is blank;
+// otherwise what is wrong.
+inline QString notPrintedOnce(const QString &pdfFolder, const QStringList &photos)
+{
+    QStringList blank;
+    const QMap<QString, int> documents = documentsByPhoto(pdfFolder, &blank);
+    if (!blank.isEmpty())
+        return blank.join(' ') + ": without their photos";
+    for (const QString &photo : photos)
+        if (documents.value(photo) != 1)
+            return QStringLiteral("%1 printed %2 times").arg(photo).arg(documents.value(photo));
+    return {};
+}
+
 // The accounts of a shop's set-up, made for a test that runs as root: an operator in the group
 // `zelvo` who runs the station, and the account the order-taking program writes as, in the
 // group too, with the usual umask (0644 files). Accounts made here are removed at the end.

@@ -3,7 +3,6 @@
 #include "JobTable.h"
 #include "JobsTestSupport.h"
 #include "StationLogRecorder.h"
-#include "TestFiles.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -5,13 +5,9 @@
 #include "JobsTestSupport.h"
 #include "StationIdentity.h"
 #include "StationLogRecorder.h"
-#include "TestFiles.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <fcntl.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 
@@ -27,19 +23,6 @@ class TestStations : public QObject
     QString m_root;
 
     QString at(const QString &relative) const { return m_root + '/' + relative; }
-    // These return whether they did it: call them in QVERIFY, so that the test stops there.
-    [[nodiscard]] static bool setFileTime(const QString &path, qint64 ns)
-    {
-        const timespec times[2] = { { 0, UTIME_OMIT }, { ns / 1000000000, ns % 1000000000 } };
-        return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
-    }
-    // A station `id` on the folder whose lease was renewed at `ns` (server time).
-    [[nodiscard]] bool addStation(const QString &id, qint64 ns)
-    {
-        return QDir().mkpath(at(".zelvo/owners/" + id)) && QDir().mkpath(at(".zelvo/leases"))
-            && writeFile(at(".zelvo/leases/" + id), id.toUtf8())
-            && setFileTime(at(".zelvo/leases/" + id), ns);
-    }
     static constexpr qint64 TimeoutNs = DefaultLeaseTimeoutMs * 1000000;
 
 private slots:
@@ -65,7 +48,7 @@ private slots:
         const QString program = at("program"), copy = at("copy");
         QVERIFY(QDir().mkpath(program) && QDir().mkpath(copy));
         const QString earlier = stationIdFor(program);
-        QVERIFY(addStation(earlier, QDateTime::currentMSecsSinceEpoch() * 1000000));
+        QVERIFY(addStation(m_root, earlier, QDateTime::currentMSecsSinceEpoch() * 1000000));
         QVERIFY(writeFile(at("jobs/2AB00001.job"), jobText(1))
                 && writeFile(at(".zelvo/owners/" + earlier + "/2AB00001.job"), ""));
 
@@ -232,7 +215,7 @@ private slots:
         StationStore a("a");
         QVERIFY(writeFile(old + "/jobs/1AB00001.job", jobText(1)));
         QCOMPARE(ScanNewJobs(a, old, false), 1);
-        QVERIFY(addStation("b", 0));
+        QVERIFY(addStation(m_root, "b", 0));
         QVERIFY(writeFile(at("jobs/2AB00001.job"), jobText(1))
                 && writeFile(at(".zelvo/owners/b/2AB00001.job"), ""));
         QCOMPARE(ScanNewJobs(a, m_root, false), 1);
@@ -273,7 +256,7 @@ private slots:
         QVERIFY(writeFile(at("jobs/2AB00001.job"), jobText(1)));
         const qint64 far = 3600 * 1000000000LL + QDateTime::currentMSecsSinceEpoch() * 1000000;
         if (otherAlive)
-            QVERIFY(addStation("c", far));
+            QVERIFY(addStation(m_root, "c", far));
         if (!lock.isEmpty()) {
             QVERIFY(QDir().mkpath(at(".zelvo/locks")));
             QVERIFY(writeFile(at(".zelvo/locks/2AB00001.job"), lock.toUtf8()));
