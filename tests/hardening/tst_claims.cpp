@@ -1,7 +1,5 @@
 #include "HardeningSupport.h"
-#include "JobFileSystem.h"
 #include "JobIntake.h"
-#include "JobRetirement.h"
 #include "JobsTestSupport.h"
 
 #include <QElapsedTimer>
@@ -10,9 +8,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <limits>
 
 using namespace Hardening;
@@ -119,45 +114,6 @@ private slots:
         QVERIFY2(byA > 0 && byA < Jobs, "the two stations did not contend");
         qInfo("%d jobs claimed in %lld ms after the start: %d by one station, %d by the other",
               Jobs, elapsed, byA, Jobs - byA);
-    }
-
-    void linkClaim_cutShortOrFinishedElsewhere_data()
-    {
-        QTest::addColumn<bool>("cutShort");
-        // The station stopped between the link and the unlink: two names of one file.
-        QTest::newRow("cut short after the link") << true;
-        // Another station removed the old name before this one could.
-        QTest::newRow("old name removed elsewhere") << false;
-    }
-    void linkClaim_cutShortOrFinishedElsewhere()
-    {
-        QFETCH(bool, cutShort);
-        const QString oldName = root + "/jobs/1AB12345.job", newName = root + "/jobs/2AB12345.job";
-        QVERIFY(dropFile(oldName, jobText(2, 7)));
-        ScopedSysCalls restore;
-        const JobFs::SysCalls &saved = restore.saved;
-        JobFs::sysCalls().renameNoReplace = [](const char *, const char *) { return EINVAL; };
-
-        JobStore store;
-        if (cutShort) {
-            QCOMPARE(::link(QFile::encodeName(oldName).constData(),
-                            QFile::encodeName(newName).constData()),
-                     0);
-            QCOMPARE(LoadWaitingJobs(store, root), 1);
-            QCOMPARE(ScanNewJobs(store, root, false), 0);
-        } else {
-            JobFs::sysCalls().unlink = [&](const char *path) {
-                saved.unlink(path);
-                return saved.unlink(path); // ENOENT: gone already
-            };
-            QCOMPARE(ScanNewJobs(store, root, false), 1);
-        }
-        QCOMPARE(filesIn(root + "/jobs"), QStringList { "2AB12345.job" });
-        QCOMPARE(readFile(newName), jobText(2, 7));
-        JobFs::sysCalls() = saved;
-        RetireJob(store, 0);
-        QCOMPARE(ScanNewJobs(store, root, false), 0); // never taken a second time
-        QCOMPARE(readFile(root + "/backup/jobs/3AB12345.job"), jobText(2, 7));
     }
 
     // Two stations on one job, one stopped (SIGSTOP) at the step the row names while the other

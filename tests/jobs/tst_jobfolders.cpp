@@ -163,43 +163,56 @@ private slots:
 
     void claim_neverReplacesAFile_data()
     {
-        QTest::addColumn<bool>("targetExists");
+        QTest::addColumn<QString>("target"); // at the claimed name already: "other" file, "link"
         QTest::addColumn<int>("renameNoReplaceError"); // 0: the real call
-        QTest::addColumn<bool>("sourceCannotGo");
+        QTest::addColumn<int>("unlinkError"); // of the old name; ENOENT: removed elsewhere first
         QTest::addColumn<bool>("taken");
-        QTest::newRow("target exists") << true << 0 << false << false;
-        QTest::newRow("target exists, link fallback") << true << EINVAL << false << false;
-        QTest::newRow("link fallback") << false << EINVAL << false << true;
-        QTest::newRow("link fallback, source stays") << false << EINVAL << true << false;
+        QTest::newRow("target exists") << "other" << 0 << 0 << false;
+        QTest::newRow("target exists, link fallback") << "other" << EINVAL << 0 << false;
+        QTest::newRow("link fallback") << "" << EINVAL << 0 << true;
+        QTest::newRow("link fallback, source stays") << "" << EINVAL << EBUSY << false;
+        QTest::newRow("link fallback, old name removed elsewhere")
+            << "" << EINVAL << ENOENT << true;
+        // A link claim cut short between the link and the unlink: two names of one file.
+        QTest::newRow("target a second name of it") << "link" << 0 << 0 << false;
     }
     void claim_neverReplacesAFile()
     {
-        QFETCH(bool, targetExists);
+        QFETCH(QString, target);
         QFETCH(int, renameNoReplaceError);
-        QFETCH(bool, sourceCannotGo);
+        QFETCH(int, unlinkError);
         QFETCH(bool, taken);
         ScopedSysCalls restore;
         if (renameNoReplaceError)
             JobFs::sysCalls().renameNoReplace
                 = [=](const char *, const char *) { return renameNoReplaceError; };
         JobFs::sysCalls().unlink = [=, unlink = restore.saved.unlink](const char *p) {
-            return sourceCannotGo && QByteArray(p).endsWith("1AB12345.job") ? EBUSY : unlink(p);
+            if (!unlinkError || !QByteArray(p).endsWith("1AB12345.job"))
+                return unlink(p);
+            if (unlinkError == ENOENT)
+                unlink(p);
+            return unlinkError;
         };
         QVERIFY(deliver({ "12345" }));
-        if (targetExists)
+        if (target == "other")
             QVERIFY(writeFile(at("jobs/2AB12345.job"), "in a queue"));
+        if (target == "link")
+            QVERIFY(::link(QFile::encodeName(at("jobs/1AB12345.job")).constData(),
+                           QFile::encodeName(at("jobs/2AB12345.job")).constData())
+                    == 0);
 
         JobStore store;
         StationLogRecorder recorder;
         QCOMPARE(ScanNewJobs(store, m_root, false) + ScanNewJobs(store, m_root, false), int(taken));
         QVERIFY(inStep(store));
-        QCOMPARE(log.size(), int(!taken));
+        QCOMPARE(log.size(), int(!taken && target != "link"));
+        const bool claimed = taken || target == "link";
         QCOMPARE(readFile(at("jobs/2AB12345.job")),
-                 targetExists ? "in a queue"
-                     : taken  ? jobText(2)
-                              : "");
-        QCOMPARE(readFile(at("jobs/1AB12345.job")), taken ? "" : jobText(2));
-        if (targetExists) { // once the earlier job has left, the waiting file is taken
+                 target == "other" ? "in a queue"
+                     : claimed     ? jobText(2)
+                                   : "");
+        QCOMPARE(readFile(at("jobs/1AB12345.job")), claimed ? "" : jobText(2));
+        if (target == "other") { // once the earlier job has left, the waiting file is taken
             QVERIFY(QFile::remove(at("jobs/2AB12345.job")));
             QCOMPARE(ScanNewJobs(store, m_root, false), 1);
         }
