@@ -12,9 +12,10 @@
 #include <cerrno>
 
 // Printing progress recorded in the claimed job file, and stations on one system folder that
-// list only the jobs they hold, take over those of a station gone for good and adopt claimed
-// jobs that nobody holds. Each station is a job store of its own; the lease ages are set as
-// file times against the station's own last renewal, the clock that counts.
+// keep their ids and leases, take over jobs under their earlier id and adopt claimed jobs that
+// nobody holds (restarts and takeovers between running stations: tst_claims). Each station is
+// a job store of its own; the lease ages are set as file times against the station's own last
+// renewal, the clock that counts.
 class TestStations : public QObject
 {
     Q_OBJECT
@@ -174,37 +175,6 @@ private slots:
         QVERIFY(leaseAllowsPrinting(a.station, m_root));
         QCOMPARE(QFileInfo(at(".zelvo/leases/a")).lastModified().toSecsSinceEpoch() != 0,
                  agedMs > DefaultLeaseTimeoutMs / 2);
-    }
-
-    void restartListsOnlyOwnJobs_goneStationTakenOverAfterTheTimeout_data()
-    {
-        QTest::addColumn<qint64>("silentNs"); // since b's lease was last renewed
-        QTest::newRow("within the timeout") << TimeoutNs - 1000000000;
-        QTest::newRow("past the timeout") << TimeoutNs + 1000000000;
-    }
-    void restartListsOnlyOwnJobs_goneStationTakenOverAfterTheTimeout()
-    {
-        QFETCH(qint64, silentNs);
-        StationStore a("a"), b("b");
-        QVERIFY(writeFile(at("jobs/1AB00001.job"), jobText(2, 1)));
-        QCOMPARE(ScanNewJobs(a, m_root, false), 1);
-        QVERIFY(writeFile(at("jobs/1AB00002.job"), jobText(2, 2)));
-        QCOMPARE(ScanNewJobs(b, m_root, false), 1);
-        QVERIFY(::recordPhotoPrinted(at("jobs/2AB00002.job"), b.printJobs[0].fileIdentity,
-                                     b.printJobs[0].photos[0]));
-
-        StationStore restarted("a");
-        QCOMPARE(LoadWaitingJobs(restarted, m_root), 1);
-        const qint64 now = restarted.station.leases[m_root].fileTimeNs;
-        QVERIFY(setFileTime(at(".zelvo/leases/b"), now - silentNs));
-        const bool gone = silentNs > TimeoutNs;
-        QCOMPARE(ScanNewJobs(restarted, m_root, false), int(gone));
-        QCOMPARE(entryTexts(restarted.LstJobs),
-                 gone ? QStringList({ "job 00001", "job 00002" }) : QStringList { "job 00001" });
-        QCOMPARE(filesIn(at(".zelvo/owners/b")),
-                 gone ? QStringList() : QStringList { "2AB00002.job" });
-        if (gone) // from its recorded progress
-            QCOMPARE(restarted.printJobs[1].photos[0].printed, int16_t(1));
     }
 
     // A job of the same name is queued from the folder the station used before Setup moved it.
