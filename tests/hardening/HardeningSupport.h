@@ -4,12 +4,10 @@
 #include "TestPhotos.h"
 
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
-#include <QTest>
 
 #include <functional>
 
@@ -224,30 +222,6 @@ public:
 private:
     QByteArray pending;
 };
-
-// Waits until `done()` holds while the stations work, and says why not as soon as one of them
-// has ended or none has said anything for `stallMs`, instead of at a timeout minutes later.
-inline QString waitWhileStationsWork(const QList<const StationProcess *> &stations,
-                                     const std::function<bool()> &done, int stallMs = 15000)
-{
-    QElapsedTimer quiet;
-    for (qsizetype said = -1, lines = 0; !done(); QTest::qWait(10), lines = 0) {
-        for (const StationProcess *station : stations) {
-            if (!station->running())
-                return QStringLiteral("a station ended (exit code %1), saying: %2")
-                    .arg(station->process.exitCode())
-                    .arg(QString::fromLocal8Bit(station->errors.right(2000)));
-            lines += station->lines.size();
-        }
-        if (lines != said) {
-            said = lines;
-            quiet.start();
-        } else if (quiet.hasExpired(stallMs)) {
-            return QStringLiteral("the stations stalled: nothing said for %1 ms").arg(stallMs);
-        }
-    }
-    return {};
-}
 #endif
 
 } // namespace Hardening
