@@ -196,8 +196,8 @@ private slots:
             const int unfinished = int(std::count_if(m_jobs.begin(), m_jobs.end(), [&](auto &job) {
                 return !QFile::exists(at("backup/jobs/3AB" + job.key + ".job"));
             }));
-            QVERIFY(
-                deliver(std::max(3, 10 - unfinished), random)); // new jobs to claim in every run
+            // New jobs to claim in every run.
+            QVERIFY(deliver(std::max(3, 10 - unfinished), random));
 
             QStringList arguments { "--wait-go" };
             if (!backup.mounted())

@@ -291,8 +291,8 @@ private slots:
         QCOMPARE(store.LstJobs.selectedIndex(), 0);
         QTEST(shown, "shown");
         QCOMPARE(store.forceThumbRefresh, slot == 0);
-        const auto head
-            = FindNextJobToPrint(store.printJobs); // the moved record prints in its turn
+        // The moved record prints in its turn.
+        const auto head = FindNextJobToPrint(store.printJobs);
         QCOMPARE(formJobEntryText(store.printJobs[size_t(head.index)].listKey),
                  store.LstJobs.text(0));
     }
@@ -322,8 +322,8 @@ private slots:
         RetireJob(store, 0); // the stale slot is no job either
         QCOMPARE(log.size(), 2);
 
-        QVERIFY(
-            deliver({ "00002" })); // the next job after an emptied queue: queueOrder 0, selected
+        // The next job after an emptied queue: queueOrder 0, selected.
+        QVERIFY(deliver({ "00002" }));
         QCOMPARE(ScanNewJobs(store, m_root, false), 1);
         QCOMPARE(store.printJobs[0].queueOrder, 0);
         QCOMPARE(store.LstJobs.selectedIndex(), 0);

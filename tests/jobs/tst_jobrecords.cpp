@@ -76,8 +76,8 @@ private slots:
 
     void tableSearches_data()
     {
-        QTest::addColumn<QList<int>>(
-            "orders"); // one per slot; a negative one: a job without photos
+        // One per slot; a negative one: a job without photos.
+        QTest::addColumn<QList<int>>("orders");
         QTest::addColumn<QList<int>>("highest"); // queueOrder, index, found
         QTest::addColumn<QList<int>>("next");
         using L = QList<int>;
