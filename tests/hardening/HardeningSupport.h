@@ -7,6 +7,7 @@
 #include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QStringList>
 
 #include <functional>
@@ -22,17 +23,12 @@
 // delivers them, and station_harness processes to drive.
 namespace Hardening {
 
-// Writes under a name no station takes, then renames into place: a station never sees a file
-// half written.
+// Writes to a temporary file no station takes, then renames it into place: a station never sees
+// a file half written.
 inline bool dropFile(const QString &path, const QByteArray &bytes)
 {
-    const QString temporary = path + QStringLiteral(".part");
-    QFile file(temporary);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        return false;
-    file.close();
-    return ::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData())
-        == 0;
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
 }
 
 // Job 1AB<key>.job of `photos` JPEG photos, as the order-taking program delivers it: the photos

@@ -109,13 +109,11 @@ private:
     }
 
     // A job file's text with every photo back to "to print".
-    static QByteArray withoutProgress(const QByteArray &text)
+    static QByteArray withoutProgress(QByteArray text)
     {
-        QList<QByteArray> lines = text.split('\n');
-        for (QByteArray &line : lines)
-            if (line.startsWith('1'))
-                line[0] = '0';
-        return lines.join('\n');
+        if (text.startsWith('1'))
+            text[0] = '0';
+        return text.replace("\n1", "\n0");
     }
 
     // The photos printed whose job file, still queued, does not say so: the ones a kill caught
