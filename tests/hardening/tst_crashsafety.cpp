@@ -349,11 +349,9 @@ private slots:
         QVERIFY(deliver(1, random, 3));
         // What a station leaves when it stops while retiring job 00000.
         const QString id = holder.section(',', 0, 0);
-        if (!holder.isEmpty()) {
-            QVERIFY(QDir().mkpath(at(".zelvo/owners/" + id)) && QDir().mkpath(at(".zelvo/leases")));
-            QVERIFY(writeFile(at(".zelvo/owners/" + id + "/2AB00000.job.retiring"), ""));
-            QVERIFY(writeFile(at(".zelvo/leases/" + id), ""));
-        }
+        if (!holder.isEmpty())
+            QVERIFY(addStation(m_root, id, QDateTime::currentMSecsSinceEpoch() * 1000000)
+                    && writeFile(at(".zelvo/owners/" + id + "/2AB00000.job.retiring"), ""));
         QVERIFY(QFile::rename(
             at("jobs/1AB00000.job"),
             at(photosMoved < 0 ? "jobs/2AB00000.job" : "jobs/2AB00000.job.retiring")));
