@@ -83,9 +83,7 @@ private slots:
     {
         QVERIFY(deliver({ "00003", "00001" }));
         QVERIFY(writeFile(at("jobs/0AB00002.job"), "10001000100000100\r\n")); // sorts first
-        JobStore store;
-        QStringList shown;
-        store.showJobThumbnails = [&](const QString &key) { shown << key; };
+        ShowingStore store;
         QCOMPARE(ScanNewJobs(store, m_root, true), 3);
         QVERIFY(deliver({ "00004" }));
         QCOMPARE(ScanNewJobs(store, m_root, true), 1);
@@ -93,17 +91,16 @@ private slots:
                  (QStringList { "job 00002", "job 00001", "job 00003", "job 00004" }));
         QCOMPARE(queueOrders(store), (QList<int> { 0, 1, 2, 3 }));
         // The first job is selected; later ones change nothing.
-        QCOMPARE(shown, QStringList { "00002" });
+        QCOMPARE(store.shown, QStringList { "00002" });
 
         QVERIFY(deliver({ "00005" })); // not yet taken when the station stops
-        JobStore restarted;
-        restarted.showJobThumbnails = store.showJobThumbnails;
+        ShowingStore restarted;
         QCOMPARE(LoadWaitingJobs(restarted, m_root), 4);
         QCOMPARE(entryTexts(restarted.LstJobs),
                  (QStringList { "job 00001", "job 00002", "job 00003", "job 00004" }));
         QCOMPARE(queueOrders(restarted), (QList<int> { 0, 1, 2, 3 }));
         QCOMPARE(restarted.printJobs[1].photos[0].printed, 1); // as written in the file
-        QCOMPARE(shown.last(), "00001");
+        QCOMPARE(restarted.shown, QStringList { "00001" });
     }
 
     // How a file is parsed is tst_jobrecords' matter; here: what a refusal leaves behind.
@@ -275,9 +272,7 @@ private slots:
     {
         QFETCH(int, slot);
         QVERIFY(deliver({ "00001", "00002", "00003" }));
-        JobStore store;
-        QStringList shown;
-        store.showJobThumbnails = [&](const QString &key) { shown << key; };
+        ShowingStore store;
         QCOMPARE(ScanNewJobs(store, m_root, false), 3);
         const QString key = store.printJobs[size_t(slot)].listKey;
 
@@ -289,7 +284,7 @@ private slots:
                      { "3AB" + key + ".job", "AB" + key + "_0001.jpg", "AB" + key + "_0002.jpg" }));
         QTEST(store.printJobs[0].listKey + " " + store.printJobs[1].listKey, "keysAfter");
         QCOMPARE(store.LstJobs.selectedIndex(), 0);
-        QTEST(shown, "shown");
+        QTEST(store.shown, "shown");
         QCOMPARE(store.forceThumbRefresh, slot == 0);
         // The moved record prints in its turn.
         const auto head = FindNextJobToPrint(store.printJobs);

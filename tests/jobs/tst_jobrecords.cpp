@@ -132,16 +132,14 @@ private slots:
 
     void selectionAndRenumber()
     {
-        JobStore store;
-        QStringList shown;
-        store.showJobThumbnails = [&](const QString &key) { shown << key; };
+        ShowingStore store;
         for (const char *key : { "7", "8", "7" })
             appendJob(store, key);
         store.LstJobs.select(1);
         LstJobsSelectionChanged(store); // the entry already shown: not loaded again
         store.forceThumbRefresh = true; // from now on every selection event reloads
         LstJobsSelectionChanged(store);
-        QCOMPARE(shown, (QStringList { "8", "8" }));
+        QCOMPARE(store.shown, (QStringList { "8", "8" }));
         // Equal keys resolve to the first record, which keeps the later index.
         store.printJobs[2].queueOrder = 99;
         RenumberQueue(store);

@@ -39,6 +39,16 @@ struct StationStore : JobStore
         && writeFile(lease, id.toUtf8()) && setFileTime(lease, ns);
 }
 
+// A job store that notes the job keys whose thumbnails it was asked to show.
+struct ShowingStore : JobStore
+{
+    ShowingStore()
+    {
+        showJobThumbnails = [this](const QString &key) { shown << key; };
+    }
+    QStringList shown;
+};
+
 // Every rename between two folders fails from now on, as it does between two file systems.
 inline void splitFileSystems()
 {
