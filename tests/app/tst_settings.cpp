@@ -19,6 +19,7 @@ class TestSettings : public QObject
     {
         return qEnvironmentVariable("ZELVO_TEST_DATA") + "/app/zelvo-windows.ini";
     }
+    static QStringList printers() { return { Printer10x15, Printer13x18, Printer15x23 }; }
     static QList<float> sizes()
     {
         return { Width10x15, Height10x15, Width13x18, Height13x18, Width15x23, Height15x23 };
@@ -38,8 +39,7 @@ private slots:
         ReadSettings(windowsFile());
         QCOMPARE(SystemFolder, "D:\\Fotos\\Produção");
         QVERIFY(PrintAll);
-        QCOMPARE(QStringList({ Printer10x15, Printer13x18, Printer15x23 }),
-                 QStringList({ "Kodak 6800", "  DNP DS620  ", "Epson SureLab" }));
+        QCOMPARE(printers(), QStringList({ "Kodak 6800", "  DNP DS620  ", "Epson SureLab" }));
         QCOMPARE(sizes(), QList<float>({ 613, 413, 700, 500, 900, 600 }));
         // Which printer each paper goes to, and the other widths: tst_dispatcher.
         QCOMPARE(paperSettings(0)->width, 613.f);
@@ -60,8 +60,7 @@ private slots:
         QCOMPARE(SystemFolder, dir.path());
         QVERIFY(!PrintAll); // unreadable: orders awaiting payment are not printed
         QCOMPARE(Pace, PrintPace::Tick);
-        QCOMPARE(QStringList({ Printer10x15, Printer13x18, Printer15x23 }),
-                 QStringList(3, "Default Printer"));
+        QCOMPARE(printers(), QStringList(3, "Default Printer"));
         QCOMPARE(sizes(), QList<float>({ 613, 413, 700, 500, 900, 600 }));
         QCOMPARE(parseDimension("32767"), 32767.f); // the largest the configuration window takes
     }
@@ -230,8 +229,7 @@ private slots:
         QVERIFY(
             !ModIni::WriteIni("General", "PRINT_ALL", false, dir.filePath("missing/zelvo.ini")));
         QCOMPARE(readFile(ini()), "[General]\nPRINT_ALL=True\n");
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
-                 QStringList { "zelvo.ini" });
+        QCOMPARE(filesIn(dir.path()), QStringList { "zelvo.ini" });
         QVERIFY(ModIni::WriteIni("General", "PRINT_ALL", false, ini()));
         QCOMPARE(QFile::permissions(ini()) & (QFile::ReadGroup | QFile::ReadOther),
                  QFile::ReadGroup);

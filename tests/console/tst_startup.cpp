@@ -37,7 +37,10 @@ private slots:
         QLocale::setDefault(QLocale::c());
         app = std::make_unique<QTemporaryDir>();
         resetSettings(QString());
+        printers.documents.clear();
+        ModPrint::setPrinterPort(&printers);
     }
+    void cleanup() { ModPrint::setPrinterPort(nullptr); }
 
     void firstStartOpensSetupBeforeTheWindow_data()
     {
@@ -202,9 +205,6 @@ private slots:
     {
         QFETCH(bool, outOfReach);
         QFETCH(bool, zelvoRefused);
-        printers.documents.clear();
-        ModPrint::setPrinterPort(&printers);
-        const auto noPort = qScopeGuard([] { ModPrint::setPrinterPort(nullptr); });
         const QString a = app->filePath("a"), b = app->filePath("b");
         const auto settings = [this](const QString &folder) {
             resetSettings(QString());
@@ -256,8 +256,6 @@ private slots:
     // the window nor the renewal of the station's lease.
     void longRetirementHoldsNeitherTheWindowNorTheLease()
     {
-        ModPrint::setPrinterPort(&printers);
-        const auto noPort = qScopeGuard([] { ModPrint::setPrinterPort(nullptr); });
         QVERIFY(writeFile(ini(), "[General]\nPRINT_ALL=True\n"));
         QVERIFY(QDir().mkpath(app->filePath("jobs")) && QDir().mkpath(app->filePath("images")));
         QVERIFY(writeFile(app->filePath("images/AB00001_0001.jpg"), TestPhotos::jpegBytes(30, 20)));

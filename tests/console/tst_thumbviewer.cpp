@@ -40,8 +40,7 @@ private slots:
             photos[i].copies = int16_t(copies[i]);
         select(0);
         QCOMPARE(viewer().LblQuantidade[0]->text(), Missing);
-        select(1);
-        settle();
+        showJob(1);
         const QStringList texts { "1 cópia", "2 cópias", "0 cópias", "0 cópias" };
         for (int i = 0; i < texts.size(); ++i) {
             QCOMPARE(viewer().LblQuantidade[i]->text(), texts[i]);
@@ -63,8 +62,7 @@ private slots:
             QVERIFY(TestPhotos::writeJpeg(path(QStringLiteral("images/AB1_000%1.jpg").arg(i + 1)),
                                           sizes[i].width(), sizes[i].height()));
         }
-        select(0);
-        settle();
+        showJob(0);
         const QStringList texts { "1 cópia", "1 cópia · 149 ppi", "1 cópia · 100 ppi",
                                   "1 cópia · 99 ppi" };
         const QColor colours[] = { ConsoleLook::LabelLight, QColor(255, 170, 40),
@@ -82,8 +80,7 @@ private slots:
         QVERIFY(addJob("1", 2, { 3000, 2000 }));
         QVERIFY(TestPhotos::writeJpeg(path("images/AB1_0002.jpg"), 2000, 3000));
         QVERIFY(addJob("2", 1, { 300, 200 }));
-        select(0);
-        settle();
+        showJob(0);
         const QList<QColor> quarters[] = { TestPhotos::Upright, TestPhotos::quartersAfterTurn(1) };
         for (int i = 0; i < 2; ++i) {
             const qint64 held = imagePixelBytesHeld(viewer().thumbImages[size_t(i)]);
@@ -132,8 +129,7 @@ private slots:
         QFETCH(int, panelHeight);
         QVERIFY(addJob("0", 1, { 60, 40 }));
         QVERIFY(addJob(key, photos, { 60, 40 }));
-        select(0);
-        settle();
+        showJob(0);
         JobRecord &job = m_window->store.printJobs[1];
         const QByteArray whole = TestPhotos::jpegBytes(60, 40);
         for (int k = 0; k < missing.size(); ++k) {
@@ -144,8 +140,7 @@ private slots:
             if (k == 3)
                 job.photos[size_t(missing[k])].imageFileName.clear();
         }
-        select(1);
-        settle();
+        showJob(1);
         // The file to look for, and why it does not show.
         const char *const why[] = { "não encontrada", "ilegível", "ilegível", "não encontrada" };
         for (int k = 0; k < missing.size(); ++k) {
@@ -257,8 +252,7 @@ private slots:
         QVERIFY(writeFile(outside.filePath("p.jpg"), TestPhotos::jpegBytes(300, 200)));
         QVERIFY(addJob("1", 1));
         QVERIFY(QFile::link(outside.filePath("p.jpg"), path("images/AB1_0001.jpg")));
-        select(0);
-        settle();
+        showJob(0);
         QCOMPARE(viewer().LblQuantidade[0]->text(), Missing);
     }
 
@@ -286,8 +280,7 @@ private slots:
         }
         const QString photo = path("images/AB1_0001.jpg");
         QVERIFY(writeFile(photo, versions[0]));
-        select(0);
-        settle();
+        showJob(0);
         QVERIFY(boxShows(0, TestPhotos::Upright));
         select(1);
 
@@ -300,8 +293,7 @@ private slots:
         QVERIFY(writeFile(written, versions[1]));
         QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(written), times, 0), 0);
         QVERIFY(inPlace || ::rename(QFile::encodeName(written), QFile::encodeName(photo)) == 0);
-        select(0);
-        settle();
+        showJob(0);
         QVERIFY(boxShows(0, UpsideDown));
     }
 

@@ -4,6 +4,7 @@
 #include "ModConf.h"
 #include "ModPrint.h"
 #include "PrivateCups.h"
+#include "StationLogRecorder.h"
 #include "SystemPrinterPort.h"
 #include "TestFiles.h"
 #include "TestPhotos.h"
@@ -78,23 +79,50 @@ public:
     {
         return int(QDir(device(queue, "out")).entryList({ "job-*.pdf" }, QDir::Files).size());
     }
+};
 
-    // The window's station on the program folder `app`, its ticks run by hand.
-    std::unique_ptr<FIni> openStation(const QString &app) const
+// The window's station of a test on a BackendCups scheduler, in a program folder of its own, and
+// what is logged meanwhile. The test class calls startScheduler() in initTestCase and
+// closeStation() after each test.
+class BackendStationFixture
+{
+protected:
+    BackendCups m_cups;
+    std::unique_ptr<QTemporaryDir> m_app;
+    std::unique_ptr<FIni> m_window;
+    std::unique_ptr<StationLogRecorder> m_log;
+
+    // The scheduler for the whole test class, which is skipped where none can run.
+    void startScheduler()
     {
-        auto window = std::make_unique<FIni>(*port, app);
-        window->load();
-        window->Timer1.stop();
-        return window;
+        if (const QString reason = PrivateCups::unavailableReason(); !reason.isEmpty())
+            QSKIP(qPrintable(reason));
+        QCOMPARE(m_cups.start(), QString());
     }
-    // A tick of `window` on the queues as they are now, and CUPS's answers to it in.
-    [[nodiscard]] bool tick(FIni &window) const
+    // The window's station on the program folder, its ticks run by hand.
+    void openStation()
     {
-        port->refreshNow();
-        if (!waitUntilIdle(*port))
+        m_window = std::make_unique<FIni>(*m_cups.port, m_app->path());
+        m_window->load();
+        m_window->Timer1.stop();
+    }
+    // A tick of the window on the queues as they are now, and CUPS's answers to it in.
+    [[nodiscard]] bool tick()
+    {
+        m_cups.port->refreshNow();
+        if (!waitUntilIdle(*m_cups.port))
             return false;
-        window.onTimer1Tick();
-        return waitUntilIdle(*port);
+        m_window->onTimer1Tick();
+        return waitUntilIdle(*m_cups.port);
+    }
+    QList<LedgerRow> ledger() const
+    {
+        return m_window->tracker.ledger().rows(QDate::currentDate());
+    }
+    void closeStation()
+    {
+        m_window.reset();
+        m_log.reset();
     }
 };
 
@@ -117,17 +145,9 @@ public:
                                      const QList<int> &sizes, const QList<int> &copies = {},
                                      int width = 300, int height = 200)
 {
-    QByteArray text;
-    for (int i = 0; i < sizes.size(); ++i) {
-        text += QStringLiteral("0%1%2%3%4\r\n")
-                    .arg(i + 1, 4, 10, QLatin1Char('0'))
-                    .arg(sizes[i])
-                    .arg(copies.value(i, 1), 3, 10, QLatin1Char('0'))
-                    .arg(100, 8, 10, QLatin1Char('0'))
-                    .toLatin1();
-        if (!TestPhotos::writeJpeg(app + "/images/" + TestStation::imageName(order, i + 1), width,
-                                   height))
-            return false;
-    }
-    return writeFile(app + "/jobs/1" + order + ".job", text);
+    QList<TestStation::Photo> photos;
+    for (int i = 0; i < sizes.size(); ++i)
+        photos << TestStation::Photo { sizes[i], copies.value(i, 1) };
+    return TestStation::writeJob(app, '1' + order + ".job", photos,
+                                 TestPhotos::jpegBytes(width, height));
 }

@@ -57,12 +57,6 @@ QByteArray cmykJpeg(const uchar inks[4], bool adobe)
     return bytes;
 }
 
-QByteArray readProfile(const QString &name)
-{
-    QFile file(ColordProfiles + name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // CIE L*a*b* (D65) of an sRGB colour.
 std::array<double, 3> labOf(const QColor &c)
 {
@@ -177,13 +171,14 @@ private slots:
         QImage flat(300, 200, QImage::Format_RGB32);
         flat.fill(stored);
         const QByteArray plain = encodeJpeg(flat, 100);
-        const QByteArray adobeRgb = readProfile("AdobeRGB1998.icc");
-        const QByteArray swapped = readProfile("SwappedRedAndGreen.icc");
+        const QByteArray adobeRgb = readFile(ColordProfiles + "AdobeRGB1998.icc");
+        const QByteArray swapped = readFile(ColordProfiles + "SwappedRedAndGreen.icc");
         QVERIFY2(!adobeRgb.isEmpty() && !swapped.isEmpty(), "colord-data is not installed");
         const QByteArray p3 = displayP3Profile();
 
         QTest::newRow("no profile") << plain << stored;
-        QTest::newRow("sRGB") << withProfile(plain, readProfile("sRGB.icc")) << stored;
+        QTest::newRow("sRGB") << withProfile(plain, readFile(ColordProfiles + "sRGB.icc"))
+                              << stored;
         QTest::newRow("Adobe RGB") << withProfile(plain, adobeRgb) << inSrgb(adobeRgb, stored);
         QTest::newRow("Display P3") << withProfile(plain, p3) << inSrgb(p3, stored);
         QImage red(300, 200, QImage::Format_RGB32);

@@ -1,41 +1,23 @@
 #include "BackendCups.h"
 #include "ConsoleLook.h"
-#include "FIni.h"
 #include "JobsTestSupport.h"
-#include "ModPrint.h"
 #include "NextModal.h"
 #include "PrinterStrip.h"
-#include "PrivateCups.h"
 #include "QueueListWidget.h"
-#include "StationLogRecorder.h"
-#include "SystemPrinterPort.h"
-#include "TestFiles.h"
-#include "TestPhotos.h"
-#include "TestStation.h"
 
-#include <QDir>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
-#include <QTemporaryDir>
-#include <QTest>
 
 #include <unistd.h>
-
-#include <memory>
 
 // The station's window feeding three queues of a test backend that takes a set time per page,
 // stops its queue when told, and keeps each document: the printers' pace, printers that cannot
 // print holding their photos in the station, Retomar, and a stand-in printer.
-class TestPrinterPace : public QObject
+class TestPrinterPace : public QObject, BackendStationFixture
 {
     Q_OBJECT
-
-    BackendCups m_cups;
-    std::unique_ptr<QTemporaryDir> m_app;
-    std::unique_ptr<FIni> m_window;
-    std::unique_ptr<StationLogRecorder> m_log;
 
     QString queue(int i) const { return QStringLiteral("zelvo_%1_p%2").arg(::getpid()).arg(i); }
     [[nodiscard]] bool steer(int i, const QString &file, const QByteArray &text)
@@ -49,7 +31,7 @@ class TestPrinterPace : public QObject
         if (!writePaceSettings(m_app->path(), pace,
                                { queue(0), queue(1), queue(1), standIn ? queue(2) : QString() }))
             return false;
-        m_window = m_cups.openStation(m_app->path());
+        openStation();
         return true;
     }
     // The job `order` with one one-copy photo per paper size given.
@@ -57,12 +39,11 @@ class TestPrinterPace : public QObject
     {
         return writeOrder(m_app->path(), order, sizes);
     }
-    [[nodiscard]] bool tick() { return m_cups.tick(*m_window); }
     // The photos each queue was given, in the order CUPS took them.
     QStringList photosOn(int i) const
     {
         QMap<int, QString> byJob;
-        for (const LedgerRow &row : m_window->tracker.ledger().rows(QDate::currentDate())) {
+        for (const LedgerRow &row : ledger()) {
             if (row.printer == queue(i))
                 byJob.insert(row.cupsJobId, row.photo.chopped(4));
         }
@@ -71,12 +52,7 @@ class TestPrinterPace : public QObject
     PrinterStrip::Row row(int i) const { return m_window->StripPrinters->rows[i]; }
 
 private slots:
-    void initTestCase()
-    {
-        if (const QString reason = PrivateCups::unavailableReason(); !reason.isEmpty())
-            QSKIP(qPrintable(reason));
-        QCOMPARE(m_cups.start(), QString());
-    }
+    void initTestCase() { startScheduler(); }
     void cleanupTestCase() { m_cups.stop(); }
     void init()
     {
@@ -89,11 +65,7 @@ private slots:
         QVERIFY(waitUntilIdle(*m_cups.port));
         m_log = std::make_unique<StationLogRecorder>();
     }
-    void cleanup()
-    {
-        m_window.reset();
-        m_log.reset();
-    }
+    void cleanup() { closeStation(); }
 
     void printersPace_eachPrinterFedInPrintOrder()
     {
@@ -126,18 +98,15 @@ private slots:
         QTest::addColumn<QString>("pace");
         QTest::addColumn<QString>("outage");
         QTest::addColumn<QString>("state"); // on the strip
-        QTest::newRow("paused, printers' pace") << "PRINTERS"
-                                                << "cupsdisable"
-                                                << "Pausada";
-        QTest::newRow("not accepting, 15 s pace") << "15"
-                                                  << "cupsreject"
-                                                  << "Não aceita trabalhos";
-        QTest::newRow("deleted, printers' pace") << "PRINTERS"
-                                                 << "delete"
-                                                 << "Sem impressora: não instalada no CUPS";
-        QTest::newRow("deleted, 15 s pace") << ""
-                                            << "delete"
-                                            << "Sem impressora: não instalada no CUPS";
+        const auto row
+            = [](const char *tag, const char *pace, const char *outage, const QString &state) {
+                  QTest::newRow(tag) << QString(pace) << QString(outage) << state;
+              };
+        const QString deleted = "Sem impressora: não instalada no CUPS";
+        row("paused, printers' pace", "PRINTERS", "cupsdisable", "Pausada");
+        row("not accepting, 15 s pace", "15", "cupsreject", "Não aceita trabalhos");
+        row("deleted, printers' pace", "PRINTERS", "delete", deleted);
+        row("deleted, 15 s pace", "", "delete", deleted);
     }
     void printerThatCannotPrintHoldsItsPhotos()
     {
@@ -182,6 +151,7 @@ private slots:
         QTRY_COMPARE(m_window->store.jobCount, int16_t(0));
         QTRY_COMPARE(documents(0), 2);
         QCOMPARE(photosOn(0), (QStringList { "PH10001_0001", "PH10001_0003" }));
+        QVERIFY(m_log->infos().join('\n').contains("'" + queue(0) + "' can print again"));
     }
 
     void retomarStartsAStoppedPrinterAgain()

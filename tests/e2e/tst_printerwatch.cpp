@@ -1,41 +1,24 @@
 #include "BackendCups.h"
 #include "CupsLink.h"
-#include "FIni.h"
 #include "JobsTestSupport.h"
-#include "ModPrint.h"
 #include "PrinterStrip.h"
-#include "PrivateCups.h"
-#include "StationLogRecorder.h"
-#include "SystemPrinterPort.h"
-#include "TestFiles.h"
-#include "TestPhotos.h"
-#include "TestStation.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
-#include <QTemporaryDir>
-#include <QTest>
 
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <memory>
-
 // The station's window watching a printer of a real CUPS scheduler: a test backend that reports
 // states and markers as dye-sublimation backends do, stops its queue or fails a job when told,
 // and keeps each document it gets. What the operator sees in the printer strip, what the log
 // and the day's ledger say, and every document followed to its end.
-class TestPrinterWatch : public QObject
+class TestPrinterWatch : public QObject, BackendStationFixture
 {
     Q_OBJECT
 
-    BackendCups m_cups;
-    std::unique_ptr<QTemporaryDir> m_app;
-    std::unique_ptr<FIni> m_window;
-    std::unique_ptr<StationLogRecorder> m_log;
     QString m_queue = QStringLiteral("zelvo_%1_t").arg(::getpid());
     int m_jobs = 0;
 
@@ -48,31 +31,23 @@ class TestPrinterWatch : public QObject
     {
         return PrivateCups::admin(program, arguments << m_queue);
     }
-    // The window's station, started on `m_app` as after a restart.
-    void startStation() { m_window = m_cups.openStation(m_app->path()); }
     // A job of one photo, taken in at the next tick.
     [[nodiscard]] bool addJob()
     {
         return writeOrder(m_app->path(), QStringLiteral("PW%1").arg(10000 + ++m_jobs), { 0 });
     }
-    [[nodiscard]] bool tick() { return m_cups.tick(*m_window); }
     PrinterStrip::Row row() const { return m_window->StripPrinters->rows[0]; }
     QString notice() const { return m_window->StripPrinters->notice->text(); }
     QStringList ledgerStates() const
     {
         QStringList states;
-        for (const LedgerRow &row : m_window->tracker.ledger().rows(QDate::currentDate()))
+        for (const LedgerRow &row : ledger())
             states << row.state;
         return states;
     }
 
 private slots:
-    void initTestCase()
-    {
-        if (const QString reason = PrivateCups::unavailableReason(); !reason.isEmpty())
-            QSKIP(qPrintable(reason));
-        QCOMPARE(m_cups.start(), QString());
-    }
+    void initTestCase() { startScheduler(); }
     void cleanupTestCase() { m_cups.stop(); }
     void init()
     {
@@ -81,45 +56,32 @@ private slots:
         m_jobs = 0;
         QVERIFY(writePaceSettings(m_app->path(), "", { m_queue, m_queue, m_queue }));
         m_log = std::make_unique<StationLogRecorder>();
-        startStation();
+        openStation();
     }
-    void cleanup()
-    {
-        m_window.reset();
-        m_log.reset();
-    }
+    void cleanup() { closeStation(); }
 
     void stateReachesTheStripAndTheLog_data()
     {
         QTest::addColumn<QByteArray>("report"); // what the backend tells CUPS
         QTest::addColumn<QByteArray>("command");
-        QTest::addColumn<QStringList>("admin"); // done to the queue from the shell
         QTest::addColumn<QString>("state");
         QTest::addColumn<int>("health");
         QTest::addColumn<QString>("keyword"); // in the log line
         QTest::addColumn<int>("media");
 
-        const int stopped = int(PrinterHealth::Stopped);
-        QTest::newRow("out of media")
-            << QByteArray("STATE: +media-empty-error\n") << QByteArray("stop") << QStringList()
-            << "Parada: sem papel/mídia (1 na fila)" << stopped << "media-empty-error" << -1;
-        QTest::newRow("media jam")
-            << QByteArray("STATE: +media-jam-error\n") << QByteArray("stop") << QStringList()
-            << "Parada: papel atolado (1 na fila)" << stopped << "media-jam-error" << -1;
+        QTest::newRow("out of media") << QByteArray("STATE: +media-empty-error\n")
+                                      << QByteArray("stop") << "Parada: sem papel/mídia (1 na fila)"
+                                      << int(PrinterHealth::Stopped) << "media-empty-error" << -1;
         QTest::newRow("ribbon low")
             << QByteArray("STATE: +marker-supply-low-warning\nATTR: marker-names=Ribbon "
                           "marker-types=ribbon-wax marker-levels=8 marker-low-levels=10\n")
-            << QByteArray() << QStringList() << "Pronta; fita/suprimento acabando"
-            << int(PrinterHealth::Warning) << "marker-supply-low-warning" << 8;
-        QTest::newRow("disabled and rejecting")
-            << QByteArray() << QByteArray() << QStringList { "cupsdisable", "cupsreject" }
-            << "Não aceita trabalhos" << stopped << "paused" << -1;
+            << QByteArray() << "Pronta; fita/suprimento acabando" << int(PrinterHealth::Warning)
+            << "marker-supply-low-warning" << 8;
     }
     void stateReachesTheStripAndTheLog()
     {
         QFETCH(QByteArray, report);
         QFETCH(QByteArray, command);
-        QFETCH(QStringList, admin);
         QFETCH(QString, state);
         QFETCH(int, health);
         QFETCH(QString, keyword);
@@ -127,8 +89,6 @@ private slots:
         QTRY_COMPARE(row().state->text(), QStringLiteral("Pronta"));
         QVERIFY(steer("report", report));
         QVERIFY(steer("command", command));
-        for (const QString &program : admin)
-            QCOMPARE(this->admin(program), QString());
         QVERIFY(addJob());
         QVERIFY(tick());
 
@@ -141,12 +101,10 @@ private slots:
         QVERIFY2(lines.last().contains(state) && lines.last().contains(keyword),
                  qPrintable(lines.join('\n')));
 
-        // Put right: refilled, enabled, accepting. The photo comes out once.
-        QVERIFY(steer("report",
-                      "STATE: -media-empty-error,media-jam-error,marker-supply-low-warning\n"));
+        // Put right: refilled, started again. The photo comes out once.
+        QVERIFY(steer("report", "STATE: -media-empty-error,marker-supply-low-warning\n"));
         QVERIFY(steer("command", ""));
-        QCOMPARE(this->admin("cupsaccept"), QString());
-        QCOMPARE(this->admin("cupsenable"), QString());
+        QCOMPARE(admin("cupsenable"), QString());
         for (int ticks = 0; ticks < 3; ++ticks)
             QVERIFY(tick());
         QTRY_COMPARE(documents(), 1);
@@ -177,7 +135,7 @@ private slots:
             // The station stops while CUPS holds the job; the one started again follows it.
             QCOMPARE(ledgerStates(), QStringList { PrintLedger::Sent });
             m_window.reset();
-            startStation();
+            openStation();
             QCOMPARE(PrivateCups::activeJobs(m_queue), 1);
             QCOMPARE(PrivateCups::admin("cancel", { QString::number(m_cups.port->lastJobId()) }),
                      QString());

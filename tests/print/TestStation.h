@@ -75,6 +75,12 @@ public:
     bool addJob(const QString &name, const QList<Photo> &photos,
                 const QByteArray &jpeg = TestPhotos::jpegBytes(300, 200)) const
     {
+        return writeJob(folder(), name, photos, jpeg);
+    }
+    // The same into the system folder `systemFolder`.
+    static bool writeJob(const QString &systemFolder, const QString &name,
+                         const QList<Photo> &photos, const QByteArray &jpeg)
+    {
         QByteArray text;
         for (int i = 0; i < photos.size(); ++i) {
             text += QStringLiteral("0%1%2%3%4\r\n")
@@ -85,10 +91,21 @@ public:
                         .toLatin1();
             const QByteArray &bytes = photos[i].jpeg.isNull() ? jpeg : photos[i].jpeg;
             const QString image = imageName(name.mid(1, name.size() - 5), i + 1);
-            if (!bytes.isNull() && !writeFile(path("images/" + image), bytes))
+            if (!bytes.isNull() && !writeFile(systemFolder + "/images/" + image, bytes))
                 return false;
         }
-        return writeFile(path(QStringLiteral("jobs/") + name), text);
+        return writeFile(systemFolder + "/jobs/" + name, text);
+    }
+
+    // Station "other", alive, holds the job file `name` from now on: taken over from this
+    // station, or a delivery of its own.
+    bool heldElsewhere(const QString &name) const
+    {
+        const QString owners = path(".zelvo/owners/"),
+                      mine = owners + store.station.id + '/' + name;
+        return QDir().mkpath(owners + "other") && writeFile(path(".zelvo/leases/other"), "")
+            && (QFile::exists(mine) ? QFile::rename(mine, owners + "other/" + name)
+                                    : writeFile(owners + "other/" + name, ""));
     }
 
     // With `settle`, the tick starts on a fresh snapshot of the print system and ends once the

@@ -23,53 +23,43 @@ private slots:
         QTest::addColumn<PrinterHealth>("health");
 
         using H = PrinterHealth;
-        const QString q = "dnp";
-        QTest::newRow("ready") << q << true << 3 << "" << true << 0 << -1 << "Pronta" << H::Ready;
-        QTest::newRow("printing, 2 waiting")
-            << q << true << 4 << "" << true << 3 << -1 << "Imprimindo, 2 na fila" << H::Ready;
-        QTest::newRow("paused") << q << true << 5 << "paused" << true << 1 << -1
-                                << "Pausada (1 na fila)" << H::Stopped;
-        QTest::newRow("stopped, no reason")
-            << q << true << 5 << "" << true << 0 << -1 << "Parada" << H::Stopped;
-        QTest::newRow("not accepting")
-            << q << true << 3 << "" << false << 0 << -1 << "Não aceita trabalhos" << H::Stopped;
-        QTest::newRow("out of media") << q << true << 5 << "media-empty-error,paused" << true << 0
-                                      << -1 << "Parada: sem papel/mídia" << H::Stopped;
-        QTest::newRow("media needed, not yet stopped")
-            << q << true << 4 << "media-needed" << true << 1 << -1 << "Parada: sem papel/mídia"
-            << H::Stopped;
-        QTest::newRow("jam and door open, rejecting")
-            << q << true << 5 << "door-open-error,media-jam-error" << false << 0 << -1
-            << "Parada: papel atolado, tampa ou porta aberta" << H::Stopped;
-        QTest::newRow("ribbon empty") << q << true << 5 << "marker-supply-empty-error" << true << 0
-                                      << 0 << "Parada: fita/suprimento esgotado" << H::Stopped;
-        QTest::newRow("unplugged (usb backend's report)")
-            << q << true << 4 << "offline-report" << true << 1 << -1
-            << "Parada: desligada ou desconectada" << H::Stopped;
-        QTest::newRow("ribbon low by reason")
-            << q << true << 4 << "marker-supply-low-warning" << true << 1 << -1
-            << "Imprimindo; fita/suprimento acabando" << H::Warning;
-        QTest::newRow("ribbon at its low mark, no reason")
-            << q << true << 3 << "" << true << 0 << 10 << "Pronta; fita/suprimento acabando"
-            << H::Warning;
-        QTest::newRow("media low") << q << true << 3 << "media-low-report" << true << 0 << -1
-                                   << "Pronta; papel/mídia acabando" << H::Warning;
-        QTest::newRow("a warning that does not stop it")
-            << q << true << 3 << "media-empty-warning" << true << 0 << -1
-            << "Pronta; sem papel/mídia" << H::Warning;
-        QTest::newRow("unknown reasons") << q << true << 3 << "cups-missing-filter-warning,other"
-                                         << true << 0 << -1 << "Pronta" << H::Ready;
-        QTest::newRow("lpoptions instance")
-            << "dnp/glossy" << true << 3 << "" << true << 0 << -1 << "Pronta" << H::Ready;
-        QTest::newRow("not installed") << "kodak" << true << 3 << "" << true << 0 << -1
-                                       << "Sem impressora: não instalada no CUPS" << H::Stopped;
-        QTest::newRow("no printer set")
-            << "" << true << 3 << "" << true << 0 << -1 << "Sem impressora" << H::Stopped;
-        QTest::newRow("CUPS not answering")
-            << q << false << 3 << "" << true << 0 << -1 << "CUPS não responde" << H::Stopped;
-        QTest::newRow("built-in PDF printer, CUPS down")
-            << "Zelvo PDF" << false << 3 << "" << true << 0 << -1 << "Pronta (arquivos PDF)"
-            << H::Ready;
+        // Queue "dnp" answering, accepting, with no job waiting and no marker unless given.
+        const auto row = [](const char *tag, int state, const char *reasons, const char *text,
+                            H health, int queued = 0, bool accepting = true, int level = -1,
+                            const char *printer = "dnp", bool answering = true) {
+            QTest::newRow(tag) << QString(printer) << answering << state << QString(reasons)
+                               << accepting << queued << level << QString(text) << health;
+        };
+        row("ready", 3, "", "Pronta", H::Ready);
+        row("printing, 2 waiting", 4, "", "Imprimindo, 2 na fila", H::Ready, 3);
+        row("paused", 5, "paused", "Pausada (1 na fila)", H::Stopped, 1);
+        row("stopped, no reason", 5, "", "Parada", H::Stopped);
+        row("not accepting", 3, "", "Não aceita trabalhos", H::Stopped, 0, false);
+        row("out of media", 5, "media-empty-error,paused", "Parada: sem papel/mídia", H::Stopped);
+        row("media needed, not yet stopped", 4, "media-needed", "Parada: sem papel/mídia",
+            H::Stopped, 1);
+        row("jam and door open, rejecting", 5, "door-open-error,media-jam-error",
+            "Parada: papel atolado, tampa ou porta aberta", H::Stopped, 0, false);
+        row("ribbon empty", 5, "marker-supply-empty-error", "Parada: fita/suprimento esgotado",
+            H::Stopped, 0, true, 0);
+        row("unplugged (usb backend's report)", 4, "offline-report",
+            "Parada: desligada ou desconectada", H::Stopped, 1);
+        row("ribbon low by reason", 4, "marker-supply-low-warning",
+            "Imprimindo; fita/suprimento acabando", H::Warning, 1);
+        row("ribbon at its low mark, no reason", 3, "", "Pronta; fita/suprimento acabando",
+            H::Warning, 0, true, 10);
+        row("media low", 3, "media-low-report", "Pronta; papel/mídia acabando", H::Warning);
+        row("a warning that does not stop it", 3, "media-empty-warning", "Pronta; sem papel/mídia",
+            H::Warning);
+        row("unknown reasons", 3, "cups-missing-filter-warning,other", "Pronta", H::Ready);
+        row("lpoptions instance", 3, "", "Pronta", H::Ready, 0, true, -1, "dnp/glossy");
+        row("not installed", 3, "", "Sem impressora: não instalada no CUPS", H::Stopped, 0, true,
+            -1, "kodak");
+        row("no printer set", 3, "", "Sem impressora", H::Stopped, 0, true, -1, "");
+        row("CUPS not answering", 3, "", "CUPS não responde", H::Stopped, 0, true, -1, "dnp",
+            false);
+        row("built-in PDF printer, CUPS down", 3, "", "Pronta (arquivos PDF)", H::Ready, 0, true,
+            -1, "Zelvo PDF", false);
     }
     void describesTheQueue()
     {

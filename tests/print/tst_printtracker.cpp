@@ -211,15 +211,9 @@ private slots:
         QFETCH(int, photos);
         QVERIFY(station->addJob("1AB00001.job", QList<TestStation::Photo>(photos)));
         printAs(41);
-        const QString owners = station->path(".zelvo/owners/");
-        QVERIFY(QDir().mkdir(owners + "other")
-                && writeFile(station->path(".zelvo/leases/other"), ""));
-        if (photos == 1)
-            QVERIFY(writeFile(station->path("jobs/2AB00001.job"), "00001000100001250\r\n")
-                    && writeFile(owners + "other/2AB00001.job", ""));
-        else
-            QVERIFY(QFile::rename(owners + store().station.id + "/2AB00001.job",
-                                  owners + "other/2AB00001.job"));
+        QVERIFY(photos == 2
+                || writeFile(station->path("jobs/2AB00001.job"), "00001000100001250\r\n"));
+        QVERIFY(station->heldElsewhere("2AB00001.job"));
         port->publish(41, JobAborted);
         station->tick();
         QCOMPARE(port->titles().value(1), "Zelvo AB00001_0001u0.jpg");

@@ -75,6 +75,12 @@ protected:
         return true;
     }
     void select(int index) { m_window->store.LstJobs.select(index); }
+    // Selects job `index` and waits until its photos are in their boxes.
+    void showJob(int index)
+    {
+        select(index);
+        settle();
+    }
     [[nodiscard]] bool showWindow()
     {
         m_window->show();
