@@ -4,12 +4,11 @@
 #include "TestPhotos.h"
 
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QStringList>
-#include <QTest>
 
 #include <functional>
 
@@ -24,17 +23,12 @@
 // delivers them, and station_harness processes to drive.
 namespace Hardening {
 
-// Writes under a name no station takes, then renames into place: a station never sees a file
-// half written.
+// Writes to a temporary file no station takes, then renames it into place: a station never sees
+// a file half written.
 inline bool dropFile(const QString &path, const QByteArray &bytes)
 {
-    const QString temporary = path + QStringLiteral(".part");
-    QFile file(temporary);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        return false;
-    file.close();
-    return ::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData())
-        == 0;
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
 }
 
 // Job 1AB<key>.job of `photos` JPEG photos, as the order-taking program delivers it: the photos
@@ -69,6 +63,20 @@ inline QMap<QString, int> documentsByPhoto(const QString &pdfFolder, QStringList
             *blank << name;
     }
     return prints;
+}
+
+// "" when each of `photos` is in exactly one document of `pdfFolder` and none is blank;
+// otherwise what is wrong.
+inline QString notPrintedOnce(const QString &pdfFolder, const QStringList &photos)
+{
+    QStringList blank;
+    const QMap<QString, int> documents = documentsByPhoto(pdfFolder, &blank);
+    if (!blank.isEmpty())
+        return blank.join(' ') + ": without their photos";
+    for (const QString &photo : photos)
+        if (documents.value(photo) != 1)
+            return QStringLiteral("%1 printed %2 times").arg(photo).arg(documents.value(photo));
+    return {};
 }
 
 // The accounts of a shop's set-up, made for a test that runs as root: an operator in the group
@@ -210,30 +218,6 @@ public:
 private:
     QByteArray pending;
 };
-
-// Waits until `done()` holds while the stations work, and says why not as soon as one of them
-// has ended or none has said anything for `stallMs`, instead of at a timeout minutes later.
-inline QString waitWhileStationsWork(const QList<const StationProcess *> &stations,
-                                     const std::function<bool()> &done, int stallMs = 15000)
-{
-    QElapsedTimer quiet;
-    for (qsizetype said = -1, lines = 0; !done(); QTest::qWait(10), lines = 0) {
-        for (const StationProcess *station : stations) {
-            if (!station->running())
-                return QStringLiteral("a station ended (exit code %1), saying: %2")
-                    .arg(station->process.exitCode())
-                    .arg(QString::fromLocal8Bit(station->errors.right(2000)));
-            lines += station->lines.size();
-        }
-        if (lines != said) {
-            said = lines;
-            quiet.start();
-        } else if (quiet.hasExpired(stallMs)) {
-            return QStringLiteral("the stations stalled: nothing said for %1 ms").arg(stallMs);
-        }
-    }
-    return {};
-}
 #endif
 
 } // namespace Hardening

@@ -3,7 +3,6 @@
 #include "JobTable.h"
 #include "JobsTestSupport.h"
 #include "StationLogRecorder.h"
-#include "TestFiles.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -84,9 +83,7 @@ private slots:
     {
         QVERIFY(deliver({ "00003", "00001" }));
         QVERIFY(writeFile(at("jobs/0AB00002.job"), "10001000100000100\r\n")); // sorts first
-        JobStore store;
-        QStringList shown;
-        store.showJobThumbnails = [&](const QString &key) { shown << key; };
+        ShowingStore store;
         QCOMPARE(ScanNewJobs(store, m_root, true), 3);
         QVERIFY(deliver({ "00004" }));
         QCOMPARE(ScanNewJobs(store, m_root, true), 1);
@@ -94,17 +91,16 @@ private slots:
                  (QStringList { "job 00002", "job 00001", "job 00003", "job 00004" }));
         QCOMPARE(queueOrders(store), (QList<int> { 0, 1, 2, 3 }));
         // The first job is selected; later ones change nothing.
-        QCOMPARE(shown, QStringList { "00002" });
+        QCOMPARE(store.shown, QStringList { "00002" });
 
         QVERIFY(deliver({ "00005" })); // not yet taken when the station stops
-        JobStore restarted;
-        restarted.showJobThumbnails = store.showJobThumbnails;
+        ShowingStore restarted;
         QCOMPARE(LoadWaitingJobs(restarted, m_root), 4);
         QCOMPARE(entryTexts(restarted.LstJobs),
                  (QStringList { "job 00001", "job 00002", "job 00003", "job 00004" }));
         QCOMPARE(queueOrders(restarted), (QList<int> { 0, 1, 2, 3 }));
         QCOMPARE(restarted.printJobs[1].photos[0].printed, 1); // as written in the file
-        QCOMPARE(shown.last(), "00001");
+        QCOMPARE(restarted.shown, QStringList { "00001" });
     }
 
     // How a file is parsed is tst_jobrecords' matter; here: what a refusal leaves behind.
@@ -164,43 +160,56 @@ private slots:
 
     void claim_neverReplacesAFile_data()
     {
-        QTest::addColumn<bool>("targetExists");
+        QTest::addColumn<QString>("target"); // at the claimed name already: "other" file, "link"
         QTest::addColumn<int>("renameNoReplaceError"); // 0: the real call
-        QTest::addColumn<bool>("sourceCannotGo");
+        QTest::addColumn<int>("unlinkError"); // of the old name; ENOENT: removed elsewhere first
         QTest::addColumn<bool>("taken");
-        QTest::newRow("target exists") << true << 0 << false << false;
-        QTest::newRow("target exists, link fallback") << true << EINVAL << false << false;
-        QTest::newRow("link fallback") << false << EINVAL << false << true;
-        QTest::newRow("link fallback, source stays") << false << EINVAL << true << false;
+        QTest::newRow("target exists") << "other" << 0 << 0 << false;
+        QTest::newRow("target exists, link fallback") << "other" << EINVAL << 0 << false;
+        QTest::newRow("link fallback") << "" << EINVAL << 0 << true;
+        QTest::newRow("link fallback, source stays") << "" << EINVAL << EBUSY << false;
+        QTest::newRow("link fallback, old name removed elsewhere")
+            << "" << EINVAL << ENOENT << true;
+        // A link claim cut short between the link and the unlink: two names of one file.
+        QTest::newRow("target a second name of it") << "link" << 0 << 0 << false;
     }
     void claim_neverReplacesAFile()
     {
-        QFETCH(bool, targetExists);
+        QFETCH(QString, target);
         QFETCH(int, renameNoReplaceError);
-        QFETCH(bool, sourceCannotGo);
+        QFETCH(int, unlinkError);
         QFETCH(bool, taken);
         ScopedSysCalls restore;
         if (renameNoReplaceError)
             JobFs::sysCalls().renameNoReplace
                 = [=](const char *, const char *) { return renameNoReplaceError; };
         JobFs::sysCalls().unlink = [=, unlink = restore.saved.unlink](const char *p) {
-            return sourceCannotGo && QByteArray(p).endsWith("1AB12345.job") ? EBUSY : unlink(p);
+            if (!unlinkError || !QByteArray(p).endsWith("1AB12345.job"))
+                return unlink(p);
+            if (unlinkError == ENOENT)
+                unlink(p);
+            return unlinkError;
         };
         QVERIFY(deliver({ "12345" }));
-        if (targetExists)
+        if (target == "other")
             QVERIFY(writeFile(at("jobs/2AB12345.job"), "in a queue"));
+        if (target == "link")
+            QVERIFY(::link(QFile::encodeName(at("jobs/1AB12345.job")).constData(),
+                           QFile::encodeName(at("jobs/2AB12345.job")).constData())
+                    == 0);
 
         JobStore store;
         StationLogRecorder recorder;
         QCOMPARE(ScanNewJobs(store, m_root, false) + ScanNewJobs(store, m_root, false), int(taken));
         QVERIFY(inStep(store));
-        QCOMPARE(log.size(), int(!taken));
+        QCOMPARE(log.size(), int(!taken && target != "link"));
+        const bool claimed = taken || target == "link";
         QCOMPARE(readFile(at("jobs/2AB12345.job")),
-                 targetExists ? "in a queue"
-                     : taken  ? jobText(2)
-                              : "");
-        QCOMPARE(readFile(at("jobs/1AB12345.job")), taken ? "" : jobText(2));
-        if (targetExists) { // once the earlier job has left, the waiting file is taken
+                 target == "other" ? "in a queue"
+                     : claimed     ? jobText(2)
+                                   : "");
+        QCOMPARE(readFile(at("jobs/1AB12345.job")), claimed ? "" : jobText(2));
+        if (target == "other") { // once the earlier job has left, the waiting file is taken
             QVERIFY(QFile::remove(at("jobs/2AB12345.job")));
             QCOMPARE(ScanNewJobs(store, m_root, false), 1);
         }
@@ -263,9 +272,7 @@ private slots:
     {
         QFETCH(int, slot);
         QVERIFY(deliver({ "00001", "00002", "00003" }));
-        JobStore store;
-        QStringList shown;
-        store.showJobThumbnails = [&](const QString &key) { shown << key; };
+        ShowingStore store;
         QCOMPARE(ScanNewJobs(store, m_root, false), 3);
         const QString key = store.printJobs[size_t(slot)].listKey;
 
@@ -277,10 +284,10 @@ private slots:
                      { "3AB" + key + ".job", "AB" + key + "_0001.jpg", "AB" + key + "_0002.jpg" }));
         QTEST(store.printJobs[0].listKey + " " + store.printJobs[1].listKey, "keysAfter");
         QCOMPARE(store.LstJobs.selectedIndex(), 0);
-        QTEST(shown, "shown");
+        QTEST(store.shown, "shown");
         QCOMPARE(store.forceThumbRefresh, slot == 0);
-        const auto head
-            = FindNextJobToPrint(store.printJobs); // the moved record prints in its turn
+        // The moved record prints in its turn.
+        const auto head = FindNextJobToPrint(store.printJobs);
         QCOMPARE(formJobEntryText(store.printJobs[size_t(head.index)].listKey),
                  store.LstJobs.text(0));
     }
@@ -310,8 +317,8 @@ private slots:
         RetireJob(store, 0); // the stale slot is no job either
         QCOMPARE(log.size(), 2);
 
-        QVERIFY(
-            deliver({ "00002" })); // the next job after an emptied queue: queueOrder 0, selected
+        // The next job after an emptied queue: queueOrder 0, selected.
+        QVERIFY(deliver({ "00002" }));
         QCOMPARE(ScanNewJobs(store, m_root, false), 1);
         QCOMPARE(store.printJobs[0].queueOrder, 0);
         QCOMPARE(store.LstJobs.selectedIndex(), 0);

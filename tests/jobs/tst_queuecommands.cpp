@@ -3,7 +3,6 @@
 #include "JobTable.h"
 #include "JobsTestSupport.h"
 #include "QueueCommands.h"
-#include "TestFiles.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -18,10 +17,9 @@ class TestQueueCommands : public QObject
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<JobStore> m_store;
-    int m_shown = 0; // viewer reloads
+    std::unique_ptr<ShowingStore> m_store;
 
-    JobStore &store() const { return *m_store; }
+    ShowingStore &store() const { return *m_store; }
     QString images(const QString &name = {}) const { return m_dir->filePath("images/" + name); }
     QStringList entries() const { return entryTexts(store().LstJobs); }
     // Job <key> with `photos` photos in the images folder, photo i with i copies.
@@ -51,9 +49,7 @@ private slots:
     {
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(CreateFolderLayout(m_dir->path()));
-        m_store = std::make_unique<JobStore>();
-        m_shown = 0;
-        store().showJobThumbnails = [this](const QString &) { ++m_shown; };
+        m_store = std::make_unique<ShowingStore>();
     }
 
     void moves_data()
@@ -84,14 +80,14 @@ private slots:
         for (const QString key : { "1", "2", "3", "4" })
             QVERIFY(addJob(key, 1));
         store().LstJobs.select(selected);
-        m_shown = 0;
+        store().shown.clear();
 
         QCOMPARE(MoveSelectedJob(store(), QueueMove(move)), target >= 0);
         QCOMPARE(entries().join("").remove("job "), order.isEmpty() ? "1234" : order);
         QCOMPARE(store().LstJobs.selectedIndex(), target >= 0 ? target : selected);
         QCOMPARE(store().lastShownIndex, target >= 0 ? target : selected);
         QVERIFY(ordersFollowTheList() || target < 0);
-        QCOMPARE(m_shown, 0); // the moved job is the one already shown
+        QCOMPARE(store().shown, QStringList()); // the moved job is the one already shown
     }
 
     void remove_data()
@@ -130,7 +126,7 @@ private slots:
         QVERIFY(addJob("1", 3));
         QVERIFY(addJob("2", 3));
         store().LstJobs.select(1);
-        m_shown = 0;
+        store().shown.clear();
 
         QCOMPARE(PrintNow(store(), 1), PrintNowResult::Made);
         QCOMPARE(entries(), (QStringList { "Urgente 1", "job 1", "job 2" }));
@@ -143,7 +139,7 @@ private slots:
         QVERIFY(source.printedCount == 1 && source.photos[1].printed == 1);
         QVERIFY(store().forceThumbRefresh);
         QCOMPARE(store().LstJobs.selectedIndex(), 2); // still job 2, one place lower
-        QCOMPARE(m_shown, 0); // the viewer keeps it until the next selection
+        QCOMPARE(store().shown, QStringList()); // the viewer keeps it until the next selection
 
         // The same photo again: a further copy, not counted a second time.
         PrintNow(store(), 1);

@@ -2,8 +2,12 @@
 
 #include "JobFileSystem.h"
 #include "JobStore.h"
+#include "TestFiles.h"
 
 #include <QStringList>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 
@@ -18,6 +22,31 @@ struct ScopedSysCalls
 struct StationStore : JobStore
 {
     explicit StationStore(const QString &id) { station.id = id; }
+};
+
+// The modification time of `path` set to `ns` since the epoch.
+[[nodiscard]] inline bool setFileTime(const QString &path, qint64 ns)
+{
+    const timespec times[2] = { { 0, UTIME_OMIT }, { ns / 1000000000, ns % 1000000000 } };
+    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
+}
+
+// Station `id` on the system folder `root`, its lease renewed at `ns` (server time).
+[[nodiscard]] inline bool addStation(const QString &root, const QString &id, qint64 ns)
+{
+    const QString lease = root + "/.zelvo/leases/" + id;
+    return QDir().mkpath(root + "/.zelvo/owners/" + id) && QDir().mkpath(root + "/.zelvo/leases")
+        && writeFile(lease, id.toUtf8()) && setFileTime(lease, ns);
+}
+
+// A job store that notes the job keys whose thumbnails it was asked to show.
+struct ShowingStore : JobStore
+{
+    ShowingStore()
+    {
+        showJobThumbnails = [this](const QString &key) { shown << key; };
+    }
+    QStringList shown;
 };
 
 // Every rename between two folders fails from now on, as it does between two file systems.
