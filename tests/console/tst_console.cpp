@@ -205,7 +205,7 @@ private slots:
         QVERIFY(plain);
         QTEST(entries(), "left");
         // Nothing printed under the box; the tick held back ran once the answer was acted on.
-        QCOMPARE(m_port.titles(),
+        QCOMPARE(m_port->titles(),
                  tickWhileAsked ? QStringList { "Zelvo AB2_0001.jpg" } : QStringList());
         m_window->fileMover.drain();
         QCOMPARE(QFile::exists(path("backup/images/AB2_0002.jpg")), !entries().contains("job 2"));
@@ -270,7 +270,7 @@ private slots:
         for (int tick = 0; tick < 4; ++tick)
             m_window->onTimer1Tick();
         QCOMPARE(entries(), QStringList());
-        const auto &printed = m_port.documents;
+        const auto &printed = m_port->documents;
         QCOMPARE(std::count_if(printed.begin(), printed.end(), [](auto &d) { return d.drawn; }), 4);
         m_window->fileMover.drain();
         QCOMPARE(filesIn(path("backup/images")),
@@ -286,12 +286,12 @@ private slots:
         QVERIFY(addJob("2", 1, { 300, 200 }));
         QVERIFY(showWindow());
         select(1);
-        m_port.answerLater = true;
+        m_port->answerLater = true;
         m_window->onTimer1Tick(); // job 1's photo goes out
         QStringList whileAsked;
         answerRemoveBox(QMessageBox::No, [&](QMessageBox *) {
-            m_port.answer(7);
-            m_port.publish(7, JobAborted);
+            m_port->answer(7);
+            m_port->publish(7, JobAborted);
             whileAsked = entries();
         });
         QCOMPARE(whileAsked, (QStringList { "job 1", "job 2" }));
@@ -302,9 +302,9 @@ private slots:
     void closingWaitsForTheDocumentOnItsWay()
     {
         QVERIFY(addJob("1", 1, QSize(60, 40)));
-        m_port.answerLater = true;
+        m_port->answerLater = true;
         m_window->onTimer1Tick();
-        QTimer::singleShot(50, [this] { m_port.answer(7); });
+        QTimer::singleShot(50, [this] { m_port->answer(7); });
         m_window->close();
         QCOMPARE(m_window->tracker.ledger().rows(QDate::currentDate()).value(0).cupsJobId, 7);
         QVERIFY(QFile::exists(path("backup/images/AB1_0001.jpg")));
@@ -316,8 +316,8 @@ private slots:
         QueueStatus paused;
         paused.state = 5;
         paused.reasons = QStringList { "paused" };
-        m_port.snap.status.insert("Kodak", paused);
-        m_port.publish();
+        m_port->snap.status.insert("Kodak", paused);
+        m_port->publish();
         QPushButton *resume = m_window->StripPrinters->rows[0].resume;
         QTRY_VERIFY(!resume->isHidden());
         QString told;
@@ -332,7 +332,7 @@ private slots:
                               Qt::LeftButton);
         });
         QTest::mouseClick(resume, Qt::LeftButton);
-        QCOMPARE(m_port.resumed, QStringList { "Kodak" });
+        QCOMPARE(m_port->resumed, QStringList { "Kodak" });
         QVERIFY2(told.contains("grupo lpadmin"), qPrintable(told));
     }
 
@@ -348,16 +348,16 @@ private slots:
             return document.toPlainText();
         };
         const QString queue = "<b>Kodak</b><img src='/etc/hosts'>"; // too long for its column
-        m_port.printers = { { queue } };
-        m_port.snap.queues = { queue };
+        m_port->printers = { { queue } };
+        m_port->snap.queues = { queue };
         ModConf::Printer10x15 = queue;
         QVERIFY(addJob("1", 1, { 300, 200 }));
         QVERIFY(showWindow());
         showJob(0);
-        m_port.answerLater = true;
+        m_port->answerLater = true;
         m_window->onTimer1Tick();
-        m_port.answer(7);
-        m_port.publish(7, JobAborted); // the notice names the photo and the queue
+        m_port->answer(7);
+        m_port->publish(7, JobAborted); // the notice names the photo and the queue
         m_window->StripPrinters->refresh();
         QVERIFY(m_window->StripPrinters->notice->text().contains(queue));
         QCOMPARE(shown(m_window->StripPrinters->rows[0].printer->toolTip()), queue);
@@ -373,7 +373,8 @@ private slots:
         QCOMPARE(listed, queue);
     }
 
-    // A lease that cannot be written: nothing prints, and the strip says why.
+    // While the lease cannot be written, other stations may be taking this one's jobs over:
+    // nothing prints, and the strip says why, until it can be written again.
     void leaseCannotBeWritten_printingWaitsAndStripSaysWhy()
     {
         QVERIFY(addJob("1", 1, { 60, 40 }));
@@ -382,8 +383,11 @@ private slots:
         QVERIFY(QDir().mkpath(lease));
         m_window->store.station.leases.clear(); // renewed at the next print
         m_window->onTimer1Tick();
-        QVERIFY(m_port.documents.isEmpty());
+        QVERIFY(m_port->documents.isEmpty());
         QVERIFY(m_window->StripPrinters->notice->text().startsWith("Impressão em espera"));
+        QVERIFY(QDir().rmdir(lease)); // written again: printing goes on
+        m_window->onTimer1Tick();
+        QCOMPARE(m_port->titles(), QStringList { "Zelvo AB1_0001.jpg" });
     }
 
     // Without a sounds folder every other test here clicks in silence.

@@ -233,23 +233,6 @@ private slots:
         QCOMPARE(station->files("jobs") + station->files("images"), 3);
     }
 
-    // While the lease cannot be renewed, other stations may be taking this one's jobs over.
-    void leaseThatCannotBeRenewed_holdsPrinting()
-    {
-        QVERIFY(station->addJob("1AB00001.job", { {} }));
-        station->tick();
-        QVERIFY(station->addJob("1AB00002.job", { {} }));
-        const QString lease = station->path(".zelvo/leases/" + station->store.station.id);
-        QVERIFY(QFile::remove(lease) && QDir().mkdir(lease)); // cannot be written
-        station->store.station.leases[station->folder()].renewedAtMs = 0;
-        station->tick();
-        QCOMPARE(titles(), QStringList { "AB00001_0001.jpg" });
-        QCOMPARE(station->store.jobCount, 1);
-        QVERIFY(QDir().rmdir(lease));
-        station->tick();
-        QCOMPARE(titles(), QStringList({ "AB00001_0001.jpg", "AB00002_0001.jpg" }));
-    }
-
     // Each job's photos on the lane of their size that is free first, in print order.
     void readyTimesFollowThePrintersAndTheQueue()
     {
