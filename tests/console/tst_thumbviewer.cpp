@@ -75,22 +75,6 @@ private slots:
         }
     }
 
-    void thumbnailsAreSmallAndTurned()
-    {
-        QVERIFY(addJob("1", 2, { 3000, 2000 }));
-        QVERIFY(TestPhotos::writeJpeg(path("images/AB1_0002.jpg"), 2000, 3000));
-        QVERIFY(addJob("2", 1, { 300, 200 }));
-        showJob(0);
-        const QList<QColor> quarters[] = { TestPhotos::Upright, TestPhotos::quartersAfterTurn(1) };
-        for (int i = 0; i < 2; ++i) {
-            const qint64 held = imagePixelBytesHeld(viewer().thumbImages[size_t(i)]);
-            QVERIFY2(held > 0 && held <= 100 * 67 * 4, qPrintable(QString::number(held)));
-            QVERIFY(boxShows(i, quarters[i])); // the portrait photo turned
-        }
-        select(1); // the next rebuild releases every image of this one
-        QCOMPARE(liveImageCount(), 1);
-    }
-
     // Once decoded, every layout is what the rebuild always laid out: places from the photo's
     // index, the double-height "Foto Não encontrada" without a button for a photo missing at
     // once (no file, empty, no name) or found unreadable only when decoded (cut short); no
