@@ -229,17 +229,6 @@ private slots:
             QVERIFY(boxShows(i, TestPhotos::Upright));
     }
 
-    // What a photo that is a symbolic link points at is never read.
-    void linkedPhotoShowsAsMissing()
-    {
-        QTemporaryDir outside;
-        QVERIFY(writeFile(outside.filePath("p.jpg"), TestPhotos::jpegBytes(300, 200)));
-        QVERIFY(addJob("1", 1));
-        QVERIFY(QFile::link(outside.filePath("p.jpg"), path("images/AB1_0001.jpg")));
-        showJob(0);
-        QCOMPARE(viewer().LblQuantidade[0]->text(), Missing);
-    }
-
     void replacedPhotoIsDecodedAgain_data()
     {
         QTest::addColumn<bool>("inPlace");
