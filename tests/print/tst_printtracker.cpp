@@ -84,7 +84,6 @@ private slots:
                  QStringList({ "AB00001", "AB00001_0001.jpg", "10x15", "dnp", "enviado" }));
         QCOMPARE(row.copies, 2);
         QCOMPARE(row.cupsJobId, 41);
-        QCOMPARE(port->followed, QList<int> { 41 });
     }
 
     void ledgerRowAtMidnightHasTheDayOfItsTime()
