@@ -128,7 +128,6 @@ private slots:
         printAs(42);
         QCOMPARE(port->titles(),
                  QStringList({ "Zelvo AB00001_0001.jpg", "Zelvo AB00001_0002.jpg" }));
-        QCOMPARE(station->files("images"), 0);
         QCOMPARE(store().jobCount, int16_t(0));
     }
 
