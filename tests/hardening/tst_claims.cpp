@@ -2,7 +2,6 @@
 #include "JobIntake.h"
 #include "JobsTestSupport.h"
 
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHash>
 #include <QTemporaryDir>
@@ -69,8 +68,6 @@ private slots:
             arguments << "--claim-by-link";
         StationProcess a(arguments), b(arguments);
         QTRY_VERIFY_WITH_TIMEOUT(a.ready() && b.ready(), 60000);
-        QElapsedTimer clock;
-        clock.start();
         a.send("go");
         b.send("go");
         for (int batch = Jobs / 2; batch < Jobs; batch += 50) {
@@ -83,7 +80,6 @@ private slots:
         }
         QTRY_VERIFY2_WITH_TIMEOUT(a.claims().size() + b.claims().size() >= Jobs,
                                   (a.errors + b.errors).right(2000).constData(), 300000);
-        const qint64 elapsed = clock.elapsed();
         a.send("quit");
         b.send("quit");
         QTRY_VERIFY_WITH_TIMEOUT(!a.running() && !b.running(), 30000);
@@ -112,8 +108,6 @@ private slots:
 
         const int byA = int(a.claims().size());
         QVERIFY2(byA > 0 && byA < Jobs, "the two stations did not contend");
-        qInfo("%d jobs claimed in %lld ms after the start: %d by one station, %d by the other",
-              Jobs, elapsed, byA, Jobs - byA);
     }
 
     // Two stations on one job, one stopped (SIGSTOP) at the step the row names while the other
@@ -287,9 +281,6 @@ private slots:
             qPrintable(QStringLiteral("taken over %1 ms after the last renewal").arg(firstTaken)));
 
         QCOMPARE(notPrintedOnce(pdf, photos), QString());
-        qInfo("%d stations, %d restarts each; %d jobs taken over from the one gone, %lld ms after "
-              "its last renewal (timeout %lld ms); %d photos, each printed once",
-              stations, restarts, int(orphans.size()), firstTaken, TimeoutMs, int(photos.size()));
     }
 };
 
