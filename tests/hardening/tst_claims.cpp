@@ -4,7 +4,6 @@
 
 #include <QFileInfo>
 #include <QHash>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <limits>
@@ -14,7 +13,7 @@ using namespace Hardening;
 // Two stations on one system folder: every job file is taken by exactly one of them, and no
 // file is ever replaced. Two and three stations restarted while jobs flow, and one gone for
 // good: every photo printed exactly once.
-class TestClaims : public QObject
+class TestClaims : public SystemFolderTest
 {
     Q_OBJECT
 
@@ -30,16 +29,13 @@ class TestClaims : public QObject
         return jobs;
     }
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    QString root, pdf; // the system folder, and the built-in printer's documents beside it
+    QString pdf; // the built-in printer's documents, beside the system folder
 
 private slots:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
-        root = m_dir->filePath("system");
+        QVERIFY(newSystemFolder("system"));
         pdf = m_dir->filePath("pdf");
-        QVERIFY(QDir().mkdir(root) && CreateFolderLayout(root));
     }
 
     void twoStations_claimEachJobOnce_data()
@@ -52,7 +48,7 @@ private slots:
     {
         QFETCH(bool, byLink);
         constexpr int Jobs = 1000;
-        const QString jobs = root + "/jobs/";
+        const QString jobs = at("jobs/");
         QHash<QString, QByteArray> delivered; // claimed name -> the content delivered
         const auto deliver = [&](int from, int to) {
             for (int i = from; i < to; ++i) {
@@ -63,7 +59,7 @@ private slots:
         };
         deliver(0, Jobs / 2);
 
-        QStringList arguments { root, pdf, "--scan-only", "--wait-go" };
+        QStringList arguments { m_root, pdf, "--scan-only", "--wait-go" };
         if (byLink)
             arguments << "--claim-by-link";
         StationProcess a(arguments), b(arguments);
@@ -130,19 +126,19 @@ private slots:
         QFETCH(QString, order);
         QFETCH(QString, aStopsAt);
         const QString job = "2AB00001.job";
-        const QStringList photos = deliverJob(root, "00001", 2, 1).keys();
+        const QStringList photos = deliverJob(m_root, "00001", 2, 1).keys();
         if (order != "pause") // claimed by an earlier version: no station holds it
-            QVERIFY(QFile::rename(root + "/jobs/1AB00001.job", root + "/jobs/" + job));
+            QVERIFY(QFile::rename(at("jobs/1AB00001.job"), at("jobs/" + job)));
         const qint64 now = ::time(nullptr) * 1000000000LL;
-        QVERIFY(QDir().mkpath(root + "/.zelvo/locks"));
+        QVERIFY(QDir().mkpath(at(".zelvo/locks")));
         if (order == "lock") { // c, always alive, keeps a and b from being alone
-            QVERIFY(addStation(root, "c", now + 3600 * 1000000000LL));
-            QVERIFY(writeFile(root + "/.zelvo/locks/" + job, "g"));
+            QVERIFY(addStation(m_root, "c", now + 3600 * 1000000000LL));
+            QVERIFY(writeFile(at(".zelvo/locks/" + job), "g"));
         } else if (order == "alone") { // a's step after its look: forgetting a job gone
-            QVERIFY(QDir().mkpath(root + "/.zelvo/owners/a"));
-            QVERIFY(writeFile(root + "/.zelvo/owners/a/2AB99999.job", ""));
+            QVERIFY(QDir().mkpath(at(".zelvo/owners/a")));
+            QVERIFY(writeFile(at(".zelvo/owners/a/2AB99999.job"), ""));
         }
-        const QStringList common { root, pdf, "--lease-timeout", "1000", "--station" };
+        const QStringList common { m_root, pdf, "--lease-timeout", "1000", "--station" };
         const QStringList scanOnly { order == "pause" ? "--exit-when-idle" : "--scan-only" };
         std::unique_ptr<StationProcess> a, b;
         const auto startB = [&] {
@@ -165,7 +161,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(a->stopped() || (order == "lock" && !a->claims().isEmpty()),
                                  30000);
         if (order == "pause")
-            QVERIFY(setFileTime(root + "/.zelvo/leases/a", now - 60 * 1000000000LL));
+            QVERIFY(setFileTime(at(".zelvo/leases/a"), now - 60 * 1000000000LL));
         if (!b)
             startB();
         b->send("go");
@@ -203,7 +199,8 @@ private slots:
         const auto deliver = [&](int count) {
             for (int n = 0; n < count; ++n) {
                 const int number = photos.size();
-                photos << deliverJob(root, QString::number(10000 + number), 1 + number % 3, number)
+                photos << deliverJob(m_root, QString::number(10000 + number), 1 + number % 3,
+                                     number)
                               .keys();
             }
         };
@@ -211,7 +208,7 @@ private slots:
         QList<QSet<QString>> held(stations); // every job each station has listed or claimed
         const auto start = [&](int s, const QStringList &more = {}) {
             running[size_t(s)] = std::make_unique<StationProcess>(
-                QStringList { root, pdf, "--station", "s" + QString::number(s), "--lease-timeout",
+                QStringList { m_root, pdf, "--station", "s" + QString::number(s), "--lease-timeout",
                               QString::number(TimeoutMs) }
                 + more);
             QTRY_VERIFY_WITH_TIMEOUT(running[size_t(s)]->ready(), 30000);
@@ -250,17 +247,17 @@ private slots:
             held[gone] << job;
         for (int s = 0; s < gone; ++s)
             start(s);
-        const QStringList orphans = filesIn(root + "/jobs");
+        const QStringList orphans = filesIn(at("jobs"));
         QVERIFY2(
             !orphans.isEmpty()
                 && QSet<QString>(orphans.begin(), orphans.end()).subtract(held[gone]).isEmpty(),
             "the station went with jobs of no one else queued");
-        const qint64 lastRenewal = QFileInfo(root + "/.zelvo/leases/s" + QString::number(gone))
+        const qint64 lastRenewal = QFileInfo(at(".zelvo/leases/s" + QString::number(gone)))
                                        .lastModified()
                                        .toMSecsSinceEpoch();
 
         // Its jobs are taken over once its lease is older than the timeout, never before.
-        QTRY_VERIFY_WITH_TIMEOUT(filesIn(root + "/jobs").isEmpty(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(filesIn(at("jobs")).isEmpty(), 60000);
         qint64 firstTaken = std::numeric_limits<qint64>::max();
         for (int s = 0; s < gone; ++s) {
             StationProcess &station = *running[size_t(s)];

@@ -6,7 +6,6 @@
 
 #include <QMap>
 #include <QRandomGenerator>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -26,7 +25,7 @@ using namespace Hardening;
 // the backup on another file system (a tmpfs the test mounts, which needs root), retiring
 // copies, verifies, flushes and only then removes, and a backup that is full or fails loses
 // nothing.
-class TestCrashSafety : public QObject
+class TestCrashSafety : public SystemFolderTest
 {
     Q_OBJECT
 
@@ -37,8 +36,6 @@ private:
         QByteArray text;
         QMap<QString, QByteArray> photos; // by name
     };
-
-    QString at(const QString &relative) const { return m_root + QLatin1Char('/') + relative; }
 
     // Job files 1AB<key>.job with 1-3 photos (or `photos`), as the order-taking program
     // delivers them.
@@ -146,19 +143,15 @@ private:
         return m_accounts ? m_accounts->asOperator() : std::function<void()>();
     }
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    QString m_root;
     QList<DeliveredJob> m_jobs;
     std::unique_ptr<ShopAccounts> m_accounts;
 
 private slots:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_root = m_dir->filePath("system");
+        QVERIFY(newSystemFolder("system"));
         m_jobs.clear();
         m_accounts.reset();
-        QVERIFY(QDir().mkpath(m_root) && CreateFolderLayout(m_root));
     }
 
     void killedAnywhere_nothingLostOrDoubled()

@@ -6,7 +6,6 @@
 #include "StationIdentity.h"
 #include "StationLogRecorder.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cerrno>
@@ -16,23 +15,14 @@
 // nobody holds (restarts and takeovers between running stations: tst_claims). Each station is
 // a job store of its own; the lease ages are set as file times against the station's own last
 // renewal, the clock that counts.
-class TestStations : public QObject
+class TestStations : public SystemFolderTest
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    QString m_root;
-
-    QString at(const QString &relative) const { return m_root + '/' + relative; }
     static constexpr qint64 TimeoutNs = DefaultLeaseTimeoutMs * 1000000;
 
 private slots:
-    void init()
-    {
-        QVERIFY(QDir(m_dir.path()).removeRecursively() && QDir().mkpath(m_dir.path()));
-        m_root = m_dir.path();
-        QVERIFY(CreateFolderLayout(m_root));
-    }
+    void init() { QVERIFY(newSystemFolder()); }
 
     // The id kept beside the program: the same at every start, with an adapter changed or none
     // found, another on a disk copied to another PC, and a station of the version before (its id
