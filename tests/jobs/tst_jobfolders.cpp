@@ -366,17 +366,16 @@ private slots:
         QTest::addColumn<QString>("status"); // its name's first digit
         QTest::addColumn<bool>("claimed"); // after a failed backup, then a restart finishes it
         QTest::addColumn<QStringList>("staying");
-        QTest::newRow("naming photo 2") << QByteArray("00002000100000100\r\n") << "1" << false
-                                        << QStringList { "AB00001_0002.jpg" };
-        QTest::newRow("awaiting payment, naming photo 2")
-            << QByteArray("00002000100000100\r\n") << "0" << false
-            << QStringList { "AB00001_0002.jpg" };
+        const QByteArray photo2 = "00002000100000100\r\n";
+        const QStringList second { "AB00001_0002.jpg" };
+        QTest::newRow("naming photo 2") << photo2 << "1" << false << second;
+        QTest::newRow("awaiting payment, naming photo 2") << photo2 << "0" << false << second;
         QTest::newRow("unreadable: all stay")
             << QByteArray("garbage\r\n") << "1" << false
             << QStringList({ "AB00001_0001.jpg", "AB00001_0002.jpg" });
-        QTest::newRow("claimed, naming photo 2") << QByteArray("00002000100000100\r\n") << "1"
-                                                 << true << QStringList { "AB00001_0002.jpg" };
+        QTest::newRow("claimed, naming photo 2") << photo2 << "1" << true << second;
     }
+
     void retireJob_orderDeliveredAgainKeepsItsPhotos()
     {
         QFETCH(QByteArray, again);
