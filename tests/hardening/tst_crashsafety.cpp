@@ -239,11 +239,10 @@ private slots:
                     ++caught;
                 }
             }
-            QVERIFY2(caught <= 1,
-                     qPrintable(QStringLiteral("cycle %1: %2 photos printed and not "
-                                               "recorded")
-                                    .arg(cycle)
-                                    .arg(caught)));
+            QVERIFY2(
+                caught <= 1,
+                qPrintable(
+                    QStringLiteral("cycle %1: %2 printed, not recorded").arg(cycle).arg(caught)));
             documents = now;
         }
 
