@@ -129,14 +129,15 @@ struct ShopAccounts
         };
     }
 
-    // While one lives, this process writes files as the order-taking program (umask 022).
+    // While one lives, this process writes files as the order-taking program (umask 022); with
+    // no accounts, as itself.
     struct AsOrderProgram
     {
-        explicit AsOrderProgram(const ShopAccounts &accounts)
-            : active(accounts.ready())
+        explicit AsOrderProgram(const ShopAccounts *accounts)
+            : active(accounts && accounts->ready())
         {
             if (active)
-                active = ::setegid(accounts.group) == 0 && ::seteuid(accounts.orderUid) == 0;
+                active = ::setegid(accounts->group) == 0 && ::seteuid(accounts->orderUid) == 0;
             oldMask = ::umask(022);
         }
         ~AsOrderProgram()

@@ -16,7 +16,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <numeric>
-#include <optional>
 
 using namespace Hardening;
 
@@ -45,9 +44,7 @@ private:
             const int number = int(m_jobs.size());
             DeliveredJob job;
             job.key = QStringLiteral("%1").arg(number, 5, 10, QLatin1Char('0'));
-            std::optional<ShopAccounts::AsOrderProgram> asOrders;
-            if (m_accounts)
-                asOrders.emplace(*m_accounts);
+            const ShopAccounts::AsOrderProgram asOrders(m_accounts.get());
             job.photos = deliverJob(m_root, job.key, photos > 0 ? photos : 1 + random.bounded(3),
                                     number, &job.text);
             if (job.photos.isEmpty())
