@@ -112,14 +112,13 @@ private slots:
     {
         QTest::addColumn<QString>("order");
         QTest::addColumn<QString>("aStopsAt");
-        QTest::newRow("lock broken under a taker") << "lock"
-                                                   << "rename:1";
-        QTest::newRow("lock taken by both") << "lock"
-                                            << "renameNoReplace:1";
-        QTest::newRow("alone at start-up") << "alone"
-                                           << "unlink:1";
-        QTest::newRow("back from a pause, document open") << "pause"
-                                                          << "";
+        const auto row = [](const char *tag, const char *order, const char *aStopsAt) {
+            QTest::newRow(tag) << QString(order) << QString(aStopsAt);
+        };
+        row("lock broken under a taker", "lock", "rename:1");
+        row("lock taken by both", "lock", "renameNoReplace:1");
+        row("alone at start-up", "alone", "unlink:1");
+        row("back from a pause, document open", "pause", "");
     }
     void takeover_stationStoppedMidway_jobHeldAndPrintedOnce()
     {
