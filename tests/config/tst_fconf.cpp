@@ -78,14 +78,11 @@ private slots:
         ModConf::Printer10x15 = "kodak 6800"; // differs in case: no selection
         ModConf::Printer13x18 = "DNP DS620";
         ModConf::Width10x15 = 600; // its height is 0: both boxes show the defaults
-        ModConf::Width13x18 = 650.5f;
-        ModConf::Height13x18 = 480;
         ModConf::PrintAll = true;
         auto w = openWindow();
         QCOMPARE(w->comboPrinter1->currentIndex(), -1);
         QCOMPARE(w->comboPrinter2->currentIndex(), 1);
         QCOMPARE(w->txtWPrinter[0]->text() + "|" + w->txtHPrinter[0]->text(), "613|413");
-        QCOMPARE(w->txtWPrinter[1]->text() + "|" + w->txtHPrinter[1]->text(), "650.5|480");
         QCOMPARE(w->txtDir->text(), app.path()); // empty system folder: the program's folder
         QVERIFY(w->chkTodos->isChecked());
 

@@ -146,32 +146,19 @@ private slots:
         }
     }
 
-    void fittingShrinksTextToItsPlace_data()
+    // A text shrinks only where its place is too small for it. (Check boxes and wrapped labels
+    // in their windows: everyTextFitsItsPlace.)
+    void fittingShrinksTextOnlyWhereItIsCut()
     {
-        QTest::addColumn<QSize>("place");
-        QTest::addColumn<bool>("wrapped");
-        QTest::addColumn<bool>("checkBox");
-        QTest::newRow("narrow label") << QSize(150, 60) << false << false;
-        QTest::newRow("low label") << QSize(400, 14) << false << false;
-        QTest::newRow("low wrapped label") << QSize(90, 24) << true << false;
-        QTest::newRow("low check box") << QSize(400, 14) << false << true;
-        QTest::newRow("room to spare") << QSize(400, 60) << false << false;
-    }
-    void fittingShrinksTextToItsPlace()
-    {
-        QFETCH(QSize, place);
-        QFETCH(bool, wrapped);
-        QFETCH(bool, checkBox);
-        QWidget parent;
-        const QString text = QStringLiteral("Foto Não encontrada");
-        QLabel *label = checkBox ? nullptr : new QLabel(text, &parent);
-        QCheckBox *box = checkBox ? new QCheckBox(text, &parent) : nullptr;
-        QWidget *widget = checkBox ? static_cast<QWidget *>(box) : label;
-        widget->setFont(ConsoleLook::labelFont(18));
-        widget->setGeometry(QRect(QPoint(), place));
-        checkBox ? fitTextToPlace(box) : (label->setWordWrap(wrapped), fitTextToPlace(label));
-        QCOMPARE(textsCutShort(&parent), QStringList());
-        QCOMPARE(widget->font().pointSizeF() < 18, place.height() < 60 || place.width() < 400);
+        for (const QSize place : { QSize(150, 60), QSize(400, 60) }) {
+            QWidget parent;
+            auto *label = new QLabel(QStringLiteral("Foto Não encontrada"), &parent);
+            label->setFont(ConsoleLook::labelFont(18));
+            label->setGeometry(QRect(QPoint(), place));
+            fitTextToPlace(label);
+            QCOMPARE(textsCutShort(&parent), QStringList());
+            QCOMPARE(label->font().pointSizeF() < 18, place.width() < 400);
+        }
     }
 
     void waitingJobsAreListedAtStartUp()
@@ -186,7 +173,6 @@ private slots:
         // Which jobs load, in what order, and the first shown: tst_jobfolders.
         QCOMPARE(window.LstJobs->count(), 2);
         QCOMPARE(window.LstJobs->currentRow(), 0);
-        QVERIFY(QDir(app->filePath("backup/images")).exists());
         window.onTimer1Tick(); // as the settings say, orders awaiting payment wait
         QCOMPARE(window.LstJobs->count(), 2);
     }

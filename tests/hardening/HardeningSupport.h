@@ -65,16 +65,17 @@ inline QMap<QString, int> documentsByPhoto(const QString &pdfFolder, QStringList
     return prints;
 }
 
-// "" when each of `photos` is in exactly one document of `pdfFolder` and none is blank;
-// otherwise what is wrong.
-inline QString notPrintedOnce(const QString &pdfFolder, const QStringList &photos)
+// "" when each of `photos` is in exactly one document of `pdfFolder` (or at most `reprints` of
+// it more) and none is blank; otherwise what is wrong.
+inline QString notPrintedOnce(const QString &pdfFolder, const QStringList &photos,
+                              const QMap<QString, int> &reprints = {})
 {
     QStringList blank;
     const QMap<QString, int> documents = documentsByPhoto(pdfFolder, &blank);
     if (!blank.isEmpty())
         return blank.join(' ') + ": without their photos";
     for (const QString &photo : photos)
-        if (documents.value(photo) != 1)
+        if (documents.value(photo) < 1 || documents.value(photo) > 1 + reprints.value(photo))
             return QStringLiteral("%1 printed %2 times").arg(photo).arg(documents.value(photo));
     return {};
 }
@@ -128,14 +129,15 @@ struct ShopAccounts
         };
     }
 
-    // While one lives, this process writes files as the order-taking program (umask 022).
+    // While one lives, this process writes files as the order-taking program (umask 022); with
+    // no accounts, as itself.
     struct AsOrderProgram
     {
-        explicit AsOrderProgram(const ShopAccounts &accounts)
-            : active(accounts.ready())
+        explicit AsOrderProgram(const ShopAccounts *accounts)
+            : active(accounts && accounts->ready())
         {
             if (active)
-                active = ::setegid(accounts.group) == 0 && ::seteuid(accounts.orderUid) == 0;
+                active = ::setegid(accounts->group) == 0 && ::seteuid(accounts->orderUid) == 0;
             oldMask = ::umask(022);
         }
         ~AsOrderProgram()

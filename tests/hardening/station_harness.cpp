@@ -114,9 +114,12 @@ int main(int argc, char **argv)
         qputenv("CUPS_SERVER", "/nonexistent/zelvo-harness-cups.sock");
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments();
+    const auto option = [&](const char *name, const QString &otherwise) {
+        const qsizetype at = args.indexOf(QLatin1String(name));
+        return at > 0 ? args.value(at + 1) : otherwise;
+    };
     const qsizetype crashAt = args.indexOf(QLatin1String("--crash-at"));
     const qsizetype stopAt = args.indexOf(QLatin1String("--stop-at"));
-    const qsizetype stopAtDocument = args.indexOf(QLatin1String("--stop-at-document"));
     if (args.size() < 3 || (crashAt > 0 && !installCrashPoint(args.value(crashAt + 1), SIGKILL))
         || (stopAt > 0 && !installCrashPoint(args.value(stopAt + 1), SIGSTOP))) {
         std::fprintf(stderr, "Bad arguments; see station_harness.cpp\n");
@@ -131,16 +134,12 @@ int main(int argc, char **argv)
 
     const QString system = args[1];
     StoppingPort printers(args[2]);
-    printers.stopAt = stopAtDocument > 0 ? args.value(stopAtDocument + 1).toInt() : 0;
+    printers.stopAt = option("--stop-at-document", QString()).toInt();
     ModPrint::setPrinterPort(&printers);
     printers.setCurrentPrinter(SystemPrinterPort::BuiltInPdfPrinter);
     ModConf::ApplySettingsDefaults(system, SystemPrinterPort::BuiltInPdfPrinter);
     CreateFolderLayout(system);
     JobStore store;
-    const auto option = [&](const char *name, const QString &otherwise) {
-        const qsizetype at = args.indexOf(QLatin1String(name));
-        return at > 0 ? args.value(at + 1) : otherwise;
-    };
     store.station.id = option("--station", QStringLiteral("harness"));
     store.station.leaseTimeoutMs
         = option("--lease-timeout", QString::number(DefaultLeaseTimeoutMs)).toLongLong();

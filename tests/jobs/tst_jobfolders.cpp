@@ -5,7 +5,6 @@
 #include "StationLogRecorder.h"
 
 #include <QDir>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -13,7 +12,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <memory>
 
 // The table, jobCount and the list hold the same jobs; an emptied table keeps one stale slot.
 static bool inStep(const JobStore &store)
@@ -24,15 +22,12 @@ static bool inStep(const JobStore &store)
 }
 
 // Intake, retirement and every file-system fault, in a temporary system folder.
-class TestJobFolders : public QObject
+class TestJobFolders : public SystemFolderTest
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    QString m_root;
     const QStringList &log = StationLogRecorder::warnings();
 
-    QString at(const QString &relative) const { return m_dir->filePath(relative); }
     // Job files 1AB<key>.job with their images, as the order-taking program leaves them.
     [[nodiscard]] bool deliver(const QStringList &keys, int photos = 2)
     {
@@ -47,12 +42,7 @@ class TestJobFolders : public QObject
     }
 
 private slots:
-    void init()
-    {
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_root = m_dir->path();
-        QVERIFY(CreateFolderLayout(m_root));
-    }
+    void init() { QVERIFY(newSystemFolder()); }
 
     void intake_takesByStatusDigit_data()
     {
@@ -376,17 +366,16 @@ private slots:
         QTest::addColumn<QString>("status"); // its name's first digit
         QTest::addColumn<bool>("claimed"); // after a failed backup, then a restart finishes it
         QTest::addColumn<QStringList>("staying");
-        QTest::newRow("naming photo 2") << QByteArray("00002000100000100\r\n") << "1" << false
-                                        << QStringList { "AB00001_0002.jpg" };
-        QTest::newRow("awaiting payment, naming photo 2")
-            << QByteArray("00002000100000100\r\n") << "0" << false
-            << QStringList { "AB00001_0002.jpg" };
+        const QByteArray photo2 = "00002000100000100\r\n";
+        const QStringList second { "AB00001_0002.jpg" };
+        QTest::newRow("naming photo 2") << photo2 << "1" << false << second;
+        QTest::newRow("awaiting payment, naming photo 2") << photo2 << "0" << false << second;
         QTest::newRow("unreadable: all stay")
             << QByteArray("garbage\r\n") << "1" << false
             << QStringList({ "AB00001_0001.jpg", "AB00001_0002.jpg" });
-        QTest::newRow("claimed, naming photo 2") << QByteArray("00002000100000100\r\n") << "1"
-                                                 << true << QStringList { "AB00001_0002.jpg" };
+        QTest::newRow("claimed, naming photo 2") << photo2 << "1" << true << second;
     }
+
     void retireJob_orderDeliveredAgainKeepsItsPhotos()
     {
         QFETCH(QByteArray, again);

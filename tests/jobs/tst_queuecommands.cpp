@@ -5,27 +5,25 @@
 #include "QueueCommands.h"
 
 #include <QDir>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
 
 Q_DECLARE_METATYPE(PrintNowResult)
 
-class TestQueueCommands : public QObject
+class TestQueueCommands : public SystemFolderTest
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<ShowingStore> m_store;
 
     ShowingStore &store() const { return *m_store; }
-    QString images(const QString &name = {}) const { return m_dir->filePath("images/" + name); }
+    QString images(const QString &name = {}) const { return at("images/" + name); }
     QStringList entries() const { return entryTexts(store().LstJobs); }
     // Job <key> with `photos` photos in the images folder, photo i with i copies.
     [[nodiscard]] bool addJob(const QString &key, int photos)
     {
-        JobRecord &job = appendJob(store(), key, photos, m_dir->path());
+        JobRecord &job = appendJob(store(), key, photos, m_root);
         for (int i = 0; i < photos; ++i) {
             job.photos[size_t(i)].copies = int16_t(i + 1);
             if (!writeFile(images(job.photos[size_t(i)].imageFileName), "photo " + key.toLatin1()))
@@ -47,8 +45,7 @@ class TestQueueCommands : public QObject
 private slots:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(CreateFolderLayout(m_dir->path()));
+        QVERIFY(newSystemFolder());
         m_store = std::make_unique<ShowingStore>();
     }
 
@@ -115,10 +112,9 @@ private slots:
         QCOMPARE(RemoveJob(store(), SelectedJobSerial(store())), !recordGone);
         QCOMPARE(entries(), left);
         QCOMPARE(int(store().jobCount), left.size());
-        QCOMPARE(QFile::exists(m_dir->filePath("backup/images/ABUrgente 1_0001.jpg")),
+        QCOMPARE(QFile::exists(at("backup/images/ABUrgente 1_0001.jpg")),
                  !left.contains("Urgente 1"));
-        QCOMPARE(QFile::exists(m_dir->filePath("backup/images/AB2_0002.jpg")),
-                 !left.contains("job 2"));
+        QCOMPARE(QFile::exists(at("backup/images/AB2_0002.jpg")), !left.contains("job 2"));
     }
 
     void printNow_numberingAndTheUrgentRecord()

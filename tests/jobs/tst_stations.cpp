@@ -6,7 +6,6 @@
 #include "StationIdentity.h"
 #include "StationLogRecorder.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cerrno>
@@ -16,23 +15,14 @@
 // nobody holds (restarts and takeovers between running stations: tst_claims). Each station is
 // a job store of its own; the lease ages are set as file times against the station's own last
 // renewal, the clock that counts.
-class TestStations : public QObject
+class TestStations : public SystemFolderTest
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    QString m_root;
-
-    QString at(const QString &relative) const { return m_root + '/' + relative; }
     static constexpr qint64 TimeoutNs = DefaultLeaseTimeoutMs * 1000000;
 
 private slots:
-    void init()
-    {
-        QVERIFY(QDir(m_dir.path()).removeRecursively() && QDir().mkpath(m_dir.path()));
-        m_root = m_dir.path();
-        QVERIFY(CreateFolderLayout(m_root));
-    }
+    void init() { QVERIFY(newSystemFolder()); }
 
     // The id kept beside the program: the same at every start, with an adapter changed or none
     // found, another on a disk copied to another PC, and a station of the version before (its id
@@ -144,21 +134,18 @@ private slots:
         QVERIFY(writeFile(path, text));
         const JobFileRead read = ReadJobFile(path);
         QVERIFY(read.ok());
-        QByteArray expected = text;
-        expected[read.record.photos[size_t(photo)].lineOffset] = '1';
         ScopedSysCalls restore;
-        if (fault == "replaced") { // the file read still there under another name
+        if (fault == "replaced") // the file read still there under another name
             QVERIFY(QFile::rename(path, path + ".old") && writeFile(path, text));
-            expected = text;
-        } else if (fault == "edited") {
-            expected = QByteArray(text).replace("00002", "00009");
-            QVERIFY(writeFile(path, expected));
-        } else if (fault == "write") {
+        else if (fault == "edited")
+            QVERIFY(writeFile(path, QByteArray(text).replace("00002", "00009")));
+        else if (fault == "write")
             JobFs::sysCalls().writeAt = [](int, const void *, size_t, off_t) { return -EIO; };
-            expected = text;
-        } else if (fault == "flush") {
+        else if (fault == "flush") // written, but not known to be on the disk
             JobFs::sysCalls().syncData = [](int) { return EIO; };
-        }
+        QByteArray expected = readFile(path);
+        if (recorded || fault == "flush")
+            expected[read.record.photos[size_t(photo)].lineOffset] = '1';
         QCOMPARE(
             ::recordPhotoPrinted(path, read.record.fileIdentity, read.record.photos[size_t(photo)]),
             recorded);

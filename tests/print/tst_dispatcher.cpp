@@ -47,9 +47,6 @@ private slots:
         QCOMPARE(port->noted(&RecordingPrinterPort::Document::printer),
                  (QStringList { "Landscape", "Big", "Portrait" }));
         QCOMPARE(station->store.jobCount, 0); // retired in the tick of its last photo
-        QVERIFY(QFile::exists(station->path("backup/jobs/3AB12345.job")));
-        QCOMPARE(station->files("backup/images"), 3);
-        QCOMPARE(station->files("images"), 0);
     }
 
     void unknownSizeKeepsTheCurrentPrinterAndUnmatchedNameWaits()
@@ -105,7 +102,6 @@ private slots:
         fail(false);
         station->tick(); // the platform is back: printed and retired
         QCOMPARE(station->store.jobCount, 0);
-        QVERIFY(QFile::exists(station->path("backup/jobs/3AB00001.job")));
     }
 
     // Each accepted photo is marked in the job file at once; a refused one is not.
@@ -246,23 +242,6 @@ private slots:
         QVERIFY(port->documents.isEmpty());
         QCOMPARE(station->store.jobCount, 0);
         QCOMPARE(station->files("jobs") + station->files("images"), 3);
-    }
-
-    // While the lease cannot be renewed, other stations may be taking this one's jobs over.
-    void leaseThatCannotBeRenewed_holdsPrinting()
-    {
-        QVERIFY(station->addJob("1AB00001.job", { {} }));
-        station->tick();
-        QVERIFY(station->addJob("1AB00002.job", { {} }));
-        const QString lease = station->path(".zelvo/leases/" + station->store.station.id);
-        QVERIFY(QFile::remove(lease) && QDir().mkdir(lease)); // cannot be written
-        station->store.station.leases[station->folder()].renewedAtMs = 0;
-        station->tick();
-        QCOMPARE(titles(), QStringList { "AB00001_0001.jpg" });
-        QCOMPARE(station->store.jobCount, 1);
-        QVERIFY(QDir().rmdir(lease));
-        station->tick();
-        QCOMPARE(titles(), QStringList({ "AB00001_0001.jpg", "AB00002_0001.jpg" }));
     }
 
     // Each job's photos on the lane of their size that is free first, in print order.

@@ -84,7 +84,6 @@ private slots:
                  QStringList({ "AB00001", "AB00001_0001.jpg", "10x15", "dnp", "enviado" }));
         QCOMPARE(row.copies, 2);
         QCOMPARE(row.cupsJobId, 41);
-        QCOMPARE(port->followed, QList<int> { 41 });
     }
 
     void ledgerRowAtMidnightHasTheDayOfItsTime()
@@ -129,7 +128,6 @@ private slots:
         printAs(42);
         QCOMPARE(port->titles(),
                  QStringList({ "Zelvo AB00001_0001.jpg", "Zelvo AB00001_0002.jpg" }));
-        QCOMPARE(station->files("images"), 0);
         QCOMPARE(store().jobCount, int16_t(0));
     }
 
@@ -190,10 +188,7 @@ private slots:
         printAs(42);
         QCOMPARE(port->titles().last(), "Zelvo AB00001_0001u0.jpg");
         port->publish(42, JobAborted);
-        QVERIFY(tracker().isAlert());
-        QVERIFY(tracker().notice().startsWith("Não impressa: AB00001_0001u0.jpg falhou de novo"));
-        QCOMPARE(entryTexts(store().LstJobs),
-                 photos == 2 ? QStringList { "job 00001" } : QStringList());
+        QVERIFY(tracker().isAlert()); // its words on the strip: tst_printerwatch
         tracker().acknowledge();
         QVERIFY(!tracker().isAlert());
     }

@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include <memory>
+#include <optional>
 
 // The main window of a station in a temporary folder: the queue list, the thumbnail viewer and
 // the image buttons. Mouse events go in through the window, so they reach the control under the
@@ -22,7 +23,7 @@ class ConsoleFixture
 {
 protected:
     std::unique_ptr<QTemporaryDir> m_app;
-    RecordingPrinterPort m_port { QList<RecordingPrinterPort::Printer> { { "Kodak" } } };
+    std::optional<RecordingPrinterPort> m_port; // afresh for each test
     std::unique_ptr<FIni> m_window;
 
     void setUp()
@@ -32,9 +33,9 @@ protected:
         QVERIFY(writeFile(ModConf::settingsFilePath(m_app->path()), "[General]\nPRINT_ALL=True\n"));
         ModConf::SystemFolder = ModConf::AppPath = ModConf::ProgramPath = m_app->path();
         ModConf::Printer10x15 = "Kodak";
-        ModPrint::setPrinterPort(&m_port);
-        m_port.documents.clear();
-        m_window = std::make_unique<FIni>(m_port, m_app->path());
+        m_port.emplace(QList<RecordingPrinterPort::Printer> { { "Kodak" } });
+        ModPrint::setPrinterPort(&*m_port);
+        m_window = std::make_unique<FIni>(*m_port, m_app->path());
         m_window->FraView->TimerThumb.stop();
     }
     void tearDown()

@@ -1,21 +1,41 @@
 #pragma once
 
 #include "JobFileSystem.h"
+#include "JobIntake.h"
 #include "JobStore.h"
 #include "TestFiles.h"
 
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <memory>
 
 // Puts the real system calls back when a test that replaced some of them ends.
 struct ScopedSysCalls
 {
     JobFs::SysCalls saved = JobFs::sysCalls();
     ~ScopedSysCalls() { JobFs::sysCalls() = saved; }
+};
+
+// A test object whose every test gets a fresh system folder with its layout: newSystemFolder()
+// in its init(), `under` naming it inside the temporary folder m_dir.
+class SystemFolderTest : public QObject
+{
+protected:
+    [[nodiscard]] bool newSystemFolder(const QString &under = {})
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_root = under.isEmpty() ? m_dir->path() : m_dir->filePath(under);
+        return QDir().mkpath(m_root) && CreateFolderLayout(m_root);
+    }
+    QString at(const QString &relative) const { return m_root + '/' + relative; }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_root;
 };
 
 // The job store of station `id`.
