@@ -89,7 +89,8 @@ private slots:
     }
 
     // The lease cannot be written (a folder in its place): the station holds its jobs back and
-    // says where, as the others take them over once the timeout has passed.
+    // says where, as the others take them over once the timeout has passed. Where no .zelvo
+    // can be made at all, no other station can be sharing the folder: it prints.
     void leaseNeverWritten_stationWaits()
     {
         QVERIFY(QDir().mkpath(at(".zelvo/leases/a")));
@@ -99,6 +100,17 @@ private slots:
         QVERIFY(!leaseAllowsPrinting(a.station, m_root));
         QCOMPARE(leaseFailures(a.station).size(), 1);
         QVERIFY(leaseFailures(a.station)[0].startsWith(m_root));
+        // Nor does it take, at its next start, a claimed job no station holds: another may be
+        // adopting it.
+        QVERIFY(writeFile(at("jobs/2AB00002.job"), jobText(1)));
+        StationStore restarted("a");
+        QCOMPARE(LoadWaitingJobs(restarted, m_root), 1);
+
+        QVERIFY(QDir(at(".zelvo")).removeRecursively());
+        ScopedSysCalls calls;
+        JobFs::sysCalls().makeDir = [](const char *) { return EACCES; };
+        StationStore alone("b");
+        QVERIFY(leaseAllowsPrinting(alone.station, m_root));
     }
 
     void recordPhotoPrinted_data()

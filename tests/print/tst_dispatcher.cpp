@@ -144,6 +144,9 @@ private slots:
         QTest::newRow("two copies, another job removed, one more copy")
             << "removed" << 2
             << QStringList({ "AB00001_0002u1.jpg", "AB00001_0002u0.jpg", "AB00001_0001u0.jpg" });
+        QTest::newRow("of a printed photo, before")
+            << "printed" << 1
+            << QStringList({ "AB00001_0001.jpg", "AB00001_0001u0.jpg", "AB00001_0002.jpg" });
     }
     void printNow_printedOnceAcrossARestart()
     {
@@ -156,9 +159,11 @@ private slots:
         const auto select = [this](const QString &entry) {
             station->store.LstJobs.select(entryTexts(station->store.LstJobs).indexOf(entry));
         };
+        if (restart == "printed")
+            PrintNextPhoto(station->store);
         for (int c = 0; c < copies; ++c) {
             select("job 00001");
-            QCOMPARE(PrintNow(station->store, 1), PrintNowResult::Made);
+            QCOMPARE(PrintNow(station->store, restart == "printed" ? 0 : 1), PrintNowResult::Made);
         }
         if (restart == "retired") { // the operator moves the job above the urgent copies
             select("job 00001");
@@ -180,6 +185,16 @@ private slots:
         QCOMPARE(station->files("images"), 0);
         QCOMPARE(station->files("backup/images"),
                  2 + titles.filter("u").size() + (restart == "removed"));
+    }
+
+    // A system folder kept under another spelling than the settings' is one folder: its jobs
+    // are listed once.
+    void folderKeptUnderAnotherSpelling_jobsListedOnce()
+    {
+        QVERIFY(station->addJob("1AB00001.job", { {} }));
+        ScanNewJobs(station->store, station->folder(), false);
+        QVERIFY(writeFile(station->path(HeldFoldersFileName), station->folder().toUtf8() + "/\n"));
+        QCOMPARE(station->restart(), 1);
     }
 
     // A job file or a photo that is a symbolic link is never followed: what it points at is
