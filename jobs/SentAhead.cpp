@@ -11,6 +11,8 @@
 #include <QSaveFile>
 #include <QSet>
 
+#include <algorithm>
+
 namespace {
 
 QString sentAheadFile(const JobStore &store)
@@ -80,12 +82,20 @@ void saveSentAhead(const JobStore &store)
 {
     if (store.programFolder.isEmpty())
         return;
-    QJsonArray copies;
+    // In queue order, so that a restart lists the copies in the order they had (a removal
+    // moves the last record into the freed slot, so slot order is not queue order).
+    std::vector<const JobRecord *> waiting;
     for (int32_t i = 0; i < store.jobCount && size_t(i) < store.printJobs.size(); ++i) {
         const JobRecord &job = store.printJobs[size_t(i)];
         if (job.sentAhead && !job.photos.empty() && job.photos.front().printed == 0)
-            copies << toJson(job);
+            waiting.push_back(&job);
     }
+    std::stable_sort(waiting.begin(), waiting.end(), [](const JobRecord *a, const JobRecord *b) {
+        return a->queueOrder < b->queueOrder;
+    });
+    QJsonArray copies;
+    for (const JobRecord *copy : waiting)
+        copies << toJson(*copy);
     for (const JobRecord &copy : store.sentAheadOutOfReach)
         copies << toJson(copy);
     QSaveFile file(sentAheadFile(store));

@@ -139,11 +139,16 @@ private slots:
         QTest::newRow("two copies, after their job retired")
             << "retired" << 2
             << QStringList({ "AB00001_0001.jpg", "AB00001_0002u0.jpg", "AB00001_0002u1.jpg" });
-        // The removal moves the copy made last into the removed job's slot: the next print now
-        // keeps it before the first copy, whose source photo is then counted printed already.
+        // The removal moves the copy made last into the removed job's slot: the copies still
+        // come back, and print, in the order they had in the queue.
         QTest::newRow("two copies, another job removed, one more copy")
             << "removed" << 2
-            << QStringList({ "AB00001_0002u1.jpg", "AB00001_0002u0.jpg", "AB00001_0001u0.jpg" });
+            << QStringList({ "AB00001_0002u0.jpg", "AB00001_0002u1.jpg", "AB00001_0001u0.jpg" });
+        // The later copy, counted printed in its job when made, comes back first: the earlier
+        // one still waits for its printer.
+        QTest::newRow("two copies, the later moved up, one more copy")
+            << "reordered" << 2
+            << QStringList({ "AB00001_0002u1.jpg", "AB00001_0001u0.jpg", "AB00001_0002u0.jpg" });
         QTest::newRow("of a printed photo, before")
             << "printed" << 1
             << QStringList({ "AB00001_0001.jpg", "AB00001_0001u0.jpg", "AB00001_0002.jpg" });
@@ -172,6 +177,12 @@ private slots:
         if (restart == "removed") {
             select("job 00002");
             QVERIFY(RemoveJob(station->store, SelectedJobSerial(station->store)));
+        }
+        if (restart == "reordered") { // the copy made second, first in the queue
+            station->store.LstJobs.select(1);
+            QVERIFY(MoveSelectedJob(station->store, QueueMove::Up));
+        }
+        if (restart == "removed" || restart == "reordered") {
             select("job 00001");
             QCOMPARE(PrintNow(station->store, 0), PrintNowResult::Made);
         }
