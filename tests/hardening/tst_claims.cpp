@@ -168,12 +168,13 @@ private slots:
             b->send("quit");
         QTRY_VERIFY2_WITH_TIMEOUT(b->stopped() || !b->running() || jobsTold(*b).contains(job),
                                   b->errors.constData(), 30000);
-        // a finishes what it was doing, and ends, before b goes on; after a pause b prints the
-        // whole job and ends by itself, as a quit sent while it prints would cut the job short.
+        // a finishes what it was doing, and ends, before b goes on; after a pause b is told to
+        // quit once every photo is out, as a quit sent while it prints would cut the job short.
         for (StationProcess *station : { a.get(), b.get() }) {
             station->resume();
-            if (order != "pause" || station == a.get())
-                station->send("quit");
+            if (order == "pause" && station == b.get())
+                QTRY_VERIFY_WITH_TIMEOUT(documentsByPhoto(pdf).size() == photos.size(), 30000);
+            station->send("quit");
             QTRY_VERIFY_WITH_TIMEOUT(!station->running(), 30000);
         }
         if (order == "pause")
