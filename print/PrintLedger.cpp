@@ -126,27 +126,26 @@ bool PrintLedger::add(const QDate &day, const LedgerRow &row)
 bool PrintLedger::setState(const QDate &day, const QString &printer, int cupsJobId,
                            const QString &state)
 {
-    QList<QStringList> lines = readFields(day);
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        QStringList &fields = lines[i];
-        if (fields.size() >= Columns && fields[Printer] == printer
-            && fields[CupsJob] == QString::number(cupsJobId)) {
-            fields[State] = state;
-            return writeFields(day, lines);
-        }
-    }
-    return false;
+    return setField(day, printer, cupsJobId, State, state);
 }
 
 bool PrintLedger::setPrinter(const QDate &day, const QString &printer, int cupsJobId,
                              const QString &newPrinter)
+{
+    return setField(day, printer, cupsJobId, Printer, newPrinter);
+}
+
+// The row of a CUPS job is found by its printer and job id together: ids repeat across
+// printers, and across days when CUPS's spool is wiped.
+bool PrintLedger::setField(const QDate &day, const QString &printer, int cupsJobId, int column,
+                           const QString &value)
 {
     QList<QStringList> lines = readFields(day);
     for (qsizetype i = 1; i < lines.size(); ++i) {
         QStringList &fields = lines[i];
         if (fields.size() >= Columns && fields[Printer] == printer
             && fields[CupsJob] == QString::number(cupsJobId)) {
-            fields[Printer] = newPrinter;
+            fields[column] = value;
             return writeFields(day, lines);
         }
     }

@@ -49,6 +49,8 @@ public:
 private:
     QList<QStringList> readFields(const QDate &day) const;
     bool writeFields(const QDate &day, const QList<QStringList> &lines) const;
+    bool setField(const QDate &day, const QString &printer, int cupsJobId, int column,
+                  const QString &value);
 
     QString m_folder;
 };
